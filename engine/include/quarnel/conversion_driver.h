@@ -1,0 +1,98 @@
+// Runs whole conversions: a source format file in, a target format file and
+// an outcome out. Lines may end in CR LF, LF or a mix; the target always gets
+// CR LF. Memory stays bounded whatever the source's size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "quarnel/conversion_state.h"
+
+namespace quarnel {
+
+// Why a run ended on the source's content with ResultInvalidFormatFile.
+enum class FormatFailure : std::uint8_t {
+  None,
+  MissingFrtTag,    // a kind-t header line without "FRT" at positions 4 to 6
+  LineTooLong,      // a header or format line longer than a chunk holds
+  NoTerminator,     // a header or format line without a terminator before the end
+  NulByte,          // a NUL byte in the source; nothing behind it is read
+};
+
+// Which file operation failed, for ResultInvalidInput and ResultFileError.
+enum class FileFailure : std::uint8_t {
+  None,
+  OpenSource,     // ResultInvalidInput
+  OpenTarget,     // ResultInvalidInput: the target's folder refused a new file
+  ReadSource,     // ResultFileError
+  WriteTarget,    // ResultFileError
+  ReplaceTarget,  // ResultFileError: the finished text could not take the target's place
+};
+
+struct ConversionOutcome {
+  ConversionResult result = ResultOk;
+  FormatFailure formatFailure = FormatFailure::None;
+  // Line of the source, counted from 1, at which the walk gave up; 0 if it did not.
+  std::uint64_t failedLine = 0;
+  FileFailure fileFailure = FileFailure::None;
+  // The operating system's message for a file failure, else empty.
+  std::string systemMessage;
+};
+
+// Where the driver reads the source's bytes from. Read returns the number of
+// bytes placed in `buffer` (at most `capacity`), 0 at the end; on an error it
+// returns 0 and sets `failed` with the system's message.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+  bool failed = false;
+  std::string failure;
+};
+
+// Where the driver writes the target's bytes. Write returns false on an error
+// and sets `failure` with the system's message.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool Write(const char* bytes, std::size_t count) = 0;
+  std::string failure;
+};
+
+// Converts everything `source` delivers into `sink`, chunk by chunk.
+// The state is read and written as the run goes; a failure result does not
+// touch m_bConversionNeeded (ComposeReport does). A write or read error stops
+// the run at once with ResultFileError.
+ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state, ByteSink& sink);
+
+// In-memory conversion: `target` receives the converted bytes (it is cleared
+// first). `maxRead` limits the bytes handed over per read, so callers can try
+// every way a stream may split the source; 0 means no limit.
+ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& state,
+                                     std::string& target, std::size_t maxRead = 0);
+
+// Converts the file `source` into the file `target`. The converted text goes
+// to a new file beside the target and replaces it only when the run ends, so
+// source and target may name the same file by any path, and a target is
+// untouched by a run that failed to open, read or write. A source that cannot
+// be opened gives ResultInvalidInput and leaves the target alone; so does a
+// target folder in which no file can be created. After
+// ResultInvalidFormatFile, ResultEndMarker or a model line of another model
+// the target holds the text converted up to the chunk that ended the run.
+ConversionOutcome ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
+                                    const std::filesystem::path& source);
+
+// Shows a composed report to the user and returns when they have closed it.
+using ReportPresenter = std::function<void(const std::wstring& report)>;
+
+// One run as the dialog's Convert starts it: converts, composes the report
+// (clearing m_bConversionNeeded on a failure) and hands it to `presentReport`.
+// @return true: the report has been presented (every run ends with one).
+bool ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
+                       const std::filesystem::path& source, const ReportPresenter& presentReport);
+
+}  // namespace quarnel

@@ -1,0 +1,231 @@
+// Format lines: "$", a quoted part through the second double quote, variable
+// field runs, then after the first ";" the code section of code groups.
+// Narrow layout (KRV110/330/440): runs of 9 characters, codes of 3.
+// Wide layout (KRV880 and the new family): runs of 11 characters, codes of 5.
+#include <cstdio>
+#include <cstring>
+
+#include "quarnel/line_converters.h"
+
+namespace quarnel {
+namespace {
+
+constexpr std::uint32_t kNarrowRunLength = 9;
+constexpr std::uint32_t kWideRunLength = 11;
+constexpr std::uint32_t kNarrowCodeLength = 3;
+constexpr std::uint32_t kWideCodeLength = 5;
+constexpr int kReplacedCode = 100;
+constexpr std::int16_t kReplacementCode = 107;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsEndMarker(char c) { return static_cast<unsigned char>(c) == kEndMarker; }
+bool IsTerminator(char c) { return c == '\n' || IsEndMarker(c); }
+
+// Reads a number from at most `width` characters at `text` (fewer if the
+// chunk's NUL comes first), as plain decimal text: leading white space, an
+// optional sign, digits up to the first other character, 0 without digits.
+// The characters may reach past the line's newline.
+int ReadNumber(const char* text, std::uint32_t width) {
+  std::uint32_t i = 0;
+  while (i < width && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < width && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int value = 0;
+  for (; i < width && IsDigit(text[i]); ++i) value = value * 10 + (text[i] - '0');
+  return negative ? -value : value;
+}
+
+// Keeps the low 16 bits, as the lists hold them.
+std::int16_t Narrow(int value) { return static_cast<std::int16_t>(value); }
+
+// The scan over one line. `taken` and `produced` are the contract's counts.
+class FormatLineScan {
+ public:
+  FormatLineScan(ConversionState& state, char* line, char* output)
+      : state_(state), line_(line), output_(output) {}
+
+  ConversionResult Run();
+  std::uint32_t taken = 0;
+  std::uint32_t produced = 0;
+
+ private:
+  enum class Stop : std::uint8_t { None, EndMarker, Terminated, ChunkEnd };
+
+  char Current() const { return line_[taken]; }
+  bool LimitReached() const { return taken >= kMaxLineTaken; }
+  void Copy() { output_[produced++] = line_[taken++]; }
+  void Insert(char c) { output_[produced++] = c; }
+
+  Stop ScanQuotedPart();
+  Stop ScanBody();
+  Stop ScanVariableRun();
+  Stop ScanCodeGroup();
+  void ReplaceCode100(char* group, std::uint32_t groupLength) const;
+
+  ConversionState& state_;
+  char* line_;
+  char* output_;
+  bool wide_ = false;
+};
+
+FormatLineScan::Stop FormatLineScan::ScanQuotedPart() {
+  // The first character behind the "$" is copied whatever it is, a newline or
+  // the end marker included; only the chunk's end stops it.
+  int quotes = 0;
+  if (Current() == '\0') return Stop::ChunkEnd;
+  if (Current() == '"') ++quotes;
+  Copy();
+  for (;;) {
+    const char c = Current();
+    if (c == '\0') return Stop::ChunkEnd;
+    if (IsTerminator(c) || LimitReached()) return Stop::Terminated;
+    if (quotes == 2) return Stop::None;
+    if (c == '"') ++quotes;
+    Copy();
+  }
+}
+
+FormatLineScan::Stop FormatLineScan::ScanVariableRun() {
+  const std::uint32_t runLength = wide_ ? kWideRunLength : kNarrowRunLength;
+  for (std::uint32_t position = 1; position <= runLength; ++position) {
+    const char c = Current();
+    if (c == '\0') return Stop::ChunkEnd;
+    if (IsEndMarker(c)) return Stop::EndMarker;
+    if (c == '\n' || c == ';' || LimitReached()) return Stop::None;
+    if (!wide_ && (position == 6 || position == 7)) {
+      // The narrow variable number is read twice, at run positions 6 and 7; a
+      // zero goes in front of each, which lays the run out as the wide one.
+      RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken, 3)), state_);
+      Insert('0');
+    } else if (wide_ && position == 8) {
+      RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken, 4)), state_);
+    }
+    Copy();
+  }
+  return Stop::None;
+}
+
+void FormatLineScan::ReplaceCode100(char* group, std::uint32_t groupLength) const {
+  // A group cut short by a terminator or the chunk's end is rewritten only in
+  // the characters in front of the cut, so the newline and the next line stay.
+  std::uint32_t standing = 0;
+  while (standing < groupLength && group[standing] != '\0' && !IsTerminator(group[standing]) &&
+         taken + standing < kMaxLineTaken)
+    ++standing;
+  if (standing == groupLength) {
+    WriteReplacementCode(static_cast<std::int16_t>(groupLength), group);
+  } else if (standing >= 3) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%0*d", static_cast<int>(standing), kReplacementCode);
+    std::memcpy(group, text, standing);
+  }
+}
+
+FormatLineScan::Stop FormatLineScan::ScanCodeGroup() {
+  const std::uint32_t groupLength = wide_ ? kWideCodeLength : kNarrowCodeLength;
+  bool drop = false;
+  for (std::uint32_t position = 1; position <= groupLength; ++position) {
+    const char c = Current();
+    if (c == '\0') return Stop::ChunkEnd;
+    if (IsEndMarker(c)) return Stop::EndMarker;
+    if (c == '\n' || LimitReached()) return Stop::None;
+    if (position == 1) {
+      const int code = ReadNumber(line_ + taken, groupLength);
+      if (code == kReplacedCode) ReplaceCode100(line_ + taken, groupLength);
+      drop = RecordRemovedApp(Narrow(code), state_);
+      if (!drop && !wide_) {
+        Insert('0');
+        Insert('0');
+      }
+    }
+    if (drop)
+      ++taken;
+    else
+      Copy();
+  }
+  return Stop::None;
+}
+
+FormatLineScan::Stop FormatLineScan::ScanBody() {
+  bool codeSection = false;
+  for (;;) {
+    if (Current() == '\0') return Stop::ChunkEnd;
+    if (!codeSection && IsDigit(Current())) {
+      if (const Stop stop = ScanVariableRun(); stop != Stop::None) return stop;
+    }
+    const char c = Current();
+    if (c == '\0') return Stop::ChunkEnd;
+    if (IsEndMarker(c)) return Stop::EndMarker;
+    if (c == '\n' || LimitReached()) return Stop::Terminated;
+    if (c == ';') {
+      Copy();
+      codeSection = true;
+      if (const Stop stop = ScanCodeGroup(); stop != Stop::None) return stop;
+    } else if (codeSection) {
+      if (const Stop stop = ScanCodeGroup(); stop != Stop::None) return stop;
+    } else if (!IsDigit(c)) {
+      // A stray character in front of the code section (a blank, a comma, a
+      // letter) is copied through so the scan always moves on. A digit here
+      // begins the next variable run at the next boundary.
+      Copy();
+    }
+    const char next = Current();
+    if (next == '\0') return Stop::ChunkEnd;
+    if (IsTerminator(next) || LimitReached()) return IsEndMarker(next) ? Stop::EndMarker : Stop::Terminated;
+  }
+}
+
+ConversionResult FormatLineScan::Run() {
+  wide_ = state_.m_bWideCodes;
+  Stop stop = ScanQuotedPart();
+  if (stop == Stop::None) stop = ScanBody();
+
+  if (stop == Stop::ChunkEnd || LimitReached()) return ResultInvalidFormatFile;
+  if (IsEndMarker(Current())) return ResultEndMarker;
+  return ResultOk;
+}
+
+}  // namespace
+
+ConversionResult ConvertFormatLine(ConversionState& state, char* line, char* output,
+                                   std::uint32_t& lineCount, std::uint32_t& producedCount) {
+  FormatLineScan scan(state, line, output);
+  const ConversionResult result = scan.Run();
+  lineCount += scan.taken;
+  producedCount += scan.produced;
+  return result;
+}
+
+void RecordFlaggedVariable(std::int16_t value, ConversionState& state) {
+  switch (value) {
+    case 51:
+    case 58:
+    case 652:
+    case 653:
+    case 656:
+      AddToList(state.m_aFlaggedVariables, value);
+      break;
+    default:
+      break;
+  }
+}
+
+bool RecordRemovedApp(std::int16_t value, ConversionState& state) {
+  if (value != 120 && value != 123) return false;
+  AddToList(state.m_aRemovedApps, value);
+  return true;
+}
+
+bool WriteReplacementCode(std::int16_t width, char* position) {
+  if (width != 3 && width != 5) return false;
+  char text[8];
+  std::snprintf(text, sizeof text, "%0*d", static_cast<int>(width), kReplacementCode);
+  std::memcpy(position, text, static_cast<std::size_t>(width));
+  return true;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,65 @@
+#include "quarnel/line_dispatcher.h"
+
+#include <cstring>
+
+#include "quarnel/line_converters.h"
+
+namespace quarnel {
+
+ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, char* output) {
+  ChunkWalk walk;
+  if (length == 0) return walk;
+
+  // The walk ends in front of any line that has no newline left in the chunk.
+  // Finding the last newline once makes that check constant-time per character.
+  std::size_t walkEnd = length;
+  while (walkEnd > 0 && chunk[walkEnd - 1] != '\n') --walkEnd;
+
+  std::size_t in = 0;
+  std::size_t out = 0;
+  for (;;) {
+    const char current = chunk[in];
+    if (static_cast<unsigned char>(current) == kEndMarker) {
+      walk.result = ResultEndMarker;
+      break;
+    }
+    output[out++] = current;
+    ++in;
+
+    if (state.m_bConversionNeeded && (current == '$' || current == '@')) {
+      std::uint32_t lineCount = 0;
+      std::uint32_t producedCount = 0;
+      const ConversionResult lineResult =
+          current == '$'
+              ? ConvertFormatLine(state, chunk + in, output + out, lineCount, producedCount)
+              : ConvertHeaderLine(state, chunk + in, output + out, lineCount, producedCount);
+      in += lineCount;
+      out += producedCount;
+      if (lineResult == ResultInvalidFormatFile) {
+        walk.failedLineStart = static_cast<std::uint32_t>(in - lineCount - 1);
+        walk.result = lineResult;
+        break;
+      }
+      if (lineResult == ResultEndMarker) {
+        walk.result = lineResult;
+        break;
+      }
+    }
+
+    if (in >= walkEnd) {
+      walk.result = ResultIncompleteLine;
+      break;
+    }
+  }
+  walk.consumed = static_cast<std::uint32_t>(in);
+  return walk;
+}
+
+ConversionResult ConvertChunk(ConversionState& state, char* chunk, char* output,
+                              std::uint32_t& consumed) {
+  const ChunkWalk walk = WalkChunk(state, chunk, std::strlen(chunk), output);
+  consumed = walk.consumed;
+  return walk.result;
+}
+
+}  // namespace quarnel
