@@ -1,0 +1,38 @@
+#include "quarnel/target_name.h"
+
+#include <gtest/gtest.h>
+
+namespace quarnel {
+namespace {
+
+TEST(TargetNameTest, ProposesPrefixedNameInSourceFolder) {
+  struct Case {
+    const char* source;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"data/job.frt", "data/QZ_job.frt"},
+      {"/survey/2008/job.frt", "/survey/2008/QZ_job.frt"},
+      {"job.frt", "QZ_job.frt"},  // no folder: the proposal has none either
+      {"/job.frt", "/QZ_job.frt"},
+      {"data/job", "data/QZ_job"},          // no extension is added
+      {"data/job.txt", "data/QZ_job.txt"},  // the source's extension stays
+      {"my data/field job.frt", "my data/QZ_field job.frt"},
+      {"../up/job.frt", "../up/QZ_job.frt"},
+      {"data/QZ_job.frt", "data/QZ_QZ_job.frt"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProposeTargetPath(c.source), std::filesystem::path(c.expected)) << c.source;
+  }
+}
+
+#ifndef _WIN32
+TEST(TargetNameTest, KeepsNameBytesAsTheyStand) {
+  // Not valid UTF-8: the name must not pass through any conversion.
+  const std::string source = "dir/\xff\xfe job.frt";
+  EXPECT_EQ(ProposeTargetPath(source).native(), "dir/QZ_\xff\xfe job.frt");
+}
+#endif
+
+}  // namespace
+}  // namespace quarnel
