@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "engine_test_support.h"
+#include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_report.h"
+
+namespace quarnel {
+namespace {
+
+using testing::kEnd;
+
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// The chunk loop written as plainly as possible over LF text: every chunk is
+// cut afresh from the text, a full one losing its 2048th character. The
+// engine's streaming driver must produce exactly this.
+std::string ReferenceConvert(const std::string& text, ConversionState& state, ConversionResult& result) {
+  std::string converted;
+  std::size_t position = 0;
+  result = ResultOk;
+  for (;;) {
+    const std::size_t readCount = std::min<std::size_t>(2048, text.size() - position);
+    if (readCount == 0) break;
+    const bool full = readCount == 2048;
+    std::string chunk = text.substr(position, full ? 2047 : readCount);
+    const std::size_t nul = chunk.find('\0');
+    const bool hasNul = nul != std::string::npos;
+    if (hasNul) chunk.resize(nul);
+    const bool added = !full && !hasNul && chunk.back() != '\n';
+    if (added) chunk += '\n';
+    std::vector<char> buffer(chunk.begin(), chunk.end());
+    buffer.push_back('\0');
+    std::vector<char> output(kOutputCapacity, '\0');
+    std::uint32_t consumed = 0;
+    result = ConvertChunk(state, buffer.data(), output.data(), consumed);
+    std::string piece = output.data();
+    if (added && consumed == chunk.size() && !piece.empty() && piece.back() == '\n') piece.pop_back();
+    converted += piece;
+    position += consumed;
+    const bool goesOn = result == ResultOk || result == ResultIncompleteLine;
+    if (hasNul && goesOn && state.m_bConversionNeeded) {
+      result = ResultInvalidFormatFile;
+      break;
+    }
+    if (!(goesOn && full && state.m_bConversionNeeded)) break;
+  }
+  return WithCrLf(converted);
+}
+
+struct Converted {
+  ConversionOutcome outcome;
+  std::string target;
+  ConversionState state;
+};
+
+Converted Convert(const std::string& source, std::size_t maxRead = 0, ConversionState state = {}) {
+  Converted c;
+  c.state = state;
+  c.outcome = ConvertFormatBytes(source, c.state, c.target, maxRead);
+  return c;
+}
+
+// Random format files of every line kind, with lines that straddle chunk
+// boundaries in every way, and now and then a line longer than a chunk.
+std::string RandomFormatText(std::mt19937& random, std::size_t approximateSize, bool wide) {
+  std::string text = wide ? "@i1KRV880 model\n" : "@i1KRV330 model\n";
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const char* codes[] = {"100", "120", "123", "001", "00100", "00123", "00120", "12", "65656"};
+  const char* variables[] = {"123456051", "120000653", "12345670051", "12345670656", "123450058", "12"};
+  while (text.size() < approximateSize) {
+    switch (pick(10)) {
+      case 0:
+        text += "@l0Standard\n";
+        break;
+      case 1:
+        text += "@t1FRT type\n";
+        break;
+      case 2:
+        text += std::string(static_cast<std::size_t>(pick(3000)), 'x') + "\n";
+        break;
+      case 3:
+        text += "plain text " + std::to_string(pick(100000)) + "\n";
+        break;
+      default: {
+        std::string line = "$\"Field " + std::to_string(pick(1000)) + "\"" + variables[pick(6)];
+        const int groups = pick(4);
+        for (int g = 0; g < groups; ++g) line += std::string(";") + codes[pick(9)];
+        text += line + "\n";
+      }
+    }
+  }
+  return text;
+}
+
+TEST(ConversionDriverTest, MatchesTheReferenceLoopWhateverTheLineEnds) {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 40; ++round) {
+    const std::string text = RandomFormatText(random, 2000 + random() % 30000, round % 2 == 1);
+    ConversionState referenceState;
+    ConversionResult referenceResult;
+    const std::string expected = ReferenceConvert(text, referenceState, referenceResult);
+
+    std::string mixed;  // every other line ends in CR LF
+    bool crlf = false;
+    for (char c : text) {
+      if (c == '\n' && (crlf = !crlf)) mixed += '\r';
+      mixed += c;
+    }
+    for (const std::string& source : {text, WithCrLf(text), mixed}) {
+      for (std::size_t maxRead : {0u, 1u, 7u, 2048u, 4097u}) {
+        const Converted c = Convert(source, maxRead);
+        ASSERT_EQ(c.outcome.result, referenceResult) << "round " << round << " maxRead " << maxRead;
+        ASSERT_EQ(c.target, expected) << "round " << round << " maxRead " << maxRead;
+        ASSERT_EQ(c.state.m_aFlaggedVariables, referenceState.m_aFlaggedVariables);
+        ASSERT_EQ(c.state.m_aRemovedApps, referenceState.m_aRemovedApps);
+      }
+    }
+  }
+}
+
+// Converting a file of many chunks gives what converting each line alone gives.
+TEST(ConversionDriverTest, ManyChunksEqualLineByLine) {
+  std::string text = "@i1KRV330\n";
+  std::string expected = "@i1QZ21/25/27\r\n";
+  for (int i = 0; text.size() < 50000; ++i) {
+    const std::string line = "$\"P" + std::string(static_cast<std::size_t>(i % 37), 'a') + "\"123456051;100;120\n";
+    text += line;
+    ConversionState state;
+    expected += WithCrLf(testing::RunChunk(state, line).output);
+  }
+  for (const std::string& source : {text, WithCrLf(text)}) {
+    const Converted c = Convert(source);
+    EXPECT_EQ(c.outcome.result, ResultIncompleteLine);
+    EXPECT_EQ(c.target, expected);
+  }
+}
+
+TEST(ConversionDriverTest, Outcomes) {
+  const std::string E(1, kEnd);
+  const std::string longLine = "$\"a\"" + std::string(3000, 'x') + "\r\n";
+  struct Case {
+    const char* name;
+    std::string source;
+    std::string target;
+    ConversionResult result;
+    FormatFailure failure;
+    std::uint64_t failedLine;
+  };
+  const Case cases[] = {
+      {"empty source", "", "", ResultOk, FormatFailure::None, 0},
+      {"last line without newline", "@i1KRV330\r\nAB", "@i1QZ21/25/27\r\nAB", ResultIncompleteLine,
+       FormatFailure::None, 0},
+      {"single header line without newline", "@i1KRV880", "@i1QZ21/25/27", ResultIncompleteLine,
+       FormatFailure::None, 0},
+      {"format line without newline", "$\"a\"123456051;100", "$\"a\"12345060051;00107", ResultIncompleteLine,
+       FormatFailure::None, 0},
+      {"lone CR stays", "A\rB\r\n", "A\rB\r\n", ResultIncompleteLine, FormatFailure::None, 0},
+      {"end marker ends the data", "A\r\nB" + E + "\r\nC\r\n", "A\r\nB", ResultEndMarker, FormatFailure::None, 0},
+      {"kind t without tag", "@i1KRV330\r\nA\r\n@t1XYZ\r\nB\r\n", "@i1QZ21/25/27\r\nA\r\n@t1X",
+       ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 3},
+      {"line longer than a chunk", "A\r\n" + longLine, "A\r\n$\"a\"" + std::string(2043, 'x'),
+       ResultInvalidFormatFile, FormatFailure::LineTooLong, 2},
+      {"short model line at the end", "A\r\n@i1", "A\r\n@i1", ResultInvalidFormatFile, FormatFailure::NoTerminator,
+       2},
+      {"NUL byte", "A\r\nB\r\nC" + std::string(1, '\0') + "D\r\nE\r\n", "A\r\nB\r\n", ResultInvalidFormatFile,
+       FormatFailure::NulByte, 3},
+      {"NUL byte first", std::string(1, '\0') + "A\r\n", "", ResultInvalidFormatFile, FormatFailure::NulByte, 1},
+      {"another model stops after its chunk", "@i1QZ2125\r\n$\"a\"123456051;120\r\n",
+       "@i1QZ21/25/27\r\n$\"a\"123456051;120\r\n", ResultIncompleteLine, FormatFailure::None, 0},
+  };
+  for (const Case& c : cases) {
+    const Converted converted = Convert(c.source);
+    EXPECT_EQ(converted.target, c.target) << c.name;
+    EXPECT_EQ(converted.outcome.result, c.result) << c.name;
+    EXPECT_EQ(converted.outcome.formatFailure, c.failure) << c.name;
+    EXPECT_EQ(converted.outcome.failedLine, c.failedLine) << c.name;
+  }
+}
+
+TEST(ConversionDriverTest, AnotherModelLeavesTheRestOfTheSourceUnread) {
+  std::string source = "@i1QZ2125\r\n";
+  while (source.size() < 10000) source += "$\"a\"123456051;120\r\n";
+  ConversionState state;
+  std::string target;
+  ConvertFormatBytes(source, state, target);
+  EXPECT_FALSE(state.m_bConversionNeeded);
+  // Only the first chunk reaches the target: 2047 characters less the cut line.
+  EXPECT_LT(target.size(), 2200u);
+  EXPECT_EQ(target.substr(0, 15), "@i1QZ21/25/27\r\n");
+  EXPECT_EQ(ComposeReport(ResultIncompleteLine, state), L"Format-File Conversion is not necessary!");
+}
+
+TEST(ConversionDriverTest, NewlineAsThe2048thCharacterIsReadAgain) {
+  // The first line fills 100 characters, the second ends exactly at the 2048th.
+  const std::string first = std::string(99, 'a') + "\n";
+  const std::string second = "$\"a\"123456051;120" + std::string(2048 - 100 - 18, ' ') + "\n";
+  ASSERT_EQ(first.size() + second.size(), 2048u);
+  const Converted c = Convert(first + second + "END\n");
+  ConversionState state;
+  EXPECT_EQ(c.target, WithCrLf(first + testing::RunChunk(state, second).output + "END\n"));
+  EXPECT_EQ(c.state.m_aRemovedApps[0], 120);
+}
+
+TEST(ConversionDriverTest, LongPlainLinesAreCopiedWhole) {
+  for (std::size_t length : {2046u, 2047u, 2048u, 5000u, 200000u}) {
+    const std::string line = std::string(length, 'x');
+    const Converted c = Convert("@i1KRV330\r\n" + line + "\r\n$\"a\"1;100\r\n");
+    EXPECT_EQ(c.target, "@i1QZ21/25/27\r\n" + line + "\r\n$\"a\"1;00107\r\n") << length;
+    EXPECT_EQ(c.outcome.result, ResultIncompleteLine) << length;
+  }
+}
+
+// Inside a line longer than a chunk, a marker is met as the first character of
+// a chunk; whether its line fits from there decides what happens.
+TEST(ConversionDriverTest, MarkerInsideALongLine) {
+  const std::string head(5000, 'x');
+  const Converted fits = Convert(head + "@t1FRT\r\n");
+  EXPECT_EQ(fits.target, head + "@t1FRT\r\n");
+  const Converted tooLong = Convert(head + "@t1FRT" + std::string(3000, 'y') + "\r\n");
+  EXPECT_EQ(tooLong.outcome.result, ResultInvalidFormatFile);
+  EXPECT_EQ(tooLong.outcome.formatFailure, FormatFailure::LineTooLong);
+  EXPECT_EQ(tooLong.outcome.failedLine, 1u);
+}
+
+class FailingSource : public ByteSource {
+ public:
+  std::size_t Read(char* buffer, std::size_t capacity) override {
+    if (calls_++ == 0) {
+      std::memset(buffer, 'a', std::min<std::size_t>(capacity, 10));
+      buffer[9] = '\n';
+      return 10;
+    }
+    failed = true;
+    failure = "Input/output error";
+    return 0;
+  }
+
+ private:
+  int calls_ = 0;
+};
+
+class FailingSink : public ByteSink {
+ public:
+  bool Write(const char*, std::size_t) override {
+    failure = "No space left on device";
+    return false;
+  }
+};
+
+class StringSink : public ByteSink {
+ public:
+  bool Write(const char* bytes, std::size_t count) override {
+    text.append(bytes, count);
+    return true;
+  }
+  std::string text;
+};
+
+TEST(ConversionDriverTest, FileErrorsEndTheRunAsFailures) {
+  {
+    FailingSource source;
+    StringSink sink;
+    ConversionState state;
+    const ConversionOutcome outcome = ConvertFormatStream(source, state, sink);
+    EXPECT_EQ(outcome.result, ResultFileError);
+    EXPECT_EQ(outcome.fileFailure, FileFailure::ReadSource);
+    EXPECT_EQ(outcome.systemMessage, "Input/output error");
+    EXPECT_EQ(ComposeReport(outcome.result, state), L"Format-File Conversion failed due to unknown error!");
+    EXPECT_FALSE(state.m_bConversionNeeded);
+  }
+  {
+    FailingSink sink;
+    ConversionState state;
+    std::string source = "@i1KRV330\r\n$\"a\"1;100\r\n";
+    class Source : public ByteSource {
+     public:
+      explicit Source(std::string text) : text_(std::move(text)) {}
+      std::size_t Read(char* buffer, std::size_t capacity) override {
+        const std::size_t n = std::min(capacity, text_.size() - offset_);
+        std::memcpy(buffer, text_.data() + offset_, n);
+        offset_ += n;
+        return n;
+      }
+
+     private:
+      std::string text_;
+      std::size_t offset_ = 0;
+    } memory(source);
+    const ConversionOutcome outcome = ConvertFormatStream(memory, state, sink);
+    EXPECT_EQ(outcome.result, ResultFileError);
+    EXPECT_EQ(outcome.fileFailure, FileFailure::WriteTarget);
+    EXPECT_EQ(outcome.systemMessage, "No space left on device");
+  }
+}
+
+}  // namespace
+}  // namespace quarnel
