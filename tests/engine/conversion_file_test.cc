@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_report.h"
+
+namespace quarnel {
+namespace {
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+const std::string kSource = "@i1KRV330\r\n$\"P\"123456051;100;120\r\n";
+const std::string kConverted = "@i1QZ21/25/27\r\n$\"P\"12345060051;00107;\r\n";
+
+class ConversionFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("quarnel-file-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(folder_, fs::perms::all, ignored);
+    fs::remove_all(folder_, ignored);
+  }
+  // Nothing but the expected files: no temporary file left behind.
+  std::size_t FilesInFolder() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
+  }
+  fs::path folder_;
+};
+
+TEST_F(ConversionFileTest, ConvertsAndReportsThroughThePresenter) {
+  WriteFile(folder_ / "job.frt", kSource);
+  ConversionState state;
+  std::wstring shown;
+  int shows = 0;
+  EXPECT_TRUE(ConvertFormatFile(folder_ / "QZ_job.frt", state, folder_ / "job.frt", [&](const std::wstring& report) {
+    shown = report;
+    ++shows;
+  }));
+  EXPECT_EQ(shows, 1);
+  EXPECT_EQ(ReadFile(folder_ / "QZ_job.frt"), kConverted);
+  EXPECT_EQ(ReadFile(folder_ / "job.frt"), kSource);
+  EXPECT_NE(shown.find(L"51: Prism Constant, AtmosPPM\n"), std::wstring::npos);
+  EXPECT_NE(shown.find(L"120: \"Line Adjustment\" Application\n"), std::wstring::npos);
+  EXPECT_EQ(FilesInFolder(), 2u);
+}
+
+TEST_F(ConversionFileTest, SameFileByTwoPaths) {
+  fs::create_directories(folder_ / "sub");
+  WriteFile(folder_ / "job.frt", kSource);
+  ConversionState state;
+  const ConversionOutcome outcome =
+      ConvertFormatFile(folder_ / "sub" / ".." / "job.frt", state, folder_ / "job.frt");
+  EXPECT_EQ(outcome.result, ResultIncompleteLine);
+  EXPECT_EQ(ReadFile(folder_ / "job.frt"), kConverted);
+  EXPECT_EQ(FilesInFolder(), 2u);
+}
+
+TEST_F(ConversionFileTest, FailuresToOpenLeaveTheTargetAlone) {
+  WriteFile(folder_ / "old.frt", "previous");
+  WriteFile(folder_ / "job.frt", kSource);
+  fs::create_directories(folder_ / "folder");
+  struct Case {
+    const char* name;
+    fs::path source, target;
+    ConversionResult result;
+    FileFailure failure;
+  };
+  const Case cases[] = {
+      {"missing source", folder_ / "missing.frt", folder_ / "old.frt", ResultInvalidInput, FileFailure::OpenSource},
+      {"target folder missing", folder_ / "job.frt", folder_ / "none" / "t.frt", ResultInvalidInput,
+       FileFailure::OpenTarget},
+      {"target is a folder", folder_ / "job.frt", folder_ / "folder", ResultInvalidInput, FileFailure::OpenTarget},
+#ifndef _WIN32
+      // Reading a folder fails only once it is open.
+      {"source is a folder", folder_ / "folder", folder_ / "old.frt", ResultFileError, FileFailure::ReadSource},
+#endif
+  };
+  for (const Case& c : cases) {
+    ConversionState state;
+    const ConversionOutcome outcome = ConvertFormatFile(c.target, state, c.source);
+    EXPECT_EQ(outcome.result, c.result) << c.name;
+    EXPECT_EQ(outcome.fileFailure, c.failure) << c.name;
+    EXPECT_FALSE(outcome.systemMessage.empty()) << c.name;
+    EXPECT_EQ(ReadFile(folder_ / "old.frt"), "previous") << c.name;
+    EXPECT_EQ(FilesInFolder(), 3u) << c.name;
+  }
+}
+
+TEST_F(ConversionFileTest, NamesOfAnyBytes) {
+  const fs::path source = folder_ / "Messpunkte \xC3\xBC und \xFF.frt";
+  WriteFile(source, kSource);
+  ConversionState state;
+  EXPECT_EQ(ConvertFormatFile(folder_ / "QZ_\xE9.frt", state, source).result, ResultIncompleteLine);
+  EXPECT_EQ(ReadFile(folder_ / "QZ_\xE9.frt"), kConverted);
+}
+
+#ifndef _WIN32
+TEST_F(ConversionFileTest, FullDeviceIsAFailure) {
+  WriteFile(folder_ / "job.frt", kSource);
+  ConversionState state;
+  const ConversionOutcome outcome = ConvertFormatFile("/dev/full", state, folder_ / "job.frt");
+  EXPECT_EQ(outcome.result, ResultFileError);
+  EXPECT_EQ(outcome.fileFailure, FileFailure::WriteTarget);
+  EXPECT_EQ(outcome.systemMessage, "No space left on device");
+}
+
+TEST_F(ConversionFileTest, ReplacedTargetKeepsItsPermissions) {
+  WriteFile(folder_ / "job.frt", kSource);
+  WriteFile(folder_ / "t.frt", "previous");
+  fs::permissions(folder_ / "t.frt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ConversionState state;
+  ConvertFormatFile(folder_ / "t.frt", state, folder_ / "job.frt");
+  EXPECT_EQ(ReadFile(folder_ / "t.frt"), kConverted);
+  EXPECT_EQ(fs::status(folder_ / "t.frt").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+#endif
+
+}  // namespace
+}  // namespace quarnel
