@@ -1,0 +1,150 @@
+#include "quarnel/ui/quarnel_dlg.h"
+
+#include <algorithm>
+
+#include "dialog_path.h"
+#include "quarnel/conversion_driver.h"
+#include "quarnel/target_name.h"
+
+namespace quarnel::ui {
+namespace {
+
+// The engine's prefix, widened: it is plain ASCII.
+std::wstring WideTargetPrefix() { return std::wstring(kTargetPrefix.begin(), kTargetPrefix.end()); }
+
+void ClearBuffer(PathBuffer& buffer) { buffer.fill(L'\0'); }
+
+// Copies `text` into a cleared buffer. The caller has checked that it fits
+// with its terminator.
+void CopyToBuffer(PathBuffer& buffer, std::wstring_view text) {
+  ClearBuffer(buffer);
+  std::copy(text.begin(), text.end(), buffer.begin());
+}
+
+// True when a path returned by a file dialog fits the buffer the platform's
+// dialog writes it into (maxFile characters, terminator included). Longer
+// paths make that dialog fail, so they count as a cancelled pick; a front end
+// whose dialog has no such limit gets the same behaviour.
+bool FitsFileDialogBuffer(const std::optional<std::wstring>& path) {
+  return path.has_value() && path->size() < kMaxFileChars;
+}
+
+}  // namespace
+
+CQuarnelDlg::CQuarnelDlg(DialogHost& host) : m_host(host) {}
+
+bool CQuarnelDlg::OnInitDialog() {
+  UpdateData(false);
+  return true;
+}
+
+bool CQuarnelDlg::UpdateData(bool saveAndValidate) {
+  DoDataExchange(saveAndValidate);
+  return true;
+}
+
+void CQuarnelDlg::DoDataExchange(bool saveAndValidate) {
+  if (saveAndValidate) {
+    m_strSourceFile = m_host.GetFieldText(DialogField::Source);
+    m_strTargetFile = m_host.GetFieldText(DialogField::Target);
+  } else {
+    m_host.SetFieldText(DialogField::Source, m_strSourceFile);
+    m_host.SetFieldText(DialogField::Target, m_strTargetFile);
+  }
+}
+
+void CQuarnelDlg::MessageBox(std::wstring text, MessageIcon icon) {
+  m_host.ShowMessage(MessageRequest{std::move(text), m_host.ApplicationName(), icon});
+}
+
+void CQuarnelDlg::OnConvert() {
+  // The reset comes first, so a refused run leaves the state reset as well.
+  PrepareForConversion(m_conversionState);
+  UpdateData(true);
+  if (m_strSourceFile.empty() || m_strTargetFile.empty()) {
+    MessageBox(std::wstring(kNotSelectedMessage), MessageIcon::Exclamation);
+    return;
+  }
+  ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile),
+                    [this](const std::wstring& report) { MessageBox(report, MessageIcon::None); });
+}
+
+void CQuarnelDlg::OnBrowseSource() {
+  // The last source is forgotten before the dialog opens, so a cancelled pick
+  // leaves no name behind and the next target command proposes "QZ_" alone.
+  ClearBuffer(m_szSourceName);
+  ClearBuffer(m_szSourceDir);
+  FileDialogRequest request;
+  request.mustExist = true;
+  TakeSource(m_host.ShowOpenFileDialog(request));
+}
+
+void CQuarnelDlg::OnDropFiles(const std::wstring& path) {
+  ClearBuffer(m_szSourceName);
+  ClearBuffer(m_szSourceDir);
+  TakeSource(path);
+}
+
+void CQuarnelDlg::TakeSource(const std::optional<std::wstring>& picked) {
+  if (FitsFileDialogBuffer(picked)) {
+    m_strSourceFile = *picked;
+    m_bSourceBrowsed = true;
+    const SplitPath parts = SplitAtLastSeparator(*picked);
+    CopyToBuffer(m_szSourceName, parts.name);
+    CopyToBuffer(m_szSourceDir, parts.dir);
+
+    // A proposal that would not fit its buffer is not made, rather than cut
+    // into a path the user never meant: the target stays as it was.
+    const std::wstring prefix = WideTargetPrefix();
+    if (parts.dir.size() + prefix.size() + parts.name.size() < kPathCapacity) {
+      PathBuffer proposal{};
+      auto end = std::copy(parts.dir.begin(), parts.dir.end(), proposal.begin());
+      end = std::copy(prefix.begin(), prefix.end(), end);
+      std::copy(parts.name.begin(), parts.name.end(), end);
+      m_strTargetFile = proposal.data();
+    }
+  }
+  UpdateData(false);
+}
+
+void CQuarnelDlg::OnBrowseTarget() {
+  FileDialogRequest request;
+  if (m_bSourceBrowsed) {
+    std::wstring proposal = WideTargetPrefix() + m_szSourceName.data();
+    // Too long a name opens the dialog empty instead of with a cut name.
+    if (proposal.size() < kPathCapacity) request.initialName = std::move(proposal);
+  }
+  request.title = kSaveDialogTitle;
+  request.defaultExtension = kDefaultExtension;
+  // The user may name a new file here; an existing one is replaced only
+  // after the platform has asked.
+  request.mustExist = false;
+  request.overwritePrompt = true;
+  const std::optional<std::wstring> picked = m_host.ShowSaveFileDialog(request);
+  if (FitsFileDialogBuffer(picked)) m_strTargetFile = *picked;
+  UpdateData(false);
+}
+
+SplitPath SplitAtLastSeparator(std::wstring_view path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring_view::npos) return SplitPath{std::wstring_view(), path};
+  return SplitPath{path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
+std::wstring ApplicationNameFromModulePath(std::wstring_view modulePath) {
+  std::wstring_view name = SplitAtLastSeparator(modulePath).name;
+  const std::size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring_view::npos && dot != 0) name = name.substr(0, dot);
+  return std::wstring(name);
+}
+
+bool IsAboutCommand(std::uint32_t command) {
+  return (command & 0xFFF0) == kAboutBoxCommand;
+}
+
+int CentredIconOrigin(int clientExtent, int iconExtent) {
+  // C++ division truncates toward zero: 30 wide gives 0, 28 wide gives -1.
+  return (clientExtent - iconExtent + 1) / 2;
+}
+
+}  // namespace quarnel::ui
