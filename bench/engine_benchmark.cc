@@ -65,7 +65,8 @@ BENCHMARK_CAPTURE(ConvertInMemory, typical_wide, FileShape::Wide)->Arg(kTypicalF
 void ConvertTypicalFileOnDisk(benchmark::State& state) {
   namespace fs = std::filesystem;
   const std::string& source = SourceFile(FileShape::Narrow, kTypicalFileSize);
-  const fs::path folder = fs::temp_directory_path() / ("quarnel-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path folder = fs::temp_directory_path() / ("quarnel-bench-" + std::to_string(stamp));
   fs::create_directories(folder);
   const fs::path sourcePath = folder / "typical.frt";
   const fs::path targetPath = folder / "QZ_typical.frt";

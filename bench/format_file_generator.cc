@@ -222,6 +222,11 @@ std::string GenerateFormatFile(FileShape shape, std::size_t bytes, std::uint32_t
   std::string text = Header(shape);
   if (bytes <= text.size()) return text;
   text.reserve(bytes);
+  if (bytes - text.size() == 1) {
+    // No line fits one byte; the last header line takes a trailing blank.
+    text.insert(text.size() - kCrLf.size(), 1, ' ');
+    return text;
+  }
 
   // Whole lines while they fit, never leaving a single byte, which no line
   // with its CR LF could fill; then remarks up to the exact size.
