@@ -1,0 +1,22 @@
+// Runs a program as its own process and collects what it printed.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quarnel::testing {
+
+struct ProcessResult {
+  int exitCode = -1;  // -1 unless the program exited normally
+  std::string out;
+  std::string err;
+};
+
+// Starts `program` with `arguments` (bytes, passed as they stand) in the
+// folder `workDir`, waits for it and returns its exit code and output.
+// `scratch` is a folder for the captured output, outside `workDir`.
+ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& workDir, const std::filesystem::path& scratch);
+
+}  // namespace quarnel::testing
