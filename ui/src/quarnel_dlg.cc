@@ -53,7 +53,7 @@ void CQuarnelDlg::DoDataExchange(bool saveAndValidate) {
   }
 }
 
-void CQuarnelDlg::MessageBox(std::wstring text, MessageIcon icon) {
+void CQuarnelDlg::ShowMessageBox(std::wstring text, MessageIcon icon) {
   m_host.ShowMessage(MessageRequest{std::move(text), m_host.ApplicationName(), icon});
 }
 
@@ -62,11 +62,11 @@ void CQuarnelDlg::OnConvert() {
   PrepareForConversion(m_conversionState);
   UpdateData(true);
   if (m_strSourceFile.empty() || m_strTargetFile.empty()) {
-    MessageBox(std::wstring(kNotSelectedMessage), MessageIcon::Exclamation);
+    ShowMessageBox(std::wstring(kNotSelectedMessage), MessageIcon::Exclamation);
     return;
   }
   ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile),
-                    [this](const std::wstring& report) { MessageBox(report, MessageIcon::None); });
+                    [this](const std::wstring& report) { ShowMessageBox(report, MessageIcon::None); });
 }
 
 void CQuarnelDlg::OnBrowseSource() {

@@ -115,7 +115,7 @@ class CQuarnelDlg {
 
  private:
   void DoDataExchange(bool saveAndValidate);
-  void MessageBox(std::wstring text, MessageIcon icon);
+  void ShowMessageBox(std::wstring text, MessageIcon icon);
   // Source command and drop: forgets the last source, takes `picked` if any.
   void TakeSource(const std::optional<std::wstring>& picked);
 

@@ -1,0 +1,21 @@
+// Identifiers of the resources in quarnel.rc, shared by the resource script
+// and the Win32 front end. The resource compiler reads only #define here.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_MAIN_DIALOG 102
+#define IDR_MAINFRAME 128
+
+// System-menu command of the About entry; the platform's own commands start at
+// 0xF000, and the low four bits are the platform's to use.
+#define IDM_ABOUTBOX 0x0010
+
+#define IDC_SOURCE_EDIT 1001
+#define IDC_TARGET_EDIT 1002
+#define IDC_BROWSE_SOURCE 1003
+#define IDC_BROWSE_TARGET 1004
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

@@ -1,0 +1,13 @@
+// The About box: the icon, the name and version, the rights notice and OK.
+#pragma once
+
+#include "modal_dialog_win32.h"
+
+namespace quarnel::win32 {
+
+class CAboutDlg : public CModalDialog {
+ public:
+  explicit CAboutDlg(HINSTANCE instance);
+};
+
+}  // namespace quarnel::win32

@@ -1,0 +1,42 @@
+#include "quarnel_app_win32.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "quarnel/ui/quarnel_dlg.h"
+#include "quarnel_dlg_win32.h"
+
+namespace quarnel::win32 {
+namespace {
+
+// The running executable's full path, however long.
+std::wstring ModulePath() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) return std::wstring(path.data(), length);
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace
+
+bool CQuarnelApp::InitInstance() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_WIN95_CLASSES;
+  InitCommonControlsEx(&controls);
+
+  CQuarnelDlgHost dialog(m_hInstance, ui::ApplicationNameFromModulePath(ModulePath()));
+  dialog.DoModal(nullptr);
+  return false;
+}
+
+}  // namespace quarnel::win32
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  quarnel::win32::CQuarnelApp app(instance);
+  app.InitInstance();
+  return 0;
+}

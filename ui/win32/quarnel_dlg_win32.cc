@@ -1,0 +1,176 @@
+#include "quarnel_dlg_win32.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <array>
+#include <vector>
+
+#include "about_dlg_win32.h"
+#include "resource.h"
+
+namespace quarnel::win32 {
+namespace {
+
+static_assert(IDM_ABOUTBOX == ui::kAboutBoxCommand);
+// The platform keeps the low four bits of a system command for itself, and
+// its own commands from 0xF000 on.
+static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000);
+
+int ControlId(ui::DialogField field) {
+  return field == ui::DialogField::Source ? IDC_SOURCE_EDIT : IDC_TARGET_EDIT;
+}
+
+// The source field carries WS_EX_ACCEPTFILES, so a file dropped on it reaches
+// the field, whose own procedure would ignore it; the dialog takes it instead.
+LRESULT CALLBACK SourceEditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR subclassId,
+                                DWORD_PTR) {
+  if (message == WM_DROPFILES) return SendMessageW(GetParent(window), WM_DROPFILES, wParam, lParam);
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(window, SourceEditProc, subclassId);
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+CQuarnelDlgHost::CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName)
+    : CModalDialog(instance, IDD_MAIN_DIALOG),
+      m_strAppName(std::move(applicationName)),
+      m_hIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+BOOL CQuarnelDlgHost::OnInitDialog() {
+  m_dialog.OnInitDialog();
+  AddAboutEntry();
+  SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  DragAcceptFiles(m_hWnd, TRUE);
+  SetWindowSubclass(GetDlgItem(m_hWnd, IDC_SOURCE_EDIT), SourceEditProc, 1, 0);
+  return TRUE;
+}
+
+void CQuarnelDlgHost::AddAboutEntry() {
+  HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
+  if (systemMenu == nullptr) return;
+  std::array<wchar_t, 256> text{};
+  if (LoadStringW(m_hInstance, IDS_ABOUTBOX, text.data(), static_cast<int>(text.size())) <= 0) return;
+  AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, text.data());
+}
+
+bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED) return false;
+      if (LOWORD(wParam) == IDC_BROWSE_SOURCE) {
+        m_dialog.OnBrowseSource();
+        return true;
+      }
+      if (LOWORD(wParam) == IDC_BROWSE_TARGET) {
+        m_dialog.OnBrowseTarget();
+        return true;
+      }
+      return false;
+    case WM_SYSCOMMAND: {
+      bool handled = false;
+      OnSysCommand(wParam, handled);
+      return handled;
+    }
+    case WM_PAINT:
+      return OnPaint();
+    case WM_QUERYDRAGICON:
+      result = reinterpret_cast<INT_PTR>(m_hIcon);
+      return true;
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      return true;
+    default:
+      (void)lParam;
+      return false;
+  }
+}
+
+void CQuarnelDlgHost::OnSysCommand(WPARAM command, bool& handled) {
+  handled = ui::IsAboutCommand(static_cast<std::uint32_t>(command));
+  if (!handled) return;  // move, close and the rest: the platform's own
+  CAboutDlg about(m_hInstance);
+  about.DoModal(m_hWnd);
+}
+
+// Draws the icon centred when the window is minimised; otherwise the platform paints.
+bool CQuarnelDlgHost::OnPaint() {
+  if (!IsIconic(m_hWnd)) return false;
+  PAINTSTRUCT paint;
+  HDC context = BeginPaint(m_hWnd, &paint);
+  SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(context), 0);
+  const int iconWidth = GetSystemMetrics(SM_CXICON);
+  const int iconHeight = GetSystemMetrics(SM_CYICON);
+  RECT client;
+  GetClientRect(m_hWnd, &client);
+  const int x = ui::CentredIconOrigin(client.right - client.left, iconWidth);
+  const int y = ui::CentredIconOrigin(client.bottom - client.top, iconHeight);
+  DrawIcon(context, x, y, m_hIcon);
+  EndPaint(m_hWnd, &paint);
+  return true;
+}
+
+// Takes the first dropped file; folders are passed over, since the open
+// dialog would not return one either.
+void CQuarnelDlgHost::OnDropFiles(HDROP drop) {
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  std::optional<std::wstring> file;
+  for (UINT i = 0; i < count && !file; ++i) {
+    std::vector<wchar_t> path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+    DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size()));
+    const DWORD attributes = GetFileAttributesW(path.data());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    file = std::wstring(path.data());
+  }
+  DragFinish(drop);
+  if (file) m_dialog.OnDropFiles(*file);
+}
+
+std::wstring CQuarnelDlgHost::GetFieldText(ui::DialogField field) {
+  HWND control = GetDlgItem(m_hWnd, ControlId(field));
+  std::vector<wchar_t> text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+  GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+  return std::wstring(text.data());
+}
+
+void CQuarnelDlgHost::SetFieldText(ui::DialogField field, const std::wstring& text) {
+  SetDlgItemTextW(m_hWnd, ControlId(field), text.c_str());
+}
+
+void CQuarnelDlgHost::ShowMessage(const ui::MessageRequest& message) {
+  const UINT icon = message.icon == ui::MessageIcon::Exclamation ? MB_ICONEXCLAMATION : 0;
+  MessageBoxW(m_hWnd, message.text.c_str(), message.caption.c_str(), MB_OK | icon);
+}
+
+std::optional<std::wstring> CQuarnelDlgHost::ShowOpenFileDialog(const ui::FileDialogRequest& request) {
+  return ShowFileDialog(request, false);
+}
+
+std::optional<std::wstring> CQuarnelDlgHost::ShowSaveFileDialog(const ui::FileDialogRequest& request) {
+  return ShowFileDialog(request, true);
+}
+
+std::optional<std::wstring> CQuarnelDlgHost::ShowFileDialog(const ui::FileDialogRequest& request, bool save) {
+  std::array<wchar_t, ui::kPathCapacity> file{};
+  if (request.initialName.size() < file.size())
+    request.initialName.copy(file.data(), request.initialName.size());
+
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = m_hWnd;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(std::min(request.maxFile, file.size()));
+  dialog.lpstrTitle = request.title.empty() ? nullptr : request.title.c_str();
+  dialog.lpstrDefExt = request.defaultExtension.empty() ? nullptr : request.defaultExtension.c_str();
+  if (request.mustExist) dialog.Flags |= OFN_FILEMUSTEXIST;
+  if (request.overwritePrompt) dialog.Flags |= OFN_OVERWRITEPROMPT;
+
+  const BOOL picked = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
+  if (!picked) return std::nullopt;
+  return std::wstring(file.data());
+}
+
+}  // namespace quarnel::win32

@@ -1,0 +1,47 @@
+// The main dialog on Win32: the window, its system menu, icon and drops, and
+// the DialogHost through which CQuarnelDlg reaches fields, message boxes and
+// the common file dialogs.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <string>
+
+#include "modal_dialog_win32.h"
+#include "quarnel/ui/quarnel_dlg.h"
+
+namespace quarnel::win32 {
+
+class CQuarnelDlgHost : public CModalDialog, public ui::DialogHost {
+ public:
+  // `applicationName` is every message box's caption.
+  CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName);
+
+  std::wstring GetFieldText(ui::DialogField field) override;
+  void SetFieldText(ui::DialogField field, const std::wstring& text) override;
+  std::wstring ApplicationName() override { return m_strAppName; }
+  void ShowMessage(const ui::MessageRequest& message) override;
+  std::optional<std::wstring> ShowOpenFileDialog(const ui::FileDialogRequest& request) override;
+  std::optional<std::wstring> ShowSaveFileDialog(const ui::FileDialogRequest& request) override;
+
+ protected:
+  BOOL OnInitDialog() override;
+  // Convert: never ends the dialog; only IDCANCEL does.
+  void OnOK() override { m_dialog.OnConvert(); }
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+ private:
+  void AddAboutEntry();
+  void OnSysCommand(WPARAM command, bool& handled);
+  bool OnPaint();
+  void OnDropFiles(HDROP drop);
+  std::optional<std::wstring> ShowFileDialog(const ui::FileDialogRequest& request, bool save);
+
+  std::wstring m_strAppName;
+  HICON m_hIcon;
+  ui::CQuarnelDlg m_dialog{*this};
+};
+
+}  // namespace quarnel::win32
