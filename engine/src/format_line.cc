@@ -42,7 +42,39 @@ int ReadNumber(const char* text, std::uint32_t width) {
 // Keeps the low 16 bits, as the lists hold them.
 std::int16_t Narrow(int value) { return static_cast<std::int16_t>(value); }
 
-// The scan over one line. `taken` and `produced` are the contract's counts.
+// True for the characters that a quoted part cannot copy without a closer
+// look: the chunk's NUL, the two terminators and the double quote.
+constexpr bool IsQuotedPartStop(unsigned char c) {
+  return c == '\0' || c == '\n' || c == kEndMarker || c == '"';
+}
+
+struct QuotedPartStops {
+  bool stops[256];
+  constexpr QuotedPartStops() : stops() {
+    for (int c = 0; c < 256; ++c) stops[c] = IsQuotedPartStop(static_cast<unsigned char>(c));
+  }
+};
+constexpr QuotedPartStops kQuotedPartStops;
+
+// True when all `count` characters at `text` are digits. A NUL, a terminator
+// or a ";" is none, so such a stretch lies whole within the line and the chunk.
+bool AllDigits(const char* text, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!IsDigit(text[i])) return false;
+  }
+  return true;
+}
+
+// The value of `count` digits, which AllDigits has vouched for.
+int DigitsValue(const char* text, std::uint32_t count) {
+  int value = 0;
+  for (std::uint32_t i = 0; i < count; ++i) value = value * 10 + (text[i] - '0');
+  return value;
+}
+
+// The scan over one line, in the layout `kWide` selects. `taken` and
+// `produced` are the contract's counts.
+template <bool kWide>
 class FormatLineScan {
  public:
   FormatLineScan(ConversionState& state, char* line, char* output)
@@ -66,13 +98,19 @@ class FormatLineScan {
   Stop ScanCodeGroup();
   void ReplaceCode100(char* group, std::uint32_t groupLength) const;
 
+  static constexpr std::uint32_t kRunLength = kWide ? kWideRunLength : kNarrowRunLength;
+  static constexpr std::uint32_t kGroupLength = kWide ? kWideCodeLength : kNarrowCodeLength;
+  // Taken counts up to which a whole run or group stays short of the limit.
+  static constexpr std::uint32_t kLastWholeRun = kMaxLineTaken - kRunLength;
+  static constexpr std::uint32_t kLastWholeGroup = kMaxLineTaken - kGroupLength;
+
   ConversionState& state_;
   char* line_;
   char* output_;
-  bool wide_ = false;
 };
 
-FormatLineScan::Stop FormatLineScan::ScanQuotedPart() {
+template <bool kWide>
+typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanQuotedPart() {
   // The first character behind the "$" is copied whatever it is, a newline or
   // the end marker included; only the chunk's end stops it.
   int quotes = 0;
@@ -81,6 +119,11 @@ FormatLineScan::Stop FormatLineScan::ScanQuotedPart() {
   Copy();
   for (;;) {
     const char c = Current();
+    if (!kQuotedPartStops.stops[static_cast<unsigned char>(c)] && quotes < 2) {
+      if (LimitReached()) return Stop::Terminated;
+      Copy();
+      continue;
+    }
     if (c == '\0') return Stop::ChunkEnd;
     if (IsTerminator(c) || LimitReached()) return Stop::Terminated;
     if (quotes == 2) return Stop::None;
@@ -89,19 +132,40 @@ FormatLineScan::Stop FormatLineScan::ScanQuotedPart() {
   }
 }
 
-FormatLineScan::Stop FormatLineScan::ScanVariableRun() {
-  const std::uint32_t runLength = wide_ ? kWideRunLength : kNarrowRunLength;
-  for (std::uint32_t position = 1; position <= runLength; ++position) {
+template <bool kWide>
+typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanVariableRun() {
+  const char* run = line_ + taken;
+  if (taken <= kLastWholeRun && AllDigits(run, kRunLength)) {
+    // The usual run, all digits: the steps below in one go.
+    char* out = output_ + produced;
+    if constexpr (kWide) {
+      RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state_);
+      std::memcpy(out, run, kRunLength);
+      produced += kRunLength;
+    } else {
+      RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state_);
+      RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state_);
+      std::memcpy(out, run, 5);
+      out[5] = '0';
+      out[6] = run[5];
+      out[7] = '0';
+      std::memcpy(out + 8, run + 6, 3);
+      produced += kRunLength + 2;
+    }
+    taken += kRunLength;
+    return Stop::None;
+  }
+  for (std::uint32_t position = 1; position <= kRunLength; ++position) {
     const char c = Current();
     if (c == '\0') return Stop::ChunkEnd;
     if (IsEndMarker(c)) return Stop::EndMarker;
     if (c == '\n' || c == ';' || LimitReached()) return Stop::None;
-    if (!wide_ && (position == 6 || position == 7)) {
+    if (!kWide && (position == 6 || position == 7)) {
       // The narrow variable number is read twice, at run positions 6 and 7; a
       // zero goes in front of each, which lays the run out as the wide one.
       RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken, 3)), state_);
       Insert('0');
-    } else if (wide_ && position == 8) {
+    } else if (kWide && position == 8) {
       RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken, 4)), state_);
     }
     Copy();
@@ -109,7 +173,8 @@ FormatLineScan::Stop FormatLineScan::ScanVariableRun() {
   return Stop::None;
 }
 
-void FormatLineScan::ReplaceCode100(char* group, std::uint32_t groupLength) const {
+template <bool kWide>
+void FormatLineScan<kWide>::ReplaceCode100(char* group, std::uint32_t groupLength) const {
   // A group cut short by a terminator or the chunk's end is rewritten only in
   // the characters in front of the cut, so the newline and the next line stay.
   std::uint32_t standing = 0;
@@ -125,8 +190,26 @@ void FormatLineScan::ReplaceCode100(char* group, std::uint32_t groupLength) cons
   }
 }
 
-FormatLineScan::Stop FormatLineScan::ScanCodeGroup() {
-  const std::uint32_t groupLength = wide_ ? kWideCodeLength : kNarrowCodeLength;
+template <bool kWide>
+typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanCodeGroup() {
+  constexpr std::uint32_t groupLength = kGroupLength;
+  char* const group = line_ + taken;
+  if (taken <= kLastWholeGroup && AllDigits(group, groupLength)) {
+    // The usual group, all digits: the steps below in one go.
+    const int code = DigitsValue(group, groupLength);
+    if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(groupLength), group);
+    taken += groupLength;
+    if (RecordRemovedApp(Narrow(code), state_)) return Stop::None;
+    char* out = output_ + produced;
+    if constexpr (!kWide) {
+      *out++ = '0';
+      *out++ = '0';
+      produced += 2;
+    }
+    std::memcpy(out, group, groupLength);
+    produced += groupLength;
+    return Stop::None;
+  }
   bool drop = false;
   for (std::uint32_t position = 1; position <= groupLength; ++position) {
     const char c = Current();
@@ -137,7 +220,7 @@ FormatLineScan::Stop FormatLineScan::ScanCodeGroup() {
       const int code = ReadNumber(line_ + taken, groupLength);
       if (code == kReplacedCode) ReplaceCode100(line_ + taken, groupLength);
       drop = RecordRemovedApp(Narrow(code), state_);
-      if (!drop && !wide_) {
+      if (!drop && !kWide) {
         Insert('0');
         Insert('0');
       }
@@ -150,7 +233,8 @@ FormatLineScan::Stop FormatLineScan::ScanCodeGroup() {
   return Stop::None;
 }
 
-FormatLineScan::Stop FormatLineScan::ScanBody() {
+template <bool kWide>
+typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanBody() {
   bool codeSection = false;
   for (;;) {
     if (Current() == '\0') return Stop::ChunkEnd;
@@ -179,8 +263,8 @@ FormatLineScan::Stop FormatLineScan::ScanBody() {
   }
 }
 
-ConversionResult FormatLineScan::Run() {
-  wide_ = state_.m_bWideCodes;
+template <bool kWide>
+ConversionResult FormatLineScan<kWide>::Run() {
   Stop stop = ScanQuotedPart();
   if (stop == Stop::None) stop = ScanBody();
 
@@ -189,15 +273,22 @@ ConversionResult FormatLineScan::Run() {
   return ResultOk;
 }
 
-}  // namespace
-
-ConversionResult ConvertFormatLine(ConversionState& state, char* line, char* output,
-                                   std::uint32_t& lineCount, std::uint32_t& producedCount) {
-  FormatLineScan scan(state, line, output);
+template <bool kWide>
+ConversionResult RunScan(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
+                         std::uint32_t& producedCount) {
+  FormatLineScan<kWide> scan(state, line, output);
   const ConversionResult result = scan.Run();
   lineCount += scan.taken;
   producedCount += scan.produced;
   return result;
+}
+
+}  // namespace
+
+ConversionResult ConvertFormatLine(ConversionState& state, char* line, char* output,
+                                   std::uint32_t& lineCount, std::uint32_t& producedCount) {
+  if (state.m_bWideCodes) return RunScan<true>(state, line, output, lineCount, producedCount);
+  return RunScan<false>(state, line, output, lineCount, producedCount);
 }
 
 void RecordFlaggedVariable(std::int16_t value, ConversionState& state) {
@@ -221,11 +312,16 @@ bool RecordRemovedApp(std::int16_t value, ConversionState& state) {
 }
 
 bool WriteReplacementCode(std::int16_t width, char* position) {
-  if (width != 3 && width != 5) return false;
-  char text[8];
-  std::snprintf(text, sizeof text, "%0*d", static_cast<int>(width), kReplacementCode);
-  std::memcpy(position, text, static_cast<std::size_t>(width));
-  return true;
+  // 107 as "%03d" and "%05d" would print it.
+  if (width == 3) {
+    std::memcpy(position, "107", 3);
+    return true;
+  }
+  if (width == 5) {
+    std::memcpy(position, "00107", 5);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace quarnel
