@@ -1,0 +1,157 @@
+// End-to-end tests of the real Quarnel.exe: each starts the program, works its
+// dialog from outside as a user would, and checks what appears on screen and
+// on disk. Usage: drive_dialog_test <path of Quarnel.exe> [gtest options]
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "dialog_driver_win32.h"
+
+namespace quarnel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::wstring g_exePath;
+
+constexpr int kSourceEdit = 1001;
+constexpr int kTargetEdit = 1002;
+
+class DriveDialogTest : public ::testing::Test {
+ protected:
+  DriveDialogTest() : program(g_exePath) {
+    folder = fs::temp_directory_path() /
+             (L"quarnel-drive-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(reinterpret_cast<std::uintptr_t>(this)));
+    fs::create_directories(folder);
+  }
+  ~DriveDialogTest() override {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(program.Started()) << "cannot start " << fs::path(g_exePath).string();
+    const std::optional<HWND> shown = program.WaitForDialog();
+    ASSERT_TRUE(shown) << "the main dialog did not appear";
+    dialog = *shown;
+  }
+
+  // Presses Convert and returns the box that answers it, still open.
+  MessageBoxContent Convert(const std::wstring& source, const std::wstring& target) {
+    SetField(dialog, kSourceEdit, source);
+    SetField(dialog, kTargetEdit, target);
+    PressButton(dialog, IDOK);
+    const std::optional<HWND> box = program.WaitForMessageBox(dialog);
+    if (!box) {
+      ADD_FAILURE() << "no message box answered Convert";
+      return {};
+    }
+    return ReadMessageBox(*box);
+  }
+
+  // Closes a message box with its OK button and waits until it is gone.
+  void PressOk(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitFor<bool>([box]() -> std::optional<bool> {
+      if (IsWindow(box)) return std::nullopt;
+      return true;
+    })) << "the message box did not close";
+  }
+
+  std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  RunningQuarnel program;
+  HWND dialog = nullptr;
+  fs::path folder;
+};
+
+TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
+  const fs::path source = folder / "job.frt";
+  const fs::path target = folder / "QZ_job.frt";
+  std::ofstream(source, std::ios::binary) << "@i KRV110\r\n$\"A\";120\r\n";
+
+  const MessageBoxContent report = Convert(source.wstring(), target.wstring());
+  EXPECT_EQ(report.text,
+            L"Format-File Conversion completed!\n\n"
+            L"120: \"Line Adjustment\" Application\n"
+            L"\nThe application does not exist on Tessolan, thus the entry has been removed from\n"
+            L"the Format File .\n\n"
+            L"Make sure the Format File works correctly before using!");
+  EXPECT_FALSE(report.hasIcon) << "the report box carries no icon\n" << DescribeChildren(report.window);
+  PressOk(report.window);
+  EXPECT_EQ(ReadBytes(target), "@i QZ21/25/27\r\n$\"A\";\r\n");
+
+  // Convert never ends the dialog: a second run goes to the same window.
+  ASSERT_TRUE(IsWindow(dialog));
+  const MessageBoxContent missing = Convert((folder / "missing.frt").wstring(), target.wstring());
+  EXPECT_EQ(missing.text, L"Format-File Conversion failed due to invalid input!");
+  PressOk(missing.window);
+
+  PressButton(dialog, IDCANCEL);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+}
+
+TEST_F(DriveDialogTest, RefusesAnEmptyFieldWithAnExclamation) {
+  const struct {
+    const wchar_t* source;
+    const wchar_t* target;
+  } cases[] = {{L"", L"C:\\t.frt"}, {L"C:\\s.frt", L""}};
+  for (const auto& c : cases) {
+    const MessageBoxContent refusal = Convert(c.source, c.target);
+    EXPECT_EQ(refusal.text, L"File is not selected!");
+    EXPECT_TRUE(refusal.hasIcon);
+    PressOk(refusal.window);
+  }
+  PressButton(dialog, IDCANCEL);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+}
+
+TEST_F(DriveDialogTest, OpensWithTheInitialTexts) {
+  EXPECT_EQ(WindowText(GetDlgItem(dialog, kSourceEdit)), L"Source File");
+  EXPECT_EQ(WindowText(GetDlgItem(dialog, kTargetEdit)), L"Target File");
+  // Escape, Cancel and Close all arrive as IDCANCEL; Close is the system's.
+  PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+}
+
+TEST_F(DriveDialogTest, SystemMenuCommandsSixteenToThirtyOneOpenTheAboutBox) {
+  for (WPARAM command : {WPARAM{0x10}, WPARAM{0x1F}}) {
+    SCOPED_TRACE(command);
+    PostMessageW(dialog, WM_SYSCOMMAND, command, 0);
+    const std::optional<HWND> about = WaitFor<HWND>([&] { return FindDialog(program.ThreadId(), L"About Quarnel", dialog); });
+    ASSERT_TRUE(about) << "no About box";
+    std::vector<std::wstring> texts;
+    int icons = 0;
+    for (const ChildWindow& child : Children(*about)) {
+      if ((child.style & SS_TYPEMASK) == SS_ICON && child.className == L"Static")
+        ++icons;  // its text is the icon's resource number, not words
+      else
+        texts.push_back(child.text);
+    }
+    EXPECT_EQ(icons, 1);
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"Quarnel Ver. 1.0", L"Copyright (C) 2008 Quarnel", L"OK"}));
+    PressOk(*about);
+  }
+  PressButton(dialog, IDCANCEL);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+}
+
+}  // namespace
+}  // namespace quarnel::testing
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: drive_dialog_test <path of Quarnel.exe> [gtest options]\n");
+    return 2;
+  }
+  quarnel::testing::g_exePath = quarnel::testing::WindowsPath(argv[1]);
+  return RUN_ALL_TESTS();
+}
