@@ -9,8 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace quarnel::ui {
@@ -279,7 +280,7 @@ class ConvertTest : public DialogTest {
  protected:
   ConvertTest() {
     folder = fs::temp_directory_path() /
-             ("quarnel-dlg-" + std::to_string(::getpid()) + "-" +
+             ("quarnel-dlg-" + std::to_string(std::random_device{}()) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -336,12 +337,24 @@ TEST_F(ConvertTest, BlanksArePassedOnAsAPath) {
 }
 
 TEST_F(ConvertTest, NonAsciiPathsReachTheFileSystemAsTyped) {
-  // Built by hand: the standard library widens by the locale, which is "C" here.
-  Write("Messung-\xC3\xBC.frt", "@i KRV880\n");
-  const std::wstring source = folder.wstring() + L"/Messung-\u00FC.frt";
-  const std::wstring target = folder.wstring() + L"/QZ_Messung-\u00FC-\u00E9.frt";
-  EXPECT_EQ(Convert(source, target), L"Format-File Conversion completed!\n\n");
-  EXPECT_EQ(Read(folder / "QZ_Messung-\xC3\xBC-\xC3\xA9.frt"), "@i QZ21/25/27\r\n");
+  // The dialog names both files; the folder listing, read as UTF-8, shows
+  // what the file system received.
+  const std::wstring source = Write("job.frt", "@i KRV880\n");
+  const std::wstring first = folder.wstring() + L"/Messung-\u00FC.frt";
+  const std::wstring second = folder.wstring() + L"/QZ_Messung-\u00FC-\u00E9.frt";
+  EXPECT_EQ(Convert(source, first), L"Format-File Conversion completed!\n\n");
+  // Read back through its non-ASCII name: it names the new family already.
+  EXPECT_EQ(Convert(first, second), L"Format-File Conversion is not necessary!");
+
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::u8string name = entry.path().filename().u8string();
+    names.insert(std::string(name.begin(), name.end()));
+    if (name == u8"QZ_Messung-\u00FC-\u00E9.frt") {
+      EXPECT_EQ(Read(entry.path()), "@i QZ21/25/27\r\n");
+    }
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"job.frt", "Messung-\xC3\xBC.frt", "QZ_Messung-\xC3\xBC-\xC3\xA9.frt"}));
 }
 
 TEST_F(ConvertTest, LayoutOfTheLastModelLineCarriesOverToTheNextRun) {
