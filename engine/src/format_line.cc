@@ -96,6 +96,7 @@ class FormatLineScan {
   Stop ScanBody();
   Stop ScanVariableRun();
   Stop ScanCodeGroup();
+  Stop ScanPartialCodeGroup();
   void ReplaceCode100(char* group, std::uint32_t groupLength) const;
 
   static constexpr std::uint32_t kRunLength = kWide ? kWideRunLength : kNarrowRunLength;
@@ -118,12 +119,22 @@ typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanQuotedPart() {
   if (Current() == '"') ++quotes;
   Copy();
   for (;;) {
-    const char c = Current();
-    if (!kQuotedPartStops.stops[static_cast<unsigned char>(c)] && quotes < 2) {
-      if (LimitReached()) return Stop::Terminated;
-      Copy();
-      continue;
+    if (quotes < 2) {
+      // Characters that none of the checks below stops at go in one stretch,
+      // up to the limit.
+      const char* const from = line_ + taken;
+      char* const to = output_ + produced;
+      const std::uint32_t room = kMaxLineTaken - taken;
+      std::uint32_t span = 0;
+      for (; span < room; ++span) {
+        const char c = from[span];
+        if (kQuotedPartStops.stops[static_cast<unsigned char>(c)]) break;
+        to[span] = c;
+      }
+      taken += span;
+      produced += span;
     }
+    const char c = Current();
     if (c == '\0') return Stop::ChunkEnd;
     if (IsTerminator(c) || LimitReached()) return Stop::Terminated;
     if (quotes == 2) return Stop::None;
@@ -192,24 +203,29 @@ void FormatLineScan<kWide>::ReplaceCode100(char* group, std::uint32_t groupLengt
 
 template <bool kWide>
 typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanCodeGroup() {
-  constexpr std::uint32_t groupLength = kGroupLength;
   char* const group = line_ + taken;
-  if (taken <= kLastWholeGroup && AllDigits(group, groupLength)) {
-    // The usual group, all digits: the steps below in one go.
-    const int code = DigitsValue(group, groupLength);
-    if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(groupLength), group);
-    taken += groupLength;
-    if (RecordRemovedApp(Narrow(code), state_)) return Stop::None;
-    char* out = output_ + produced;
-    if constexpr (!kWide) {
-      *out++ = '0';
-      *out++ = '0';
-      produced += 2;
-    }
-    std::memcpy(out, group, groupLength);
-    produced += groupLength;
-    return Stop::None;
+  if (taken > kLastWholeGroup || !AllDigits(group, kGroupLength)) return ScanPartialCodeGroup();
+  // The usual group, all digits: the steps of ScanPartialCodeGroup in one go.
+  const int code = DigitsValue(group, kGroupLength);
+  if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
+  taken += kGroupLength;
+  if (RecordRemovedApp(Narrow(code), state_)) return Stop::None;
+  char* out = output_ + produced;
+  if constexpr (!kWide) {
+    *out++ = '0';
+    *out++ = '0';
+    produced += 2;
   }
+  std::memcpy(out, group, kGroupLength);
+  produced += kGroupLength;
+  return Stop::None;
+}
+
+// A group that a terminator, the chunk's end or the limit may cut short, or
+// that holds other characters than digits: one character at a time.
+template <bool kWide>
+typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanPartialCodeGroup() {
+  constexpr std::uint32_t groupLength = kGroupLength;
   bool drop = false;
   for (std::uint32_t position = 1; position <= groupLength; ++position) {
     const char c = Current();
@@ -273,6 +289,105 @@ ConversionResult FormatLineScan<kWide>::Run() {
   return ResultOk;
 }
 
+// Most format lines have one shape: a quoted part free of terminators, then
+// whole runs of digits, a ";" and whole groups of digits, each behind a ";"
+// or right behind the one before, and a terminator well inside the limit.
+// UsualLineEnd checks that shape without touching anything and returns the
+// index of the terminator, or 0 for a line of any other shape.
+template <std::uint32_t kRunLength, std::uint32_t kGroupLength>
+std::uint32_t UsualLineEnd(const char* line, std::uint32_t& quotedLength) {
+  if (kQuotedPartStops.stops[static_cast<unsigned char>(line[0])] && line[0] != '"') return 0;
+  int quotes = line[0] == '"' ? 1 : 0;
+  std::uint32_t i = 1;
+  while (quotes < 2) {
+    const char c = line[i];
+    if (c == '"') {
+      ++quotes;
+    } else if (kQuotedPartStops.stops[static_cast<unsigned char>(c)] || i >= kMaxLineTaken) {
+      return 0;
+    }
+    ++i;
+  }
+  quotedLength = i;
+  while (IsDigit(line[i])) {
+    if (!AllDigits(line + i, kRunLength)) return 0;
+    i += kRunLength;
+    if (i >= kMaxLineTaken) return 0;
+  }
+  if (line[i] == ';') {
+    ++i;
+    for (;;) {
+      if (!AllDigits(line + i, kGroupLength)) return 0;
+      i += kGroupLength;
+      if (i >= kMaxLineTaken) return 0;
+      if (line[i] == ';') {
+        ++i;
+      } else if (!IsDigit(line[i])) {
+        break;
+      }
+    }
+  }
+  return IsTerminator(line[i]) && i < kMaxLineTaken ? i : 0;
+}
+
+// Converts a line that UsualLineEnd accepted, exactly as FormatLineScan would.
+template <bool kWide>
+bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
+                      std::uint32_t& producedCount, ConversionResult& result) {
+  constexpr std::uint32_t kRunLength = kWide ? kWideRunLength : kNarrowRunLength;
+  constexpr std::uint32_t kGroupLength = kWide ? kWideCodeLength : kNarrowCodeLength;
+  std::uint32_t quotedLength = 0;
+  const std::uint32_t end = UsualLineEnd<kRunLength, kGroupLength>(line, quotedLength);
+  if (end == 0) return false;
+
+  std::memcpy(output, line, quotedLength);
+  std::uint32_t in = quotedLength;
+  std::uint32_t out = quotedLength;
+  for (; IsDigit(line[in]); in += kRunLength) {
+    const char* run = line + in;
+    if constexpr (kWide) {
+      RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state);
+      std::memcpy(output + out, run, kRunLength);
+      out += kRunLength;
+    } else {
+      // A "0" goes in front of run positions 6 and 7; the number is read at both.
+      RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
+      RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
+      char* to = output + out;
+      std::memcpy(to, run, 5);
+      to[5] = '0';
+      to[6] = run[5];
+      to[7] = '0';
+      std::memcpy(to + 8, run + 6, 3);
+      out += kRunLength + 2;
+    }
+  }
+  if (in < end) {
+    output[out++] = line[in++];  // the ";" that opens the code section
+    while (in < end) {
+      if (line[in] == ';') {
+        output[out++] = line[in++];
+        continue;
+      }
+      char* group = line + in;
+      const int code = DigitsValue(group, kGroupLength);
+      if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
+      in += kGroupLength;
+      if (RecordRemovedApp(Narrow(code), state)) continue;
+      if constexpr (!kWide) {
+        output[out++] = '0';
+        output[out++] = '0';
+      }
+      std::memcpy(output + out, group, kGroupLength);
+      out += kGroupLength;
+    }
+  }
+  lineCount += end;
+  producedCount += out;
+  result = line[end] == '\n' ? ResultOk : ResultEndMarker;
+  return true;
+}
+
 template <bool kWide>
 ConversionResult RunScan(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
                          std::uint32_t& producedCount) {
@@ -287,7 +402,12 @@ ConversionResult RunScan(ConversionState& state, char* line, char* output, std::
 
 ConversionResult ConvertFormatLine(ConversionState& state, char* line, char* output,
                                    std::uint32_t& lineCount, std::uint32_t& producedCount) {
-  if (state.m_bWideCodes) return RunScan<true>(state, line, output, lineCount, producedCount);
+  ConversionResult result = ResultOk;
+  if (state.m_bWideCodes) {
+    if (ConvertUsualLine<true>(state, line, output, lineCount, producedCount, result)) return result;
+    return RunScan<true>(state, line, output, lineCount, producedCount);
+  }
+  if (ConvertUsualLine<false>(state, line, output, lineCount, producedCount, result)) return result;
   return RunScan<false>(state, line, output, lineCount, producedCount);
 }
 
