@@ -95,6 +95,12 @@ class CrLfWriter {
   explicit CrLfWriter(ByteSink& sink) : sink_(sink) {}
 
   void Write(const char* text, std::size_t length) {
+    if (!failed_ && kWriteCapacity - size_ >= 2 * length) {
+      // Room even if every character were a newline: no flush can fall
+      // inside, so the lines go straight in.
+      WriteWithRoom(text, length);
+      return;
+    }
     const char* const end = text + length;
     while (text < end && !failed_) {
       const char* newline = static_cast<const char*>(std::memchr(text, '\n', end - text));
@@ -113,6 +119,23 @@ class CrLfWriter {
   bool failed() const { return failed_; }
 
  private:
+  void WriteWithRoom(const char* text, std::size_t length) {
+    const char* const end = text + length;
+    char* to = buffer_ + size_;
+    while (text < end) {
+      const char* newline = static_cast<const char*>(std::memchr(text, '\n', end - text));
+      const char* segmentEnd = newline ? newline : end;
+      std::memcpy(to, text, segmentEnd - text);
+      to += segmentEnd - text;
+      if (!newline) break;
+      to[0] = '\r';
+      to[1] = '\n';
+      to += 2;
+      text = newline + 1;
+    }
+    size_ = static_cast<std::size_t>(to - buffer_);
+  }
+
   void Append(const char* bytes, std::size_t count) {
     while (count > 0 && !failed_) {
       if (size_ == kWriteCapacity) Flush();
@@ -131,7 +154,19 @@ class CrLfWriter {
 };
 
 std::size_t CountNewlines(const char* text, std::size_t length) {
-  return static_cast<std::size_t>(std::count(text, text + length, '\n'));
+  // Byte-wide counts over blocks that cannot overflow them: plain loops that
+  // the compiler turns into vector compares.
+  constexpr std::size_t kBlock = 255;
+  std::size_t count = 0;
+  while (length > 0) {
+    const std::size_t block = std::min(length, kBlock);
+    unsigned char blockCount = 0;
+    for (std::size_t i = 0; i < block; ++i) blockCount += text[i] == '\n' ? 1 : 0;
+    count += blockCount;
+    text += block;
+    length -= block;
+  }
+  return count;
 }
 
 bool IsMarkerOrEnd(char c) {

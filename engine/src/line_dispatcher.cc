@@ -5,6 +5,24 @@
 #include "quarnel/line_converters.h"
 
 namespace quarnel {
+namespace {
+
+// What the walk must stop at: the end marker always, "$" and "@" while
+// m_bConversionNeeded is set.
+constexpr unsigned char kStopsWalk = 1;
+constexpr unsigned char kStopsMarker = 2;
+
+struct WalkStops {
+  unsigned char kinds[256];
+  constexpr WalkStops() : kinds() {
+    kinds[kEndMarker] = kStopsWalk;
+    kinds[static_cast<unsigned char>('$')] = kStopsMarker;
+    kinds[static_cast<unsigned char>('@')] = kStopsMarker;
+  }
+};
+constexpr WalkStops kWalkStops;
+
+}  // namespace
 
 ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, char* output) {
   ChunkWalk walk;
@@ -46,6 +64,16 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
       }
     }
 
+    if (in >= walkEnd) {
+      walk.result = ResultIncompleteLine;
+      break;
+    }
+
+    // The characters up to the next one that the steps above act on are
+    // copied as they stand.
+    const unsigned char stopMask = state.m_bConversionNeeded ? kStopsWalk | kStopsMarker : kStopsWalk;
+    while (in < walkEnd && (kWalkStops.kinds[static_cast<unsigned char>(chunk[in])] & stopMask) == 0)
+      output[out++] = chunk[in++];
     if (in >= walkEnd) {
       walk.result = ResultIncompleteLine;
       break;
