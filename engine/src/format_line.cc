@@ -292,68 +292,53 @@ ConversionResult FormatLineScan<kWide>::Run() {
 // Most format lines have one shape: a quoted part free of terminators, then
 // whole runs of digits, a ";" and whole groups of digits, each behind a ";"
 // or right behind the one before, and a terminator well inside the limit.
-// UsualLineEnd checks that shape without touching anything and returns the
-// index of the terminator, or 0 for a line of any other shape.
-template <std::uint32_t kRunLength, std::uint32_t kGroupLength>
-std::uint32_t UsualLineEnd(const char* line, std::uint32_t& quotedLength) {
-  if (kQuotedPartStops.stops[static_cast<unsigned char>(line[0])] && line[0] != '"') return 0;
-  int quotes = line[0] == '"' ? 1 : 0;
-  std::uint32_t i = 1;
-  while (quotes < 2) {
-    const char c = line[i];
-    if (c == '"') {
-      ++quotes;
-    } else if (kQuotedPartStops.stops[static_cast<unsigned char>(c)] || i >= kMaxLineTaken) {
-      return 0;
-    }
-    ++i;
-  }
-  quotedLength = i;
-  while (IsDigit(line[i])) {
-    if (!AllDigits(line + i, kRunLength)) return 0;
-    i += kRunLength;
-    if (i >= kMaxLineTaken) return 0;
-  }
-  if (line[i] == ';') {
-    ++i;
-    for (;;) {
-      if (!AllDigits(line + i, kGroupLength)) return 0;
-      i += kGroupLength;
-      if (i >= kMaxLineTaken) return 0;
-      if (line[i] == ';') {
-        ++i;
-      } else if (!IsDigit(line[i])) {
-        break;
-      }
-    }
-  }
-  return IsTerminator(line[i]) && i < kMaxLineTaken ? i : 0;
-}
-
-// Converts a line that UsualLineEnd accepted, exactly as FormatLineScan would.
+// ConvertUsualLine converts such a line in one pass, exactly as FormatLineScan
+// would, and returns false at the first sign of any other shape, with the
+// output it wrote zeroed again for FormatLineScan to start over.
+//
+// What it did before giving up is harmless: the numbers it recorded are the
+// first ones FormatLineScan records again, in the same order, and a code 100
+// that it rewrote to 107 in place reads as a code that is neither replaced nor
+// dropped, which gives the same text.
 template <bool kWide>
 bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
                       std::uint32_t& producedCount, ConversionResult& result) {
   constexpr std::uint32_t kRunLength = kWide ? kWideRunLength : kNarrowRunLength;
   constexpr std::uint32_t kGroupLength = kWide ? kWideCodeLength : kNarrowCodeLength;
-  std::uint32_t quotedLength = 0;
-  const std::uint32_t end = UsualLineEnd<kRunLength, kGroupLength>(line, quotedLength);
-  if (end == 0) return false;
+  std::uint32_t in = 0;
+  std::uint32_t out = 0;
+  const auto giveUp = [&] {
+    std::memset(output, 0, out);
+    return false;
+  };
 
-  std::memcpy(output, line, quotedLength);
-  std::uint32_t in = quotedLength;
-  std::uint32_t out = quotedLength;
-  for (; IsDigit(line[in]); in += kRunLength) {
+  // The quoted part, copied while its end is looked for.
+  char c = line[0];
+  if (c == '\0' || IsTerminator(c)) return false;
+  int quotes = c == '"' ? 1 : 0;
+  output[out++] = c;
+  for (in = 1; quotes < 2;) {
+    c = line[in];
+    if (kQuotedPartStops.stops[static_cast<unsigned char>(c)]) {
+      if (c != '"') return giveUp();
+      ++quotes;
+    }
+    output[out++] = c;
+    if (++in >= kMaxLineTaken) return giveUp();
+  }
+
+  while (IsDigit(line[in])) {
     const char* run = line + in;
+    if (in + kRunLength >= kMaxLineTaken || !AllDigits(run, kRunLength)) return giveUp();
+    char* to = output + out;
     if constexpr (kWide) {
       RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state);
-      std::memcpy(output + out, run, kRunLength);
+      std::memcpy(to, run, kRunLength);
       out += kRunLength;
     } else {
       // A "0" goes in front of run positions 6 and 7; the number is read at both.
       RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
       RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
-      char* to = output + out;
       std::memcpy(to, run, 5);
       to[5] = '0';
       to[6] = run[5];
@@ -361,30 +346,37 @@ bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uin
       std::memcpy(to + 8, run + 6, 3);
       out += kRunLength + 2;
     }
+    in += kRunLength;
   }
-  if (in < end) {
-    output[out++] = line[in++];  // the ";" that opens the code section
-    while (in < end) {
-      if (line[in] == ';') {
-        output[out++] = line[in++];
-        continue;
-      }
+
+  if (line[in] == ';') {
+    output[out++] = line[in++];
+    for (;;) {
       char* group = line + in;
+      if (in + kGroupLength >= kMaxLineTaken || !AllDigits(group, kGroupLength)) return giveUp();
       const int code = DigitsValue(group, kGroupLength);
       if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
       in += kGroupLength;
-      if (RecordRemovedApp(Narrow(code), state)) continue;
-      if constexpr (!kWide) {
-        output[out++] = '0';
-        output[out++] = '0';
+      if (!RecordRemovedApp(Narrow(code), state)) {
+        if constexpr (!kWide) {
+          output[out++] = '0';
+          output[out++] = '0';
+        }
+        std::memcpy(output + out, group, kGroupLength);
+        out += kGroupLength;
       }
-      std::memcpy(output + out, group, kGroupLength);
-      out += kGroupLength;
+      if (line[in] == ';') {
+        output[out++] = line[in++];
+      } else if (!IsDigit(line[in])) {
+        break;
+      }
     }
   }
-  lineCount += end;
+
+  if (!IsTerminator(line[in])) return giveUp();
+  lineCount += in;
   producedCount += out;
-  result = line[end] == '\n' ? ResultOk : ResultEndMarker;
+  result = line[in] == '\n' ? ResultOk : ResultEndMarker;
   return true;
 }
 
