@@ -1,0 +1,61 @@
+// Checks shared by the fuzz targets. A broken invariant prints what broke and
+// aborts, which libFuzzer reports as a crash together with its reproducer.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "quarnel/conversion_state.h"
+
+namespace quarnel::fuzz {
+
+[[noreturn]] inline void Fail(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+inline void Require(bool holds, const char* what) {
+  if (!holds) Fail(what);
+}
+
+// The only numbers the format-line converter may add to each list.
+inline constexpr std::int16_t kFlaggableVariables[] = {51, 58, 652, 653, 656};
+inline constexpr std::int16_t kRemovableApps[] = {120, 123};
+
+template <std::size_t N>
+bool IsAccepted(std::int16_t value, const std::int16_t (&accepted)[N]) {
+  return std::find(std::begin(accepted), std::end(accepted), value) != std::end(accepted);
+}
+
+// `after` must be `before` grown at its end only: the old entries in place,
+// new ones out of `accepted`, filled from slot 0 without gaps or duplicates.
+template <std::size_t N>
+void RequireListGrew(const NumberList& before, const NumberList& after,
+                     const std::int16_t (&accepted)[N], const char* what) {
+  const std::size_t oldLength = ListLength(before);
+  const std::size_t newLength = ListLength(after);
+  if (newLength < oldLength || !std::equal(before.begin(), before.begin() + oldLength, after.begin()))
+    Fail(what);
+  for (std::size_t i = oldLength; i < newLength; ++i) {
+    if (!IsAccepted(after[i], accepted)) Fail(what);
+  }
+  for (std::size_t i = newLength; i < after.size(); ++i) {
+    if (after[i] != kFreeSlot) Fail(what);
+  }
+  for (std::size_t i = 0; i < newLength; ++i) {
+    if (std::find(after.begin() + i + 1, after.begin() + newLength, after[i]) !=
+        after.begin() + newLength)
+      Fail(what);
+  }
+}
+
+inline bool SameState(const ConversionState& a, const ConversionState& b) {
+  return a.m_bConversionNeeded == b.m_bConversionNeeded && a.m_bWideCodes == b.m_bWideCodes &&
+         a.m_aFlaggedVariables == b.m_aFlaggedVariables && a.m_aRemovedApps == b.m_aRemovedApps;
+}
+
+}  // namespace quarnel::fuzz
