@@ -1,0 +1,78 @@
+#include "qt_dialog_host.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <utility>
+
+namespace quarnel::ui {
+namespace {
+
+std::optional<std::wstring> RunFileDialog(QFileDialog& dialog, const FileDialogRequest& request) {
+  if (!request.title.empty()) dialog.setWindowTitle(QString::fromStdWString(request.title));
+  dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QString::fromStdWString(request.defaultExtension));
+  if (!request.initialName.empty()) dialog.selectFile(QString::fromStdWString(request.initialName));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList picked = dialog.selectedFiles();
+  if (picked.isEmpty()) return std::nullopt;
+  std::wstring path = picked.front().toStdWString();
+  // The platform dialog the request describes fails on a longer path; so do we.
+  if (path.size() >= request.maxFile) return std::nullopt;
+  return path;
+}
+
+}  // namespace
+
+void ShowQtMessageBox(QWidget* parent, const MessageRequest& message) {
+  const QMessageBox::Icon icon =
+      message.icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon;
+  QMessageBox box(icon, QString::fromStdWString(message.caption), QString::fromStdWString(message.text),
+                  QMessageBox::Ok, parent);
+  // A report names files and codes; nothing in it is markup.
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+std::optional<std::wstring> ShowQtOpenFileDialog(QWidget* parent, const FileDialogRequest& request) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  return RunFileDialog(dialog, request);
+}
+
+std::optional<std::wstring> ShowQtSaveFileDialog(QWidget* parent, const FileDialogRequest& request) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
+  return RunFileDialog(dialog, request);
+}
+
+QtDialogHost::QtDialogHost(QWidget& window, QLineEdit& sourceEdit, QLineEdit& targetEdit, QtDialogBoxes boxes)
+    : m_window(window), m_sourceEdit(sourceEdit), m_targetEdit(targetEdit), m_boxes(std::move(boxes)) {}
+
+QLineEdit& QtDialogHost::Edit(DialogField field) {
+  return field == DialogField::Source ? m_sourceEdit : m_targetEdit;
+}
+
+// QString holds UTF-16; toStdWString and fromStdWString turn its surrogate
+// pairs into whole code points and back, which is what the dialog class
+// encodes as UTF-8 for the file system.
+std::wstring QtDialogHost::GetFieldText(DialogField field) { return Edit(field).text().toStdWString(); }
+
+void QtDialogHost::SetFieldText(DialogField field, const std::wstring& text) {
+  Edit(field).setText(QString::fromStdWString(text));
+}
+
+std::wstring QtDialogHost::ApplicationName() { return std::wstring(kApplicationName); }
+
+void QtDialogHost::ShowMessage(const MessageRequest& message) { m_boxes.showMessage(&m_window, message); }
+
+std::optional<std::wstring> QtDialogHost::ShowOpenFileDialog(const FileDialogRequest& request) {
+  return m_boxes.showOpenFile(&m_window, request);
+}
+
+std::optional<std::wstring> QtDialogHost::ShowSaveFileDialog(const FileDialogRequest& request) {
+  return m_boxes.showSaveFile(&m_window, request);
+}
+
+}  // namespace quarnel::ui

@@ -1,0 +1,153 @@
+#include "quarnel_window.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QMimeData>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <utility>
+
+#include "about_box.h"
+
+namespace quarnel::ui {
+namespace {
+
+// The Windows dialog measures in dialog units: a quarter of the average
+// character width across, an eighth of the font's height down. Its fields
+// are 180 units wide, Convert and Cancel 50 units with 30 between them, and
+// the gaps above the target group and above the buttons 20 and 30 units high.
+constexpr int kFieldWidthUnits = 180;
+constexpr int kButtonWidthUnits = 50;
+constexpr int kButtonSpacingUnits = 30;
+constexpr int kGroupGapUnits = 20;
+constexpr int kButtonGapUnits = 30;
+
+int HorizontalUnits(const QFontMetrics& metrics, int units) { return metrics.averageCharWidth() * units / 4; }
+int VerticalUnits(const QFontMetrics& metrics, int units) { return metrics.height() * units / 8; }
+
+// The first local file among the dropped URLs, as the Windows dialog takes
+// the first of the dropped files; empty when there is none.
+QString FirstLocalFile(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls()) return {};
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile()) return url.toLocalFile();
+  }
+  return {};
+}
+
+}  // namespace
+
+QIcon QuarnelIcon() { return QIcon(QStringLiteral(":/quarnel/quarnel.png")); }
+
+QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_pSourceLabel(new QLabel(tr("Select source file:"), this)),
+      m_pSourceEdit(new QLineEdit(this)),
+      m_pBrowseSourceButton(new QPushButton(tr("Browse"), this)),
+      m_pTargetLabel(new QLabel(tr("Select target file:"), this)),
+      m_pTargetEdit(new QLineEdit(this)),
+      m_pBrowseTargetButton(new QPushButton(tr("Browse"), this)),
+      m_pConvertButton(new QPushButton(tr("Convert"), this)),
+      m_pCancelButton(new QPushButton(tr("Cancel"), this)),
+      m_host(*this, *m_pSourceEdit, *m_pTargetEdit, std::move(boxes)),
+      m_dlg(m_host) {
+  setWindowTitle(QString::fromStdWString(std::wstring(kApplicationName)));
+  setWindowIcon(QuarnelIcon());
+  m_pSourceEdit->setObjectName(QStringLiteral("sourceEdit"));
+  m_pTargetEdit->setObjectName(QStringLiteral("targetEdit"));
+  m_pBrowseSourceButton->setObjectName(QStringLiteral("browseSourceButton"));
+  m_pBrowseTargetButton->setObjectName(QStringLiteral("browseTargetButton"));
+  m_pConvertButton->setObjectName(QStringLiteral("convertButton"));
+  m_pCancelButton->setObjectName(QStringLiteral("cancelButton"));
+  LayOutControls();
+
+  // Enter in either field presses Convert, which never closes the window;
+  // Cancel, Escape and the title bar's close button are the only ways out.
+  m_pConvertButton->setDefault(true);
+  connect(m_pConvertButton, &QPushButton::clicked, this, [this] { m_dlg.OnConvert(); });
+  connect(m_pCancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_pBrowseSourceButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseSource(); });
+  connect(m_pBrowseTargetButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseTarget(); });
+
+  // Tab order of the Windows dialog's template: the buttons first.
+  setTabOrder(m_pConvertButton, m_pCancelButton);
+  setTabOrder(m_pCancelButton, m_pSourceEdit);
+  setTabOrder(m_pSourceEdit, m_pTargetEdit);
+  setTabOrder(m_pTargetEdit, m_pBrowseSourceButton);
+  setTabOrder(m_pBrowseSourceButton, m_pBrowseTargetButton);
+
+  // Linux window managers have no menu for a program to add to, so the About
+  // entry lives in the window's context menu, and on F1.
+  auto* aboutAction = new QAction(tr("&About Quarnel"), this);
+  aboutAction->setObjectName(QStringLiteral("aboutAction"));
+  aboutAction->setShortcut(QKeySequence(Qt::Key_F1));
+  aboutAction->setShortcutContext(Qt::WindowShortcut);
+  connect(aboutAction, &QAction::triggered, this, &QuarnelWindow::ShowAboutBox);
+  addAction(aboutAction);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  // Files may be dropped anywhere on the window. The fields pass drags on to
+  // it instead of taking the dropped URL as text.
+  setAcceptDrops(true);
+  m_pSourceEdit->setAcceptDrops(false);
+  m_pTargetEdit->setAcceptDrops(false);
+
+  if (m_dlg.OnInitDialog()) m_pConvertButton->setFocus();
+}
+
+void QuarnelWindow::LayOutControls() {
+  const QFontMetrics metrics = fontMetrics();
+  m_pSourceEdit->setMinimumWidth(HorizontalUnits(metrics, kFieldWidthUnits));
+  m_pTargetEdit->setMinimumWidth(HorizontalUnits(metrics, kFieldWidthUnits));
+  // Only the fields take extra width; the window keeps its height.
+  m_pSourceLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  m_pTargetLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+  auto* fields = new QGridLayout;
+  fields->addWidget(m_pSourceLabel, 0, 0, 1, 2);
+  fields->addWidget(m_pSourceEdit, 1, 0);
+  fields->addWidget(m_pBrowseSourceButton, 1, 1);
+  fields->setRowMinimumHeight(2, VerticalUnits(metrics, kGroupGapUnits) - fields->verticalSpacing());
+  fields->addWidget(m_pTargetLabel, 3, 0, 1, 2);
+  fields->addWidget(m_pTargetEdit, 4, 0);
+  fields->addWidget(m_pBrowseTargetButton, 4, 1);
+  fields->setColumnStretch(0, 1);
+
+  m_pConvertButton->setMinimumWidth(HorizontalUnits(metrics, kButtonWidthUnits));
+  m_pCancelButton->setMinimumWidth(HorizontalUnits(metrics, kButtonWidthUnits));
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(m_pConvertButton);
+  buttons->addSpacing(HorizontalUnits(metrics, kButtonSpacingUnits));
+  buttons->addWidget(m_pCancelButton);
+  buttons->addStretch();
+
+  auto* page = new QVBoxLayout(this);
+  page->addLayout(fields);
+  page->addSpacing(VerticalUnits(metrics, kButtonGapUnits));
+  page->addLayout(buttons);
+  page->setSizeConstraint(QLayout::SetMinAndMaxSize);
+}
+
+void QuarnelWindow::ShowAboutBox() {
+  AboutBox about(this);
+  about.exec();
+}
+
+void QuarnelWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!FirstLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void QuarnelWindow::dropEvent(QDropEvent* event) {
+  const QString path = FirstLocalFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  m_dlg.OnDropFiles(path.toStdWString());
+}
+
+}  // namespace quarnel::ui
