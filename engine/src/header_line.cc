@@ -34,6 +34,14 @@ bool MatchesUpToChunkEnd(const char* text, const char* expected, std::size_t cou
   return std::memcmp(text, expected, count) == 0;
 }
 
+// Whether a terminator stands from line[index] on before the chunk's NUL.
+bool HasTerminatorBeforeEnd(const char* line, std::uint32_t index) {
+  for (; line[index] != '\0'; ++index) {
+    if (IsTerminator(line[index])) return true;
+  }
+  return false;
+}
+
 // Walks from line[index] to the terminator without copying; every character
 // walked over is taken. Stops in front of a NUL or at the give-up position.
 ConversionResult DropToTerminator(const char* line, std::uint32_t index, std::uint32_t giveUp,
@@ -81,8 +89,13 @@ ConversionResult ConvertModelLine(ConversionState& state, const char* line, char
       break;
     }
     if (reachedEnd) {
-      lineCount = producedCount = 2;
-      return ResultInvalidFormatFile;
+      // A line whose terminator stands in front of the chunk's end is whole and
+      // names no old model; only a line that the chunk's end cuts off fails.
+      if (!HasTerminatorBeforeEnd(line, 3)) {
+        lineCount = producedCount = 2;
+        return ResultInvalidFormatFile;
+      }
+      break;
     }
   }
   state.m_bConversionNeeded = matched;
