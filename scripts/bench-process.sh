@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Times the real quarnel command as users run it, next to cat on the same
+# files in the same run, and reports its peak memory:
+#   1. one 64 MB realistic source: quarnel SRC DST against cat SRC > OUT;
+#   2. a folder of 10,000 typical 4 KB files, one process each, against cat;
+#   3. peak resident memory for a 1 MB and a 64 MB source.
+# Each timing is repeated and the minimum kept; the figures are noisy when
+# other work runs on the machine, so the load average is printed with them.
+#
+# Environment: QUARNEL_BENCH_BUILD_DIR (default build/bench), QUARNEL_BENCH_JOBS
+# (default 2), QUARNEL_BENCH_REPETITIONS (default 7; the folder runs once per
+# QUARNEL_BENCH_FOLDER_REPETITIONS, default 1, as 20,000 process starts take
+# minutes), QUARNEL_BENCH_FILES (default 10000), QUARNEL_BENCH_SKIP_BUILD=1 to
+# use the binaries as built.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+build_dir=${QUARNEL_BENCH_BUILD_DIR:-build/bench}
+jobs=${QUARNEL_BENCH_JOBS:-2}
+repetitions=${QUARNEL_BENCH_REPETITIONS:-7}
+folder_files=${QUARNEL_BENCH_FILES:-10000}
+folder_repetitions=${QUARNEL_BENCH_FOLDER_REPETITIONS:-1}
+large_bytes=$((64 * 1024 * 1024))
+small_bytes=$((1024 * 1024))
+typical_bytes=4096
+
+if [[ ${QUARNEL_BENCH_SKIP_BUILD:-0} != 1 ]]; then
+  cmake --preset bench -B "$build_dir" >/dev/null
+  cmake --build "$build_dir" -j "$jobs" --target quarnel quarnel-generate >/dev/null
+fi
+quarnel=$build_dir/cli/quarnel
+generate=$build_dir/bench/quarnel-generate
+for tool in "$quarnel" "$generate" /usr/bin/time; do
+  [[ -x $tool ]] || { echo "bench-process: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Seconds (three decimals) of wall-clock, user and system time of one command.
+TIMEFORMAT='%3R %3U %3S'
+timed() {
+  local times
+  { time "$@" >/dev/null 2>"$work/stderr"; } 2>"$work/time" || {
+    echo "bench-process: failed: $*" >&2
+    cat "$work/stderr" >&2
+    exit 1
+  }
+  times=$(tail -n 1 "$work/time")
+  echo "$times"
+}
+copy_with_cat() { cat "$1" >"$2"; }
+convert_folder() {
+  local file
+  for file in "$1"/*.frt; do "$quarnel" "$file" "$2/${file##*/}"; done
+}
+cat_folder() {
+  local file
+  for file in "$1"/*.frt; do cat "$file" >"$2/${file##*/}"; done
+}
+
+# Runs two commands by turns, `repetitions` times each, and prints the minimum
+# wall-clock and minimum CPU (user + system) seconds of each: "wallA cpuA wallB cpuB".
+side_by_side() {
+  local -n first=$1 second=$2
+  local best="9999 9999 9999 9999" i a b
+  for ((i = 0; i < repetitions; i++)); do
+    a=$(timed "${first[@]}")
+    b=$(timed "${second[@]}")
+    best=$(awk -v best="$best" -v a="$a" -v b="$b" 'BEGIN {
+      split(best, m); split(a, x); split(b, y)
+      ca = x[2] + x[3]; cb = y[2] + y[3]
+      printf "%.3f %.3f %.3f %.3f", (x[1] < m[1] ? x[1] : m[1]), (ca < m[2] ? ca : m[2]),
+                                    (y[1] < m[3] ? y[1] : m[3]), (cb < m[4] ? cb : m[4]) }')
+  done
+  echo "$best"
+}
+
+peak_kb() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
+}
+
+echo "Machine: $(. /etc/os-release && echo "$PRETTY_NAME"), $(nproc) cores," \
+  "$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
+echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Repetitions: $repetitions, minimum kept"
+echo
+
+"$generate" narrow "$large_bytes" 1 >"$work/large.frt"
+"$generate" narrow "$small_bytes" 1 >"$work/small.frt"
+# Read once so that both commands find the source in the page cache.
+cat "$work/large.frt" "$work/small.frt" >/dev/null
+
+quarnel_large=("$quarnel" "$work/large.frt" "$work/large-quarnel.frt")
+cat_large=(copy_with_cat "$work/large.frt" "$work/large-cat.frt")
+read -r q_wall q_cpu c_wall c_cpu < <(side_by_side quarnel_large cat_large)
+large_out=$(stat -c %s "$work/large-quarnel.frt")
+
+mkdir -p "$work/folder" "$work/folder-quarnel" "$work/folder-cat"
+"$generate" narrow "$typical_bytes" 1 "$folder_files" "$work/folder"
+folder_quarnel=(convert_folder "$work/folder" "$work/folder-quarnel")
+folder_cat=(cat_folder "$work/folder" "$work/folder-cat")
+read -r fq_wall fq_cpu fc_wall fc_cpu < <(repetitions=$folder_repetitions side_by_side folder_quarnel folder_cat)
+
+mem_small=$(peak_kb "$quarnel" "$work/small.frt" "$work/small-quarnel.frt")
+mem_large=$(peak_kb "$quarnel" "$work/large.frt" "$work/large-quarnel.frt")
+mem_cat=$(peak_kb cat "$work/large.frt")
+
+awk -v qw="$q_wall" -v qc="$q_cpu" -v cw="$c_wall" -v cc="$c_cpu" -v source="$large_bytes" -v out="$large_out" \
+    -v fqw="$fq_wall" -v fcw="$fc_wall" -v files="$folder_files" \
+    -v ms="$mem_small" -v ml="$mem_large" -v mc="$mem_cat" 'BEGIN {
+  ratio = qw / cw
+  printf "| Measurement | quarnel | cat | Ratio | Target |\n"
+  printf "|---|---|---|---|---|\n"
+  printf "| 64 MB narrow source, wall-clock (min) | %.3f s (%.0f MB/s read) | %.3f s | %.2fx | within 3x: %s |\n",
+         qw, source / qw / 1e6, cw, ratio, (ratio <= 3 ? "met" : "MISSED")
+  printf "| 64 MB narrow source, CPU user+sys (min) | %.3f s | %.3f s | %.2fx | |\n", qc, cc, qc / cc
+  printf "| %d typical 4 KB files, one process each | %.0f files/s | %.0f files/s | %.2fx | |\n",
+         files, files / fqw, files / fcw, fqw / fcw
+  growth = (ml - ms) / ms
+  printf "| Peak resident memory, 1 MB / 64 MB source | %d KB / %d KB | %d KB (64 MB) | %+.1f%% | within 10%%: %s |\n",
+         ms, ml, mc, growth * 100, (growth <= 0.10 && growth >= -0.10 ? "met" : "MISSED")
+  printf "\nThe 64 MB source became %d bytes.\n", out
+}'
+echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
