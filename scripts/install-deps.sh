@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine64 xvfb xauth x11-apps imagemagick
   time python3
+  valgrind linux-perf
 )
 
 missing=()
