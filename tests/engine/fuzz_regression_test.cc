@@ -1,0 +1,60 @@
+// Faults the fuzz targets found, each pinned where it arose. The inputs
+// themselves stay in fuzz/regressions/ and are replayed by CTest.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine_test_support.h"
+#include "quarnel/conversion_driver.h"
+#include "quarnel/line_converters.h"
+
+namespace quarnel {
+namespace {
+
+// The six characters of a model field may reach past the line's newline into
+// the chunk's end. That end is a mismatch like the newline: the whole line
+// names no old model. Only a line that the chunk's end cuts off fails.
+TEST(FuzzRegressionTest, ModelFieldRunningIntoTheChunkEnd) {
+  struct Case {
+    const char* name;
+    std::string line;  // from the kind character on; the chunk ends behind it
+    ConversionResult result;
+    std::string output;
+    std::uint32_t lineCount;
+    bool neededAfter;
+  };
+  const Case cases[] = {
+      {"newline in front of the end", "iT444o\n", ResultOk, "iTQZ21/25/27", 6, false},
+      {"end marker in front of the end", "i1KR\xFF", ResultEndMarker, "i1QZ21/25/27", 4, false},
+      // Position 4 is taken untested, so a newline there ends nothing.
+      {"newline at position 4 only", "i1\n", ResultInvalidFormatFile, "i1", 2, true},
+      {"no terminator at all", "i1KRV", ResultInvalidFormatFile, "i1", 2, true},
+  };
+  for (const Case& c : cases) {
+    ConversionState state;
+    const auto run = testing::RunConverter(ConvertHeaderLine, state, c.line);
+    EXPECT_EQ(run.result, c.result) << c.name;
+    EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name;
+    EXPECT_EQ(run.lineCount, c.lineCount) << c.name;
+    EXPECT_EQ(state.m_bConversionNeeded, c.neededAfter) << c.name;
+  }
+}
+
+// A short model line as the source's last line, terminated or not, ends the
+// run as "not necessary", not as an invalid format file.
+TEST(FuzzRegressionTest, ShortModelLineAtTheSourceEnd) {
+  for (const std::string last : {"@iT444o\r\n", "@i1KRV3"}) {
+    ConversionState state;
+    std::string target;
+    const std::string source = "@i1KRV330\r\n$\"P\"123456051;100\r\n" + last;
+    const ConversionOutcome outcome = ConvertFormatBytes(source, state, target);
+    EXPECT_EQ(outcome.result, ResultIncompleteLine) << last;
+    EXPECT_FALSE(state.m_bConversionNeeded) << last;
+    const std::string newline = last.ends_with("\n") ? "\r\n" : "";
+    EXPECT_EQ(target, "@i1QZ21/25/27\r\n$\"P\"12345060051;00107\r\n" + last.substr(0, 3) + "QZ21/25/27" + newline)
+        << last;
+  }
+}
+
+}  // namespace
+}  // namespace quarnel
