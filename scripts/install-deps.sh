@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
-  wine64 xvfb xauth x11-apps imagemagick
+  wine64 xvfb xauth x11-apps imagemagick desktop-file-utils
   time python3
   valgrind linux-perf
 )
