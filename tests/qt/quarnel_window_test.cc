@@ -376,6 +376,8 @@ TEST_F(QuarnelWindowTest, TheAboutBoxOpensFromTheContextMenuAndF1) {
       seen.version = modal->findChild<QLabel*>("versionLabel")->text();
       seen.notice = modal->findChild<QLabel*>("noticeLabel")->text();
       for (const QLabel* label : modal->findChildren<QLabel*>()) seen.hasIcon |= !label->pixmap().isNull();
+      QDir().mkpath(QUARNEL_ARTIFACT_DIR);
+      EXPECT_TRUE(modal->grab().save(QUARNEL_ARTIFACT_DIR "/quarnel-gui-about.png"));
       QTest::keyClick(modal, Qt::Key_Return);
     });
     open();
