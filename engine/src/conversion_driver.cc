@@ -9,7 +9,6 @@
 #include <cstring>
 #include <memory>
 
-#include "byte_words.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/line_converters.h"
 #include "quarnel/line_dispatcher.h"
@@ -65,37 +64,19 @@ class NormalizedWindow {
       pendingCarriageReturn_ = false;
       if (*in != '\n') buffer_[size_++] = '\r';
     }
-    // Whole words go across as they stand until one holds a CR. The store may
-    // run a few bytes ahead of the characters kept; `to` then moves back to
-    // the CR, and what lies beyond size_ is never read.
-    char* to = buffer_ + size_;
     while (in < rawEnd) {
-      if (rawEnd - in >= static_cast<std::ptrdiff_t>(kWordSize)) {
-        const std::uint64_t word = LoadWord(in);
-        StoreWord(to, word);
-        const std::uint64_t carriageReturns = BytesEqual(word, '\r');
-        if (carriageReturns == 0) {
-          in += kWordSize;
-          to += kWordSize;
-          continue;
-        }
-        const std::size_t before = FirstFlaggedByte(carriageReturns);
-        in += before;
-        to += before;
-      } else if (*in != '\r') {
-        *to++ = *in++;
-        continue;
-      }
-      // A CR: dropped when an LF follows, kept otherwise; one at the end of
-      // the read waits for the next read to tell.
-      ++in;
+      const char* carriageReturn = static_cast<const char*>(std::memchr(in, '\r', rawEnd - in));
+      const char* segmentEnd = carriageReturn ? carriageReturn : rawEnd;
+      std::memcpy(buffer_ + size_, in, segmentEnd - in);
+      size_ += segmentEnd - in;
+      if (!carriageReturn) break;
+      in = carriageReturn + 1;
       if (in == rawEnd) {
         pendingCarriageReturn_ = true;
       } else if (*in != '\n') {
-        *to++ = '\r';
+        buffer_[size_++] = '\r';
       }
     }
-    size_ = static_cast<std::size_t>(to - buffer_);
   }
 
   ByteSource& source_;
@@ -138,32 +119,19 @@ class CrLfWriter {
   bool failed() const { return failed_; }
 
  private:
-  // As in NormalizedWindow::ReadMore, whole words until one holds an LF; a
-  // store ahead of the kept characters stays within the room asked for.
   void WriteWithRoom(const char* text, std::size_t length) {
     const char* const end = text + length;
     char* to = buffer_ + size_;
     while (text < end) {
-      if (end - text >= static_cast<std::ptrdiff_t>(kWordSize)) {
-        const std::uint64_t word = LoadWord(text);
-        StoreWord(to, word);
-        const std::uint64_t newlines = BytesEqual(word, '\n');
-        if (newlines == 0) {
-          text += kWordSize;
-          to += kWordSize;
-          continue;
-        }
-        const std::size_t before = FirstFlaggedByte(newlines);
-        text += before;
-        to += before;
-      } else if (*text != '\n') {
-        *to++ = *text++;
-        continue;
-      }
+      const char* newline = static_cast<const char*>(std::memchr(text, '\n', end - text));
+      const char* segmentEnd = newline ? newline : end;
+      std::memcpy(to, text, segmentEnd - text);
+      to += segmentEnd - text;
+      if (!newline) break;
       to[0] = '\r';
       to[1] = '\n';
       to += 2;
-      ++text;
+      text = newline + 1;
     }
     size_ = static_cast<std::size_t>(to - buffer_);
   }
