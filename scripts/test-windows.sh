@@ -2,8 +2,8 @@
 # Builds Quarnel.exe for 64-bit and 32-bit Windows with mingw-w64, checks that
 # neither needs a DLL beyond the system's, runs the 64-bit tests under wine64
 # on a virtual display, and keeps a screenshot of the dialog in
-# build/artifacts/quarnel-dialog.png (and quarnel-report.png, the report of a
-# conversion in front of it). 32-bit programs cannot run here; that
+# build/artifacts/quarnel-dialog.png (beside it quarnel-report.png, the report
+# of a conversion in front of the dialog, and quarnel-about.png). 32-bit programs cannot run here; that
 # build is only compiled and checked.
 #
 # Build folders are build/mingw-x64 and build/mingw-x86; set
@@ -45,12 +45,12 @@ run_on_display() {
   timeout 1200 ctest --test-dir "$x64_dir" --output-on-failure --timeout 300 -E "$known_failures" || status=$?
 
   # Screenshots in wine's own desktop window, so the dialog has its title bar:
-  # the dialog with its paths filled in, then the report in front of it.
+  # the dialog with its paths filled in, the report in front of it, the About box.
   scene=$(mktemp -d "$root/$x64_dir/pose.XXXXXX")
   timeout 240 "$wine" explorer /desktop=Quarnel,$desktop \
     "$x64_dir/tests/win32/pose_dialog.exe" "$root/$x64_dir/ui/win32/Quarnel.exe" "$scene" &
   pose=$!
-  for shot in 1:quarnel-dialog 2:quarnel-report; do
+  for shot in 1:quarnel-dialog 2:quarnel-report 3:quarnel-about; do
     number=${shot%%:*}
     for _ in $(seq 600); do
       [[ -f $scene/scene-$number ]] && break

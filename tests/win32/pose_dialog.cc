@@ -1,5 +1,5 @@
-// Sets up scenes for screenshots of Quarnel.exe: first the dialog with both
-// paths filled in, then the report of a finished conversion in front of it.
+// Sets up scenes for screenshots of Quarnel.exe: the dialog with both paths
+// filled in, the report of a finished conversion in front of it, the About box.
 // When scene N stands it creates <folder>\scene-N and waits (a minute at
 // most) for <folder>\shot-N before it moves on; at the end it closes the
 // program. The format files live in C:\survey, for short paths on screen.
@@ -22,6 +22,14 @@ void Pose(const fs::path& folder, int number) {
   std::ofstream(folder / ("scene-" + name)) << "ready\n";
   WaitFor<bool>([&]() -> std::optional<bool> {
     if (!fs::exists(folder / ("shot-" + name))) return std::nullopt;
+    return true;
+  });
+}
+
+void CloseWithOk(HWND box) {
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  WaitFor<bool>([&]() -> std::optional<bool> {
+    if (IsWindow(box)) return std::nullopt;
     return true;
   });
 }
@@ -57,11 +65,18 @@ int wmain(int argc, wchar_t** argv) {
   }
   Pose(folder, 2);
 
-  PostMessageW(*report, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  WaitFor<bool>([&]() -> std::optional<bool> {
-    if (IsWindow(*report)) return std::nullopt;
-    return true;
-  });
+  CloseWithOk(*report);
+
+  PostMessageW(*dialog, WM_SYSCOMMAND, 0x10, 0);  // the system menu's About entry
+  const std::optional<HWND> about =
+      WaitFor<HWND>([&] { return FindDialog(program.ThreadId(), L"About Quarnel", *dialog); });
+  if (!about) {
+    std::fprintf(stderr, "pose_dialog: no About box appeared\n");
+    return 1;
+  }
+  Pose(folder, 3);
+  CloseWithOk(*about);
+
   PressButton(*dialog, IDCANCEL);
   return program.WaitForExit() == std::optional<DWORD>(0) ? 0 : 1;
 }

@@ -57,7 +57,7 @@ void CQuarnelDlgHost::AddAboutEntry() {
   AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, text.data());
 }
 
-bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) return false;
@@ -70,11 +70,8 @@ bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
         return true;
       }
       return false;
-    case WM_SYSCOMMAND: {
-      bool handled = false;
-      OnSysCommand(wParam, handled);
-      return handled;
-    }
+    case WM_SYSCOMMAND:
+      return OnSysCommand(wParam);
     case WM_PAINT:
       return OnPaint();
     case WM_QUERYDRAGICON:
@@ -84,16 +81,15 @@ bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return true;
     default:
-      (void)lParam;
       return false;
   }
 }
 
-void CQuarnelDlgHost::OnSysCommand(WPARAM command, bool& handled) {
-  handled = ui::IsAboutCommand(static_cast<std::uint32_t>(command));
-  if (!handled) return;  // move, close and the rest: the platform's own
+bool CQuarnelDlgHost::OnSysCommand(WPARAM command) {
+  if (!ui::IsAboutCommand(static_cast<std::uint32_t>(command))) return false;  // move, close...: the platform's
   CAboutDlg about(m_hInstance);
   about.DoModal(m_hWnd);
+  return true;
 }
 
 // Draws the icon centred when the window is minimised; otherwise the platform paints.

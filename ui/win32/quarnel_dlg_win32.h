@@ -34,7 +34,8 @@ class CQuarnelDlgHost : public CModalDialog, public ui::DialogHost {
 
  private:
   void AddAboutEntry();
-  void OnSysCommand(WPARAM command, bool& handled);
+  // Each returns false to leave the message to the platform.
+  bool OnSysCommand(WPARAM command);
   bool OnPaint();
   void OnDropFiles(HDROP drop);
   std::optional<std::wstring> ShowFileDialog(const ui::FileDialogRequest& request, bool save);
