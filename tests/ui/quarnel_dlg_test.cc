@@ -384,14 +384,6 @@ TEST_F(ConvertTest, LayoutOfTheLastModelLineCarriesOverToTheNextRun) {
   EXPECT_EQ(Read(target), narrowLine);
 }
 
-TEST_F(ConvertTest, NotNecessaryRunLeavesTheLayoutAlone) {
-  const std::wstring target = (folder / "out.frt").wstring();
-  Convert(Write("krv880.frt", "@i KRV880\n"), target);
-  EXPECT_EQ(Convert(Write("other.frt", "@i ABC123\n$\"A\";12000\n"), target),
-            L"Format-File Conversion is not necessary!");
-  EXPECT_TRUE(dialog.State().m_bWideCodes);
-}
-
 struct NameCase {
   const wchar_t* modulePath;
   const wchar_t* name;

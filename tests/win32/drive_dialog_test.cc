@@ -99,17 +99,24 @@ TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
 }
 
 TEST_F(DriveDialogTest, RefusesAnEmptyFieldWithAnExclamation) {
-  const struct {
-    const wchar_t* source;
-    const wchar_t* target;
-  } cases[] = {{L"", L"C:\\t.frt"}, {L"C:\\s.frt", L""}};
-  for (const auto& c : cases) {
-    const MessageBoxContent refusal = Convert(c.source, c.target);
-    EXPECT_EQ(refusal.text, L"File is not selected!");
-    EXPECT_TRUE(refusal.hasIcon);
-    PressOk(refusal.window);
-  }
-  PressButton(dialog, IDCANCEL);
+  const MessageBoxContent refusal = Convert(L"", L"C:\\t.frt");
+  EXPECT_EQ(refusal.text, L"File is not selected!");
+  EXPECT_TRUE(refusal.hasIcon);
+  PressOk(refusal.window);
+
+  // Enter in a field presses Convert, the default button.
+  SetField(dialog, kSourceEdit, L"C:\\s.frt");
+  SetField(dialog, kTargetEdit, L"");
+  HWND target = GetDlgItem(dialog, kTargetEdit);
+  PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0);
+  PostMessageW(target, WM_KEYUP, VK_RETURN, 0);
+  const std::optional<HWND> box = program.WaitForMessageBox(dialog);
+  ASSERT_TRUE(box) << "Enter did not convert";
+  EXPECT_EQ(ReadMessageBox(*box).text, L"File is not selected!");
+  PressOk(*box);
+
+  // Escape ends the program.
+  PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
 }
 
