@@ -174,12 +174,12 @@ bool IsMarkerOrEnd(char c) {
 }
 
 // Why a walk gave up inside the line that begins at `lineStart`.
-FormatFailure ClassifyFailure(const char* chunk, std::size_t length, std::size_t lineStart,
-                              bool fullRead, bool endsAtNulByte) {
+FormatFailure ClassifyFailure(const char* chunk, std::size_t consumed, std::size_t lineStart, bool fullRead,
+                              bool endsAtNulByte) {
+  // Every converter that gives up at the chunk's end stops right in front of
+  // its NUL; a kind-t line whose tag is wrong stops behind position 4.
   const char* line = chunk + lineStart;
-  const bool tagPresent = lineStart + 6 <= length;
-  if (line[0] == '@' && line[1] == 't' && tagPresent && std::memcmp(line + 3, "FRT", 3) != 0)
-    return FormatFailure::MissingFrtTag;
+  if (line[0] == '@' && line[1] == 't' && chunk[consumed] != '\0') return FormatFailure::MissingFrtTag;
   if (endsAtNulByte) return FormatFailure::NulByte;
   return fullRead ? FormatFailure::LineTooLong : FormatFailure::NoTerminator;
 }
@@ -248,7 +248,7 @@ bool ConversionRun::ConvertNextChunk() {
   if (walk.result == ResultInvalidFormatFile) {
     outcome_.failedLine = linesBefore_ + CountNewlines(chunk, walk.failedLineStart) + 1;
     outcome_.formatFailure =
-        ClassifyFailure(chunk, length, walk.failedLineStart, fullRead, hasNulByte);
+        ClassifyFailure(chunk, walk.consumed, walk.failedLineStart, fullRead, hasNulByte);
   }
   const std::size_t consumedNewlines = CountNewlines(chunk, walk.consumed);
   const bool goesOn = walk.result == ResultOk || walk.result == ResultIncompleteLine;

@@ -170,6 +170,10 @@ TEST(ConversionDriverTest, Outcomes) {
        ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 3},
       {"line longer than a chunk", "A\r\n" + longLine, "A\r\n$\"a\"" + std::string(2043, 'x'),
        ResultInvalidFormatFile, FormatFailure::LineTooLong, 2},
+      // The tag test meets the newline before the chunk's end: the tag is missing.
+      {"short kind t line at the end", "A\r\n@t1F\r\n", "A\r\n@t1F", ResultInvalidFormatFile,
+       FormatFailure::MissingFrtTag, 2},
+      {"kind t cut off by the end", "A\r\n@t1F", "A\r\n@t1F", ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 2},
       {"short model line at the end", "A\r\n@i1", "A\r\n@i1", ResultInvalidFormatFile, FormatFailure::NoTerminator,
        2},
       {"NUL byte", "A\r\nB\r\nC" + std::string(1, '\0') + "D\r\nE\r\n", "A\r\nB\r\n", ResultInvalidFormatFile,
