@@ -38,11 +38,7 @@ run_on_display() {
   trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
   timeout 120 "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
   status=0
-  # Known to fail on Windows until the engine closes the source before the
-  # converted file replaces the same file as target (a file that is still
-  # open cannot be replaced there).
-  known_failures='^ConversionFileTest\.SameFileByTwoPaths$'
-  timeout 1200 ctest --test-dir "$x64_dir" --output-on-failure --timeout 300 -E "$known_failures" || status=$?
+  timeout 1200 ctest --test-dir "$x64_dir" --output-on-failure --timeout 300 || status=$?
 
   # Screenshots in wine's own desktop window, so the dialog has its title bar:
   # the dialog with its paths filled in, the report in front of it, the About box.

@@ -22,7 +22,13 @@ std::string SystemMessage(int error) { return std::generic_category().message(er
 class FileSource : public ByteSource {
  public:
   explicit FileSource(std::FILE* file) : file_(file) {}
-  ~FileSource() override { std::fclose(file_); }
+  ~FileSource() override { Close(); }
+  // Windows refuses to replace a file that is open, so the source is closed
+  // before the converted text takes the target's place.
+  void Close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+  }
   std::size_t Read(char* buffer, std::size_t capacity) override {
     const std::size_t count = std::fread(buffer, 1, capacity, file_);
     if (count == 0 && std::ferror(file_)) {
@@ -119,6 +125,7 @@ ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& sta
 
   FileSink sink(targetFile);
   ConversionOutcome outcome = ConvertFormatStream(sourceStream, state, sink);
+  sourceStream.Close();
   if (!sink.Close() && outcome.result != ResultFileError) {
     outcome = FileFailureOutcome(ResultFileError, FileFailure::WriteTarget, sink.failure);
   }
