@@ -34,10 +34,11 @@ bool MatchesUpToChunkEnd(const char* text, const char* expected, std::size_t cou
   return std::memcmp(text, expected, count) == 0;
 }
 
-// Whether a terminator stands from line[index] on before the chunk's NUL.
-bool HasTerminatorBeforeEnd(const char* line, std::uint32_t index) {
-  for (; line[index] != '\0'; ++index) {
-    if (IsTerminator(line[index])) return true;
+// Whether a terminator stands at text[firstTested] or behind it, in front of
+// the chunk's NUL. The NUL may come earlier: the scan never passes it.
+bool HasTerminatorBeforeEnd(const char* text, std::size_t firstTested) {
+  for (std::size_t i = 0; text[i] != '\0'; ++i) {
+    if (i >= firstTested && IsTerminator(text[i])) return true;
   }
   return false;
 }
@@ -91,7 +92,8 @@ ConversionResult ConvertModelLine(ConversionState& state, const char* line, char
     if (reachedEnd) {
       // A line whose terminator stands in front of the chunk's end is whole and
       // names no old model; only a line that the chunk's end cuts off fails.
-      if (!HasTerminatorBeforeEnd(line, 3)) {
+      // The model field begins at position 4; the walk tests from position 5.
+      if (!HasTerminatorBeforeEnd(line + 2, 1)) {
         lineCount = producedCount = 2;
         return ResultInvalidFormatFile;
       }

@@ -29,6 +29,9 @@ TEST(FuzzRegressionTest, ModelFieldRunningIntoTheChunkEnd) {
       // Position 4 is taken untested, so a newline there ends nothing.
       {"newline at position 4 only", "i1\n", ResultInvalidFormatFile, "i1", 2, true},
       {"no terminator at all", "i1KRV", ResultInvalidFormatFile, "i1", 2, true},
+      // The chunk ends where the model field would begin: nothing behind the
+      // NUL may be read while looking for a terminator.
+      {"chunk ends at position 4", "i\x0F", ResultInvalidFormatFile, "i\x0F", 2, true},
   };
   for (const Case& c : cases) {
     ConversionState state;
