@@ -95,19 +95,14 @@ class CrLfWriter {
   explicit CrLfWriter(ByteSink& sink) : sink_(sink) {}
 
   void Write(const char* text, std::size_t length) {
-    if (!failed_ && kWriteCapacity - size_ >= 2 * length) {
-      // Room even if every character were a newline: no flush can fall
-      // inside, so the lines go straight in.
-      WriteWithRoom(text, length);
-      return;
-    }
-    const char* const end = text + length;
-    while (text < end && !failed_) {
-      const char* newline = static_cast<const char*>(std::memchr(text, '\n', end - text));
-      const char* segmentEnd = newline ? newline : end;
-      Append(text, segmentEnd - text);
-      if (newline) Append("\r\n", 2);
-      text = newline ? newline + 1 : end;
+    while (length > 0 && !failed_) {
+      // Each piece fits even if every character were a newline, so no flush
+      // can fall inside a CR LF pair.
+      if (2 * length > kWriteCapacity - size_) Flush();
+      const std::size_t piece = std::min(length, (kWriteCapacity - size_) / 2);
+      WriteWithRoom(text, piece);
+      text += piece;
+      length -= piece;
     }
   }
 
@@ -134,17 +129,6 @@ class CrLfWriter {
       text = newline + 1;
     }
     size_ = static_cast<std::size_t>(to - buffer_);
-  }
-
-  void Append(const char* bytes, std::size_t count) {
-    while (count > 0 && !failed_) {
-      if (size_ == kWriteCapacity) Flush();
-      const std::size_t step = std::min(count, kWriteCapacity - size_);
-      std::memcpy(buffer_ + size_, bytes, step);
-      size_ += step;
-      bytes += step;
-      count -= step;
-    }
   }
 
   ByteSink& sink_;

@@ -72,6 +72,49 @@ int DigitsValue(const char* text, std::uint32_t count) {
   return value;
 }
 
+constexpr std::uint32_t RunLength(bool wide) { return wide ? kWideRunLength : kNarrowRunLength; }
+constexpr std::uint32_t GroupLength(bool wide) { return wide ? kWideCodeLength : kNarrowCodeLength; }
+
+// A variable run of nothing but digits, all steps at once: the variable number
+// is read where the layout reads it (narrow: at run positions 6 and 7, with a
+// "0" in front of each, which lays the run out as the wide one). Returns the
+// characters written to `out`.
+template <bool kWide>
+std::uint32_t ConvertWholeRun(ConversionState& state, const char* run, char* out) {
+  if constexpr (kWide) {
+    RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state);
+    std::memcpy(out, run, kWideRunLength);
+    return kWideRunLength;
+  } else {
+    RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
+    RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
+    std::memcpy(out, run, 5);
+    out[5] = '0';
+    out[6] = run[5];
+    out[7] = '0';
+    std::memcpy(out + 8, run + 6, 3);
+    return kNarrowRunLength + 2;
+  }
+}
+
+// A code group of nothing but digits, all steps at once: 100 is rewritten in
+// place, 120 and 123 are dropped, a kept narrow code gets its "00". Returns
+// the characters written to `out`.
+template <bool kWide>
+std::uint32_t ConvertWholeGroup(ConversionState& state, char* group, char* out) {
+  constexpr std::uint32_t kGroupLength = GroupLength(kWide);
+  const int code = DigitsValue(group, kGroupLength);
+  if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
+  if (RecordRemovedApp(Narrow(code), state)) return 0;
+  std::uint32_t written = 0;
+  if constexpr (!kWide) {
+    out[written++] = '0';
+    out[written++] = '0';
+  }
+  std::memcpy(out + written, group, kGroupLength);
+  return written + kGroupLength;
+}
+
 // The scan over one line, in the layout `kWide` selects. `taken` and
 // `produced` are the contract's counts.
 template <bool kWide>
@@ -99,8 +142,8 @@ class FormatLineScan {
   Stop ScanPartialCodeGroup();
   void ReplaceCode100(char* group, std::uint32_t groupLength) const;
 
-  static constexpr std::uint32_t kRunLength = kWide ? kWideRunLength : kNarrowRunLength;
-  static constexpr std::uint32_t kGroupLength = kWide ? kWideCodeLength : kNarrowCodeLength;
+  static constexpr std::uint32_t kRunLength = RunLength(kWide);
+  static constexpr std::uint32_t kGroupLength = GroupLength(kWide);
   // Taken counts up to which a whole run or group stays short of the limit.
   static constexpr std::uint32_t kLastWholeRun = kMaxLineTaken - kRunLength;
   static constexpr std::uint32_t kLastWholeGroup = kMaxLineTaken - kGroupLength;
@@ -147,22 +190,7 @@ template <bool kWide>
 typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanVariableRun() {
   const char* run = line_ + taken;
   if (taken <= kLastWholeRun && AllDigits(run, kRunLength)) {
-    // The usual run, all digits: the steps below in one go.
-    char* out = output_ + produced;
-    if constexpr (kWide) {
-      RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state_);
-      std::memcpy(out, run, kRunLength);
-      produced += kRunLength;
-    } else {
-      RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state_);
-      RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state_);
-      std::memcpy(out, run, 5);
-      out[5] = '0';
-      out[6] = run[5];
-      out[7] = '0';
-      std::memcpy(out + 8, run + 6, 3);
-      produced += kRunLength + 2;
-    }
+    produced += ConvertWholeRun<kWide>(state_, run, output_ + produced);
     taken += kRunLength;
     return Stop::None;
   }
@@ -205,19 +233,8 @@ template <bool kWide>
 typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanCodeGroup() {
   char* const group = line_ + taken;
   if (taken > kLastWholeGroup || !AllDigits(group, kGroupLength)) return ScanPartialCodeGroup();
-  // The usual group, all digits: the steps of ScanPartialCodeGroup in one go.
-  const int code = DigitsValue(group, kGroupLength);
-  if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
+  produced += ConvertWholeGroup<kWide>(state_, group, output_ + produced);
   taken += kGroupLength;
-  if (RecordRemovedApp(Narrow(code), state_)) return Stop::None;
-  char* out = output_ + produced;
-  if constexpr (!kWide) {
-    *out++ = '0';
-    *out++ = '0';
-    produced += 2;
-  }
-  std::memcpy(out, group, kGroupLength);
-  produced += kGroupLength;
   return Stop::None;
 }
 
@@ -303,8 +320,8 @@ ConversionResult FormatLineScan<kWide>::Run() {
 template <bool kWide>
 bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
                       std::uint32_t& producedCount, ConversionResult& result) {
-  constexpr std::uint32_t kRunLength = kWide ? kWideRunLength : kNarrowRunLength;
-  constexpr std::uint32_t kGroupLength = kWide ? kWideCodeLength : kNarrowCodeLength;
+  constexpr std::uint32_t kRunLength = RunLength(kWide);
+  constexpr std::uint32_t kGroupLength = GroupLength(kWide);
   std::uint32_t in = 0;
   std::uint32_t out = 0;
   const auto giveUp = [&] {
@@ -330,22 +347,7 @@ bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uin
   while (IsDigit(line[in])) {
     const char* run = line + in;
     if (in + kRunLength >= kMaxLineTaken || !AllDigits(run, kRunLength)) return giveUp();
-    char* to = output + out;
-    if constexpr (kWide) {
-      RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state);
-      std::memcpy(to, run, kRunLength);
-      out += kRunLength;
-    } else {
-      // A "0" goes in front of run positions 6 and 7; the number is read at both.
-      RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
-      RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
-      std::memcpy(to, run, 5);
-      to[5] = '0';
-      to[6] = run[5];
-      to[7] = '0';
-      std::memcpy(to + 8, run + 6, 3);
-      out += kRunLength + 2;
-    }
+    out += ConvertWholeRun<kWide>(state, run, output + out);
     in += kRunLength;
   }
 
@@ -354,17 +356,8 @@ bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uin
     for (;;) {
       char* group = line + in;
       if (in + kGroupLength >= kMaxLineTaken || !AllDigits(group, kGroupLength)) return giveUp();
-      const int code = DigitsValue(group, kGroupLength);
-      if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
+      out += ConvertWholeGroup<kWide>(state, group, output + out);
       in += kGroupLength;
-      if (!RecordRemovedApp(Narrow(code), state)) {
-        if constexpr (!kWide) {
-          output[out++] = '0';
-          output[out++] = '0';
-        }
-        std::memcpy(output + out, group, kGroupLength);
-        out += kGroupLength;
-      }
       if (line[in] == ';') {
         output[out++] = line[in++];
       } else if (!IsDigit(line[in])) {
