@@ -70,22 +70,18 @@ void CQuarnelDlg::OnConvert() {
 }
 
 void CQuarnelDlg::OnBrowseSource() {
-  // The last source is forgotten before the dialog opens, so a cancelled pick
-  // leaves no name behind and the next target command proposes "QZ_" alone.
-  ClearBuffer(m_szSourceName);
-  ClearBuffer(m_szSourceDir);
   FileDialogRequest request;
   request.mustExist = true;
   TakeSource(m_host.ShowOpenFileDialog(request));
 }
 
-void CQuarnelDlg::OnDropFiles(const std::wstring& path) {
-  ClearBuffer(m_szSourceName);
-  ClearBuffer(m_szSourceDir);
-  TakeSource(path);
-}
+void CQuarnelDlg::OnDropFiles(const std::wstring& path) { TakeSource(path); }
 
 void CQuarnelDlg::TakeSource(const std::optional<std::wstring>& picked) {
+  // The last source is forgotten whatever happens, so a cancelled pick leaves
+  // no name behind and the next target command proposes "QZ_" alone.
+  ClearBuffer(m_szSourceName);
+  ClearBuffer(m_szSourceDir);
   if (FitsFileDialogBuffer(picked)) {
     m_strSourceFile = *picked;
     m_bSourceBrowsed = true;
@@ -95,14 +91,8 @@ void CQuarnelDlg::TakeSource(const std::optional<std::wstring>& picked) {
 
     // A proposal that would not fit its buffer is not made, rather than cut
     // into a path the user never meant: the target stays as it was.
-    const std::wstring prefix = WideTargetPrefix();
-    if (parts.dir.size() + prefix.size() + parts.name.size() < kPathCapacity) {
-      PathBuffer proposal{};
-      auto end = std::copy(parts.dir.begin(), parts.dir.end(), proposal.begin());
-      end = std::copy(prefix.begin(), prefix.end(), end);
-      std::copy(parts.name.begin(), parts.name.end(), end);
-      m_strTargetFile = proposal.data();
-    }
+    std::wstring proposal = std::wstring(parts.dir) + WideTargetPrefix() + std::wstring(parts.name);
+    if (proposal.size() < kPathCapacity) m_strTargetFile = std::move(proposal);
   }
   UpdateData(false);
 }
