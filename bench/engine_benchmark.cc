@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "format_file_generator.h"
-#include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_file.h"
 
 namespace {
 

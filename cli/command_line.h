@@ -12,6 +12,8 @@ inline constexpr int kExitCompleted = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotNecessary = 3;
+// The target was replaced, but the report could not be written.
+inline constexpr int kExitReportLost = 4;
 
 // One command-line argument in the two forms the command needs.
 struct Argument {
@@ -24,10 +26,14 @@ struct Argument {
 // Runs `quarnel [--] SOURCE [TARGET]`, `--help` or `--version` (the program
 // name not included in `arguments`). The report goes to `out`; usage errors
 // and the reason of a failed conversion go to `err`.
-// @return kExitCompleted, kExitNotNecessary, kExitFailed or kExitUsage.
+// @return kExitCompleted, kExitNotNecessary, kExitFailed, kExitUsage or kExitReportLost.
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err);
 
 // A path as the user's terminal shows it. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);
+
+// `text` with its control characters written as \xNN, so that a file name
+// cannot drive the terminal.
+std::string EscapeControls(const std::string& text);
 
 }  // namespace quarnel::cli

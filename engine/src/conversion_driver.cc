@@ -229,6 +229,11 @@ bool ConversionRun::ConvertNextChunk() {
   std::memset(output, 0, outputLength + 1);
 
   outcome_.result = walk.result;
+  if (walk.result == ResultEndMarker) {
+    // The walk stops with the marker at `consumed`.
+    outcome_.endMarkerOffset = position_ + walk.consumed;
+    outcome_.endMarkerLine = linesBefore_ + CountNewlines(chunk, walk.consumed) + 1;
+  }
   if (walk.result == ResultInvalidFormatFile) {
     outcome_.failedLine = linesBefore_ + CountNewlines(chunk, walk.failedLineStart) + 1;
     outcome_.formatFailure =

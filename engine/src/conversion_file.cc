@@ -1,91 +1,124 @@
-// File-to-file conversion. The converted text goes to a new file in the
-// target's folder, which takes the target's place only when the run is over:
-// the source is read whole before the target changes, even when both name the
-// same file, and a run that fails on a file leaves the target as it was.
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
+// File-to-file conversion. The converted text goes to a staged target that
+// takes the target's place only after a completed conversion; every other
+// outcome abandons it, so the target stays as it was.
+#include "quarnel/conversion_file.h"
+
 #include <cstring>
 #include <string>
-#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "file_access.h"
-#include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
+#include "quarnel/line_converters.h"
+#include "quarnel/line_dispatcher.h"
+#include "quarnel/staged_target.h"
 
 namespace quarnel {
 namespace fs = std::filesystem;
 namespace {
 
-std::string SystemMessage(int error) { return std::generic_category().message(error); }
-
-class FileSource : public ByteSource {
+// Passes the source's bytes on to the driver and notes what the file layer
+// needs to know of them afterwards: whether they begin as UTF-16 text, how
+// many there were, and where each 0xFF stood, both as a raw offset and as an
+// offset in the text the driver sees (CR LF counted as one character).
+class SourceTap : public ByteSource {
  public:
-  explicit FileSource(std::FILE* file) : file_(file) {}
-  ~FileSource() override { Close(); }
-  // Windows refuses to replace a file that is open, so the source is closed
-  // before the converted text takes the target's place.
-  void Close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
-  }
+  explicit SourceTap(ByteSource& source) : source_(source) {}
+
   std::size_t Read(char* buffer, std::size_t capacity) override {
-    const std::size_t count = std::fread(buffer, 1, capacity, file_);
-    if (count == 0 && std::ferror(file_)) {
-      failed = true;
-      failure = SystemMessage(errno);
+    if (utf16_) return 0;
+    std::size_t count = source_.Read(buffer, capacity);
+    if (first_) {
+      first_ = false;
+      // A pipe may hand over one byte at a time; the mark needs two.
+      if (count == 1 && capacity > 1) count += source_.Read(buffer + 1, capacity - 1);
+      if (count >= 2 && IsUtf16Mark(buffer)) {
+        utf16_ = true;
+        return 0;
+      }
     }
+    failed = source_.failed;
+    failure = source_.failure;
+    Note(buffer, count);
     return count;
   }
 
- private:
-  std::FILE* file_;
-};
+  bool utf16() const { return utf16_; }
+  std::uint64_t rawCount() const { return raw_; }
 
-class FileSink : public ByteSink {
- public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
-  ~FileSink() override {
-    if (file_) std::fclose(file_);
-  }
-  bool Write(const char* bytes, std::size_t count) override {
-    if (std::fwrite(bytes, 1, count, file_) == count) return true;
-    failure = SystemMessage(errno);
-    return false;
-  }
-  // Flushes and closes; a full disk often shows only here.
-  bool Close() {
-    std::FILE* file = file_;
-    file_ = nullptr;
-    const bool flushed = std::fflush(file) == 0;
-    const int flushError = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (flushed && closed) return true;
-    failure = SystemMessage(flushed ? errno : flushError);
-    return false;
-  }
-
- private:
-  std::FILE* file_;
-};
-
-// Creates a new, uniquely named file beside `target`.
-std::FILE* CreateFileBeside(const fs::path& target, fs::path& created) {
-  static std::atomic<unsigned> counter{0};
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  const fs::path::string_type name = target.filename().native();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const unsigned number = counter.fetch_add(1) + static_cast<unsigned>(attempt) * 7919u;
-    fs::path candidate = folder / name;
-    candidate += ".quarnel-" + std::to_string(number) + ".tmp";
-    if (std::FILE* file = CreateNewFile(candidate)) {
-      created = candidate;
-      return file;
+  // Raw offset of the 0xFF that the driver saw at `textOffset`; false if unknown.
+  bool RawOffsetOf(std::uint64_t textOffset, std::uint64_t& rawOffset) const {
+    for (const auto& [text, raw] : markers_) {
+      if (text == textOffset) {
+        rawOffset = raw;
+        return true;
+      }
     }
-    if (errno != EEXIST) return nullptr;
+    return false;
   }
-  return nullptr;
-}
+
+ private:
+  static bool IsUtf16Mark(const char* bytes) {
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    const auto second = static_cast<unsigned char>(bytes[1]);
+    return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
+  }
+
+  void Note(const char* bytes, std::size_t count) {
+    if (count == 0) return;
+    if (std::memchr(bytes, kEndMarker, count) != nullptr) {
+      for (std::size_t i = 0; i < count; ++i) Step(bytes[i]);
+      return;
+    }
+    // The common case, without a marker: only CR LF pairs make the text
+    // shorter than the bytes, and memchr finds them quickly.
+    std::size_t start = 0;
+    if (pendingCarriageReturn_) Step(bytes[start++]);
+    const char* at = bytes + start;
+    const char* const end = bytes + count;
+    raw_ += count - start;
+    text_ += count - start;
+    while ((at = static_cast<const char*>(std::memchr(at, '\r', end - at))) != nullptr) {
+      if (at + 1 == end) {
+        --text_;  // counted once the next byte is known
+        pendingCarriageReturn_ = true;
+        break;
+      }
+      if (at[1] == '\n') --text_;
+      ++at;
+    }
+  }
+
+  void Step(char c) {
+    if (pendingCarriageReturn_) {
+      pendingCarriageReturn_ = false;
+      ++text_;  // the CR alone, or the one LF that a CR LF pair becomes
+      if (c == '\n') {
+        ++raw_;
+        return;
+      }
+    }
+    if (c == '\r') {
+      pendingCarriageReturn_ = true;
+      ++raw_;
+      return;
+    }
+    if (static_cast<unsigned char>(c) == kEndMarker && markers_.size() < kMaxMarkers)
+      markers_.emplace_back(text_, raw_);
+    ++text_;
+    ++raw_;
+  }
+
+  static constexpr std::size_t kMaxMarkers = 4096;
+  ByteSource& source_;
+  bool first_ = true;
+  bool utf16_ = false;
+  bool pendingCarriageReturn_ = false;
+  std::uint64_t raw_ = 0;
+  std::uint64_t text_ = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> markers_;
+};
 
 ConversionOutcome FileFailureOutcome(ConversionResult result, FileFailure failure, std::string message) {
   ConversionOutcome outcome;
@@ -95,52 +128,69 @@ ConversionOutcome FileFailureOutcome(ConversionResult result, FileFailure failur
   return outcome;
 }
 
+ConversionOutcome FormatFailureOutcome(FormatFailure failure, std::uint64_t line) {
+  ConversionOutcome outcome;
+  outcome.result = ResultInvalidFormatFile;
+  outcome.formatFailure = failure;
+  outcome.failedLine = line;
+  return outcome;
+}
+
+// Counts the bytes a stream still holds, reading them through.
+std::uint64_t DrainedCount(ByteSource& source) {
+  char buffer[16 * 1024];
+  std::uint64_t count = 0;
+  while (const std::size_t read = source.Read(buffer, sizeof buffer)) count += read;
+  return count;
+}
+
 }  // namespace
 
 ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& state, const fs::path& source) {
-  std::FILE* sourceFile = OpenForReading(source);
-  if (sourceFile == nullptr)
-    return FileFailureOutcome(ResultInvalidInput, FileFailure::OpenSource, SystemMessage(errno));
-  FileSource sourceStream(sourceFile);
+  SourceFile sourceFile;
+  FileFailure openFailure = FileFailure::None;
+  std::string message;
+  if (!sourceFile.Open(source, openFailure, message))
+    return FileFailureOutcome(ResultInvalidInput, openFailure, std::move(message));
 
-  // A link is followed, so the file it names is replaced and the link stays.
-  std::error_code ignored;
-  fs::path finalTarget = target;
-  if (fs::is_symlink(target, ignored)) {
-    const fs::path resolved = fs::weakly_canonical(target, ignored);
-    if (!ignored) finalTarget = resolved;
+  StagedTarget staged;
+  if (!staged.Open(target)) {
+    const FileFailure failure = staged.failure();
+    return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
   }
+  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity);
 
-  const fs::file_status status = fs::status(finalTarget, ignored);
-  if (fs::is_directory(status))
-    return FileFailureOutcome(ResultInvalidInput, FileFailure::OpenTarget, SystemMessage(EISDIR));
+  SourceTap tap(sourceFile);
+  ConversionOutcome outcome = ConvertFormatStream(tap, state, staged.Sink());
+  if (tap.utf16()) outcome = FormatFailureOutcome(FormatFailure::Utf16Text, 1);
 
-  // A device or pipe cannot be replaced by a file; it is written directly.
-  const bool replaceable = !fs::exists(status) || fs::is_regular_file(status);
-  fs::path temporary;
-  std::FILE* targetFile =
-      replaceable ? CreateFileBeside(finalTarget, temporary) : OpenForWriting(finalTarget);
-  if (targetFile == nullptr)
-    return FileFailureOutcome(ResultInvalidInput, FileFailure::OpenTarget, SystemMessage(errno));
-
-  FileSink sink(targetFile);
-  ConversionOutcome outcome = ConvertFormatStream(sourceStream, state, sink);
-  sourceStream.Close();
-  if (!sink.Close() && outcome.result != ResultFileError) {
-    outcome = FileFailureOutcome(ResultFileError, FileFailure::WriteTarget, sink.failure);
+  if (outcome.result == ResultEndMarker) {
+    std::uint64_t markerAt = outcome.endMarkerOffset;
+    tap.RawOffsetOf(outcome.endMarkerOffset, markerAt);
+    const std::uint64_t total =
+        sourceFile.isRegular ? sourceFile.size : tap.rawCount() + DrainedCount(tap);
+    outcome.bytesBehindEndMarker = total > markerAt ? total - markerAt - 1 : 0;
+    // A stray 0xFF would otherwise cut the user's only copy short.
+    if (inPlace && outcome.bytesBehindEndMarker > 0) {
+      const std::uint64_t line = outcome.endMarkerLine;
+      outcome = FormatFailureOutcome(FormatFailure::InPlaceDropsTail, line);
+    }
   }
-  if (!replaceable) return outcome;
+  sourceFile.Close();
 
-  if (outcome.result == ResultFileError) {
-    fs::remove(temporary, ignored);
+  if (staged.IsStream()) {
+    // A device or pipe cannot be replaced; what was written stays written.
+    if (!staged.Finish() && outcome.result != ResultFileError)
+      outcome = FileFailureOutcome(ResultFileError, FileFailure::WriteTarget, staged.failureMessage());
     return outcome;
   }
-  if (fs::exists(status)) fs::permissions(temporary, status.permissions(), ignored);
-  std::error_code renameError;
-  fs::rename(temporary, finalTarget, renameError);
-  if (renameError) {
-    fs::remove(temporary, ignored);
-    return FileFailureOutcome(ResultFileError, FileFailure::ReplaceTarget, renameError.message());
+  if (!IsSuccess(outcome.result) || !state.m_bConversionNeeded) {
+    staged.Abandon();
+    return outcome;
+  }
+  if (!staged.Finish() || !staged.Commit()) {
+    const FileFailure failure = staged.failure();
+    return FileFailureOutcome(ResultFileError, failure, staged.failureMessage());
   }
   return outcome;
 }

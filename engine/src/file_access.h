@@ -1,20 +1,38 @@
-// The few file operations whose calls differ between platforms; the rest of
-// the engine's file handling is written once on top of them.
+// The file operations whose calls differ between platforms: reading the
+// source here, writing the target in staged_target.h. Each platform's file
+// implements both.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <filesystem>
+#include <string>
+
+#include "quarnel/conversion_driver.h"
+#include "quarnel/staged_target.h"
 
 namespace quarnel {
 
-// Opens an existing file for reading bytes as they stand. nullptr with errno set on failure.
-std::FILE* OpenForReading(const std::filesystem::path& path);
+// The source file, read as its bytes stand.
+class SourceFile : public ByteSource {
+ public:
+  SourceFile() = default;
+  ~SourceFile() override;
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
 
-// Opens a file for writing bytes, creating it or emptying it. nullptr with errno set on failure.
-std::FILE* OpenForWriting(const std::filesystem::path& path);
+  // @return false with `failure` OpenSource or SourceIsFolder and the
+  //         system's message in `message`.
+  bool Open(const std::filesystem::path& path, FileFailure& failure, std::string& message);
+  std::size_t Read(char* buffer, std::size_t capacity) override;
+  // Windows refuses to replace a file that is open.
+  void Close();
 
-// Creates `path` for writing only if no file of that name exists yet.
-// nullptr with errno set on failure (EEXIST when the name is taken).
-std::FILE* CreateNewFile(const std::filesystem::path& path);
+  bool isRegular = false;
+  std::uint64_t size = 0;  // for a regular file
+  FileIdentity identity;
+
+ private:
+  std::intptr_t handle_ = -1;
+};
 
 }  // namespace quarnel

@@ -1,23 +1,255 @@
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+// Windows files: the source read through a handle, the target staged in its
+// folder, flushed, then put in place by ReplaceFileW (which keeps the old
+// file's attributes and security) or, for a new target, by MoveFileExW with
+// write-through.
+#include <windows.h>
+
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <system_error>
 
 #include "file_access.h"
 
 namespace quarnel {
+namespace {
 
-std::FILE* OpenForReading(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"rb"); }
+std::string SystemMessage(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
 
-std::FILE* OpenForWriting(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"wb"); }
+// The temporary files a console Ctrl+C or close must remove. The console's
+// handler runs on a thread of its own, so a lock suffices here.
+std::mutex g_tempFilesLock;
+std::set<std::wstring>& TempFiles() {
+  static std::set<std::wstring> files;
+  return files;
+}
 
-std::FILE* CreateNewFile(const std::filesystem::path& path) {
-  // The C runtime's fopen knows no exclusive mode; _O_EXCL gives it.
-  const int descriptor =
-      _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (descriptor < 0) return nullptr;
-  std::FILE* file = _wfdopen(descriptor, L"wb");
-  if (file == nullptr) _close(descriptor);
-  return file;
+BOOL WINAPI RemoveTempFiles(DWORD) {
+  std::lock_guard<std::mutex> lock(g_tempFilesLock);
+  // Opened with FILE_SHARE_DELETE: a file still open is removed when the
+  // process ends and its handles close.
+  for (const std::wstring& file : TempFiles()) DeleteFileW(file.c_str());
+  TempFiles().clear();
+  return FALSE;  // the system's own handling ends the process
+}
+
+void InstallCleanupHandler() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveTempFiles, TRUE); });
+}
+
+std::wstring RandomTempName() {
+  static constexpr wchar_t kAlphabet[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::wstring name = L".quarnel-";
+  for (int i = 0; i < 12; ++i) name += kAlphabet[random() % 36];
+  return name + L".tmp";
+}
+
+class HandleSink : public ByteSink {
+ public:
+  bool Write(const char* bytes, std::size_t count) override {
+    while (count > 0) {
+      const DWORD piece = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
+      DWORD written = 0;
+      if (!WriteFile(handle, bytes, piece, &written, nullptr)) {
+        failure = SystemMessage(GetLastError());
+        return false;
+      }
+      bytes += written;
+      count -= written;
+    }
+    return true;
+  }
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+// ---- Source ----------------------------------------------------------------
+
+SourceFile::~SourceFile() { Close(); }
+
+void SourceFile::Close() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
+bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, std::string& message) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    failure = FileFailure::SourceIsFolder;
+    message = SystemMessage(ERROR_DIRECTORY);
+    return false;
+  }
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    failure = FileFailure::OpenSource;
+    message = SystemMessage(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(handle);
+  isRegular = GetFileType(handle) == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (isRegular && GetFileInformationByHandle(handle, &info)) {
+    size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    identity = {info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  }
+  return true;
+}
+
+std::size_t SourceFile::Read(char* buffer, std::size_t capacity) {
+  DWORD read = 0;
+  const DWORD wanted = capacity > (1u << 30) ? (1u << 30) : static_cast<DWORD>(capacity);
+  if (ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, wanted, &read, nullptr)) return read;
+  const DWORD error = GetLastError();
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+  failed = true;
+  failure = SystemMessage(error);
+  return 0;
+}
+
+// ---- Target ----------------------------------------------------------------
+
+struct StagedTarget::Impl {
+  enum class Kind { New, Existing, Stream };
+  Kind kind = Kind::New;
+  std::wstring target;
+  std::wstring temp;  // empty when no temporary file exists
+  FileIdentity existing;
+  HandleSink sink;
+  FileFailure failure = FileFailure::None;
+  std::string message;
+
+  bool Fail(FileFailure why, DWORD error) {
+    failure = why;
+    message = SystemMessage(error);
+    return false;
+  }
+};
+
+StagedTarget::StagedTarget() : impl_(std::make_unique<Impl>()) {}
+
+StagedTarget::~StagedTarget() { Abandon(); }
+
+bool StagedTarget::Open(const std::filesystem::path& target) {
+  Impl& impl = *impl_;
+  impl.target = target.native();
+  const DWORD attributes = GetFileAttributesW(impl.target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return impl.Fail(FileFailure::TargetIsFolder, ERROR_DIRECTORY);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return impl.Fail(FileFailure::TargetReadOnly, ERROR_ACCESS_DENIED);
+    const HANDLE probe = CreateFileW(impl.target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return impl.Fail(FileFailure::OpenTarget, GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool disk = GetFileType(probe) == FILE_TYPE_DISK && GetFileInformationByHandle(probe, &info);
+    CloseHandle(probe);
+    if (disk) {
+      impl.kind = Impl::Kind::Existing;
+      impl.existing = {info.dwVolumeSerialNumber,
+                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    } else {
+      impl.kind = Impl::Kind::Stream;
+    }
+  } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+    return impl.Fail(FileFailure::OpenTarget, error);
+  }
+
+  if (impl.kind == Impl::Kind::Stream) {
+    impl.sink.handle = CreateFileW(impl.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return impl.sink.handle != INVALID_HANDLE_VALUE || impl.Fail(FileFailure::OpenTarget, GetLastError());
+  }
+
+  InstallCleanupHandler();
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(L".");
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+    const std::wstring temp = (folder / RandomTempName()).native();
+    std::lock_guard<std::mutex> lock(g_tempFilesLock);
+    impl.sink.handle = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (impl.sink.handle != INVALID_HANDLE_VALUE) {
+      impl.temp = temp;
+      TempFiles().insert(temp);
+      return true;
+    }
+    error = GetLastError();
+  }
+  return impl.Fail(FileFailure::OpenTarget, error);
+}
+
+ByteSink& StagedTarget::Sink() { return impl_->sink; }
+
+bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
+
+bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
+  return impl_->kind == Impl::Kind::Existing && identity == impl_->existing;
+}
+
+// The data is always flushed here: Windows offers no one call that flushes a
+// whole volume for an ordinary user, so deferring would gain nothing.
+bool StagedTarget::Finish(bool) {
+  Impl& impl = *impl_;
+  if (impl.sink.handle == INVALID_HANDLE_VALUE) return impl.failure == FileFailure::None;
+  bool complete = true;
+  DWORD error = 0;
+  if (impl.kind != Impl::Kind::Stream && !FlushFileBuffers(impl.sink.handle)) {
+    complete = false;
+    error = GetLastError();
+  }
+  CloseHandle(impl.sink.handle);
+  impl.sink.handle = INVALID_HANDLE_VALUE;
+  if (complete) return true;
+  impl.Fail(FileFailure::WriteTarget, error);
+  Abandon();
+  return false;
+}
+
+bool StagedTarget::Commit() {
+  Impl& impl = *impl_;
+  if (impl.kind == Impl::Kind::Stream) return impl.failure == FileFailure::None;
+  if (impl.temp.empty() || impl.sink.handle != INVALID_HANDLE_VALUE) return false;
+  std::lock_guard<std::mutex> lock(g_tempFilesLock);
+  const bool replaced =
+      impl.kind == Impl::Kind::Existing
+          ? ReplaceFileW(impl.target.c_str(), impl.temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                         nullptr) != 0
+          : MoveFileExW(impl.temp.c_str(), impl.target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  if (!replaced) {
+    impl.Fail(FileFailure::ReplaceTarget, GetLastError());
+    DeleteFileW(impl.temp.c_str());
+  }
+  TempFiles().erase(impl.temp);
+  impl.temp.clear();
+  return replaced;
+}
+
+void StagedTarget::Abandon() {
+  Impl& impl = *impl_;
+  if (impl.sink.handle != INVALID_HANDLE_VALUE) CloseHandle(impl.sink.handle);
+  impl.sink.handle = INVALID_HANDLE_VALUE;
+  if (impl.temp.empty()) return;
+  std::lock_guard<std::mutex> lock(g_tempFilesLock);
+  DeleteFileW(impl.temp.c_str());
+  TempFiles().erase(impl.temp);
+  impl.temp.clear();
+}
+
+FileFailure StagedTarget::failure() const { return impl_->failure; }
+const std::string& StagedTarget::failureMessage() const { return impl_->message; }
+
+std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
+  std::size_t committed = 0;
+  for (StagedTarget* target : targets) {
+    if (!target->Commit()) break;
+    ++committed;
+  }
+  return committed;
 }
 
 }  // namespace quarnel

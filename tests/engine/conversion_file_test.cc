@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_file.h"
 #include "quarnel/conversion_report.h"
 
 namespace quarnel {
@@ -84,11 +84,10 @@ TEST_F(ConversionFileTest, FailuresToOpenLeaveTheTargetAlone) {
       {"missing source", folder_ / "missing.frt", folder_ / "old.frt", ResultInvalidInput, FileFailure::OpenSource},
       {"target folder missing", folder_ / "job.frt", folder_ / "none" / "t.frt", ResultInvalidInput,
        FileFailure::OpenTarget},
-      {"target is a folder", folder_ / "job.frt", folder_ / "folder", ResultInvalidInput, FileFailure::OpenTarget},
-#ifndef _WIN32
-      // Reading a folder fails only once it is open.
-      {"source is a folder", folder_ / "folder", folder_ / "old.frt", ResultFileError, FileFailure::ReadSource},
-#endif
+      {"target is a folder", folder_ / "job.frt", folder_ / "folder", ResultInvalidInput,
+       FileFailure::TargetIsFolder},
+      {"source is a folder", folder_ / "folder", folder_ / "old.frt", ResultInvalidInput,
+       FileFailure::SourceIsFolder},
   };
   for (const Case& c : cases) {
     ConversionState state;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "dialog_path.h"
-#include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_file.h"
 #include "quarnel/target_name.h"
 
 namespace quarnel::ui {

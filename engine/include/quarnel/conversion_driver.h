@@ -5,8 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +19,8 @@ enum class FormatFailure : std::uint8_t {
   LineTooLong,      // a header or format line longer than a chunk holds
   NoTerminator,     // a header or format line without a terminator before the end
   NulByte,          // a NUL byte in the source; nothing behind it is read
+  Utf16Text,        // the source begins with a UTF-16 byte-order mark
+  InPlaceDropsTail, // converting a file onto itself would drop what stands behind its end marker
 };
 
 // Which file operation failed, for ResultInvalidInput and ResultFileError.
@@ -31,6 +31,12 @@ enum class FileFailure : std::uint8_t {
   ReadSource,     // ResultFileError
   WriteTarget,    // ResultFileError
   ReplaceTarget,  // ResultFileError: the finished text could not take the target's place
+  SourceIsFolder, // ResultInvalidInput
+  TargetIsFolder, // ResultInvalidInput
+  TargetReadOnly, // ResultInvalidInput: the caller may not write the existing target
+  UnsafeLink,     // ResultInvalidInput: another user's link in a shared sticky folder
+  DanglingLink,   // ResultInvalidInput: the target is a link to nothing
+  LinkLoop,       // ResultInvalidInput: the target's links never end at a file
 };
 
 struct ConversionOutcome {
@@ -41,6 +47,12 @@ struct ConversionOutcome {
   FileFailure fileFailure = FileFailure::None;
   // The operating system's message for a file failure, else empty.
   std::string systemMessage;
+  // Where the end marker stood after ResultEndMarker: its line, counted from 1,
+  // and its offset in the text with every CR LF counted as one character.
+  std::uint64_t endMarkerLine = 0;
+  std::uint64_t endMarkerOffset = 0;
+  // Bytes of the source behind the end marker; set by file conversions only.
+  std::uint64_t bytesBehindEndMarker = 0;
 };
 
 // Where the driver reads the source's bytes from. Read returns the number of
@@ -74,25 +86,5 @@ ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state
 // every way a stream may split the source; 0 means no limit.
 ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& state,
                                      std::string& target, std::size_t maxRead = 0);
-
-// Converts the file `source` into the file `target`. The converted text goes
-// to a new file beside the target and replaces it only when the run ends, so
-// source and target may name the same file by any path, and a target is
-// untouched by a run that failed to open, read or write. A source that cannot
-// be opened gives ResultInvalidInput and leaves the target alone; so does a
-// target folder in which no file can be created. After
-// ResultInvalidFormatFile, ResultEndMarker or a model line of another model
-// the target holds the text converted up to the chunk that ended the run.
-ConversionOutcome ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
-                                    const std::filesystem::path& source);
-
-// Shows a composed report to the user and returns when they have closed it.
-using ReportPresenter = std::function<void(const std::wstring& report)>;
-
-// One run as the dialog's Convert starts it: converts, composes the report
-// (clearing m_bConversionNeeded on a failure) and hands it to `presentReport`.
-// @return true: the report has been presented (every run ends with one).
-bool ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
-                       const std::filesystem::path& source, const ReportPresenter& presentReport);
 
 }  // namespace quarnel

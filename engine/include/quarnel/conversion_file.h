@@ -1,0 +1,44 @@
+// File-to-file conversion: the one entry point that the command line and the
+// dialogs share, so every front end keeps the same rules for the target.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "quarnel/conversion_driver.h"
+
+namespace quarnel {
+
+// Converts the file `source` into the file `target`.
+//
+// Only a completed conversion creates or replaces a regular target: the text
+// goes to a temporary file in the target's folder (see staged_target.h) that
+// takes the target's place once the run has succeeded and its data is on
+// disk. Every other outcome leaves the target exactly as it was, or absent:
+//   ResultInvalidInput       the source cannot be opened or is a folder; the
+//                            target is a folder, read-only for the caller, an
+//                            unsafe, dangling or looping link, or its folder
+//                            refuses a new file (fileFailure says which);
+//   ResultInvalidFormatFile  a line cannot be converted, the source is UTF-16
+//                            text, or source and target are one file and bytes
+//                            stand behind the end marker (formatFailure);
+//   ResultFileError          reading, writing, syncing or renaming failed;
+//   a model line of another model (success result, m_bConversionNeeded
+//                            cleared): nothing is written.
+// Source and target may name the same file by any path. A target that is not
+// a regular file (a device, a FIFO) is written directly as a stream.
+// After ResultEndMarker, bytesBehindEndMarker says what was not converted.
+ConversionOutcome ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
+                                    const std::filesystem::path& source);
+
+// Shows a composed report to the user and returns when they have closed it.
+using ReportPresenter = std::function<void(const std::wstring& report)>;
+
+// One run as the dialog's Convert starts it: converts, composes the report
+// (clearing m_bConversionNeeded on a failure) and hands it to `presentReport`.
+// @return true: the report has been presented (every run ends with one).
+bool ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
+                       const std::filesystem::path& source, const ReportPresenter& presentReport);
+
+}  // namespace quarnel
