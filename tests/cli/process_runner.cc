@@ -18,8 +18,8 @@ std::string ReadWhole(const std::filesystem::path& path) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& workDir, const std::filesystem::path& scratch) {
+int StartProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& workDir, const std::filesystem::path& scratch) {
   const std::filesystem::path outPath = scratch / "stdout";
   const std::filesystem::path errPath = scratch / "stderr";
   std::vector<char*> argv;
@@ -37,14 +37,23 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) throw std::runtime_error("waitpid failed");
+  return child;
+}
 
+ProcessResult FinishProcess(int processId, const std::filesystem::path& scratch) {
+  int status = 0;
+  if (waitpid(processId, &status, 0) != processId) throw std::runtime_error("waitpid failed");
   ProcessResult result;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadWhole(outPath);
-  result.err = ReadWhole(errPath);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = ReadWhole(scratch / "stdout");
+  result.err = ReadWhole(scratch / "stderr");
   return result;
+}
+
+ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& workDir, const std::filesystem::path& scratch) {
+  return FinishProcess(StartProcess(program, arguments, workDir, scratch), scratch);
 }
 
 }  // namespace quarnel::testing

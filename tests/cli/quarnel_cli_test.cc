@@ -1,6 +1,10 @@
 // Runs the real quarnel program and checks exit code, output and files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -66,6 +70,7 @@ class QuarnelCliTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(root_); }
 
   fs::path Work() const { return root_ / "work"; }
+  fs::path Root() const { return root_; }
 
   // Runs quarnel in Work(); "{work}" in an argument stands for Work()'s absolute path.
   testing::ProcessResult Run(std::vector<std::string> arguments) const {
@@ -208,6 +213,9 @@ TEST_F(QuarnelCliTest, FileFailuresLeaveTargetUntouched) {
       {{"job.frt", "jobs"}, kInvalidInput, "quarnel: jobs: the target is a folder\n"},
       {{"jobs", "out.frt"}, kInvalidInput, "quarnel: jobs: the source is a folder, not a format file\n"},
       {{"jobs"}, kInvalidInput, "quarnel: jobs: the source is a folder, not a format file\n"},
+      // Control characters in names reach the terminal escaped.
+      {{"\x1b[31m.frt", "out.frt"}, kInvalidInput,
+       "quarnel: \\x1b[31m.frt: cannot open the source: No such file or directory\n"},
       // Devices are written directly; the write error must not pass unnoticed.
       {{"job.frt", "/dev/full"}, kUnknownError, "quarnel: /dev/full: cannot write the target: No space left on device\n"},
   };
@@ -278,6 +286,291 @@ TEST_F(QuarnelCliTest, HelpGoesToStandardOutput) {
   EXPECT_EQ(result.out.substr(0, kUsage.size()), kUsage);
   EXPECT_NE(result.out.find("Exit status: 0 converted, 3 conversion not necessary"), std::string::npos);
   EXPECT_EQ(result.err, "");
+}
+
+// Every run that is not a completed conversion leaves an earlier target, or
+// the source converted onto itself, byte for byte as it was, and no temporary
+// file behind.
+TEST_F(QuarnelCliTest, UnsuccessfulRunsLeaveTheTargetAsItWas) {
+  const std::string sample = ReadFile(fs::path(QUARNEL_SAMPLES_DIR) / "narrow-krv330.frt");
+  const std::string otherModel = ReadFile(fs::path(QUARNEL_SAMPLES_DIR) / "other-model.frt");
+  struct Case {
+    const char* name;
+    std::string source;
+    bool inPlace;
+    int exitCode;
+    std::string report;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"invalid line after good ones", sample + std::string("$\"x\"1\0\r\n", 8) + sample, false, 1,
+       kInvalidFormatFile, "quarnel: job.frt: line 21: NUL byte; a format file holds text only\n"},
+      {"invalid line, in place", sample + std::string("$\"x\"1\0\r\n", 8) + sample, true, 1, kInvalidFormatFile,
+       "quarnel: job.frt: line 21: NUL byte; a format file holds text only\n"},
+      {"another model", otherModel, false, 3, kNotNecessary, ""},
+      {"another model, in place", otherModel, true, 3, kNotNecessary, ""},
+      {"UTF-16 little-endian", std::string("\xff\xfe@\0i\0", 6), true, 1, kInvalidFormatFile,
+       "quarnel: job.frt: line 1: UTF-16 text, not a single-byte format file\n"},
+      {"UTF-16 big-endian", std::string("\xfe\xff\0@\0i", 6), false, 1, kInvalidFormatFile,
+       "quarnel: job.frt: line 1: UTF-16 text, not a single-byte format file\n"},
+      // A stray 0xFF in a comment would cut the only copy short.
+      {"end marker with text behind, in place", kPlainSource + "note \xff\r\n" + kPlainSource, true, 1,
+       kInvalidFormatFile,
+       "quarnel: job.frt: line 4: end marker (byte 0xFF) with more text behind it; converting in place would "
+       "drop that text: convert to another file\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(Work() / "job.frt", c.source);
+    WriteFile(Work() / "out.frt", kPreviousContent);
+    fs::permissions(Work() / "out.frt", fs::perms::owner_read | fs::perms::owner_write);
+    const auto result = Run({"job.frt", c.inPlace ? "job.frt" : "out.frt"});
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.out, c.report);
+    EXPECT_EQ(result.err, c.message);
+    EXPECT_EQ(ReadFile(Work() / "job.frt"), c.source);
+    EXPECT_EQ(ReadFile(Work() / "out.frt"), kPreviousContent);
+    EXPECT_EQ(fs::status(Work() / "out.frt").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "out.frt"}));
+  }
+}
+
+TEST_F(QuarnelCliTest, CompletedRunsTellWhatTheEndMarkerLeftOut) {
+  struct Case {
+    const char* name;
+    std::string source;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"text behind the marker", kPlainSource + "note \xff\r\nrest\r\n",
+       "quarnel: job.frt: line 4: end marker (byte 0xFF); the 8 bytes behind it were not converted\n"},
+      {"marker at the very end", kPlainSource + "\xff", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(Work() / "job.frt", c.source);
+    const auto result = Run({"job.frt", "out.frt"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, kCompletedPlain);
+    EXPECT_EQ(result.err, c.message);
+    EXPECT_EQ(ReadFile(Work() / "out.frt").substr(0, kPlainConverted.size()), kPlainConverted);
+  }
+}
+
+TEST_F(QuarnelCliTest, LongNames) {
+  const std::string name252 = std::string(248, 'n') + ".frt";
+  const std::string name253 = std::string(249, 'n') + ".frt";
+  const std::string name255 = std::string(251, 't') + ".frt";
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string target;  // created, or "" for none
+    std::string message;
+  };
+  const Case cases[] = {
+      {{name252, name255}, 0, name255, ""},
+      // QZ_ and 252 bytes make the longest name a folder can hold.
+      {{name252}, 0, "QZ_" + name252, ""},
+      {{name253}, 1, "",
+       "quarnel: " + name253 + ": the target's name, QZ_ and the source's name, would be longer than 255 bytes; "
+       "give a TARGET\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    WriteFile(Work() / c.arguments[0], kPlainSource);
+    const auto result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.out, c.exitCode == 0 ? kCompletedPlain : kInvalidInput);
+    EXPECT_EQ(result.err, c.message);
+    if (!c.target.empty()) {
+      EXPECT_EQ(ReadFile(Work() / c.target), kPlainConverted);
+    }
+    EXPECT_EQ(WorkEntries().size(), c.target.empty() ? 1u : 2u);
+    fs::remove_all(Work());
+    fs::create_directory(Work());
+  }
+}
+
+TEST_F(QuarnelCliTest, ReportThatCannotBeWritten) {
+  WriteFile(Work() / "job.frt", kPlainSource);
+  struct Case {
+    std::string redirect;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"job.frt out.frt >/dev/full", 4, "quarnel: out.frt: converted, but the report could not be written\n"},
+      // A failed run says so by its own status; its target is as it was.
+      {"missing.frt out.frt >/dev/full", 1,
+       "quarnel: missing.frt: cannot open the source: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.redirect);
+    const auto result =
+        testing::RunProcess("/bin/sh", {"-c", std::string("exec \"$0\" ") + c.redirect, QUARNEL_EXECUTABLE},
+                            Work(), Root());
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.err, c.message);
+  }
+  EXPECT_EQ(ReadFile(Work() / "out.frt"), kPlainConverted);
+}
+
+// The run waits on a pipe that holds part of the source when the signal comes.
+TEST_F(QuarnelCliTest, SignalsRemoveTheTemporaryFile) {
+  const std::string sample = ReadFile(fs::path(QUARNEL_SAMPLES_DIR) / "wide-krv880.frt");
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signalNumber);
+    WriteFile(Work() / "out.frt", kPreviousContent);
+    ASSERT_EQ(mkfifo((Work() / "job.frt").c_str(), 0600), 0);
+    const int child = testing::StartProcess(QUARNEL_EXECUTABLE, {"job.frt", "out.frt"}, Work(), Root());
+    const int pipe = open((Work() / "job.frt").c_str(), O_WRONLY);
+    ASSERT_GE(pipe, 0);
+    ASSERT_EQ(write(pipe, sample.data(), 1000), 1000);
+    // The temporary file exists before the first read.
+    std::string temporary;
+    while (temporary.empty()) {
+      for (const std::string& entry : WorkEntries()) {
+        if (entry.rfind(".quarnel-", 0) == 0) temporary = entry;
+      }
+      if (temporary.empty()) usleep(1000);
+    }
+    EXPECT_NE(temporary.substr(temporary.size() - 4), ".frt");
+    kill(child, signalNumber);
+    const auto result = testing::FinishProcess(child, Root());
+    close(pipe);
+    EXPECT_EQ(result.signal, signalNumber);
+    EXPECT_EQ(ReadFile(Work() / "out.frt"), kPreviousContent);
+    EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "out.frt"}));
+    fs::remove(Work() / "job.frt");
+  }
+}
+
+TEST_F(QuarnelCliTest, NonRegularTargetsAreWrittenAsStreams) {
+  WriteFile(Work() / "job.frt", kPlainSource);
+  const auto result = Run({"job.frt", "/dev/null"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, kCompletedPlain);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// A link to nothing or a loop is no target to write through.
+TEST_F(QuarnelCliTest, BrokenLinksAreRefused) {
+  WriteFile(Work() / "job.frt", kPlainSource);
+  fs::create_symlink("missing.frt", Work() / "dangling.frt");
+  fs::create_symlink("loop-b.frt", Work() / "loop-a.frt");
+  fs::create_symlink("loop-a.frt", Work() / "loop-b.frt");
+  const std::set<std::string> before = WorkEntries();
+  struct Case {
+    std::string target;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"dangling.frt", "quarnel: dangling.frt: the target is a link to a file that does not exist\n"},
+      {"loop-a.frt", "quarnel: loop-a.frt: the target's links never end at a file\n"},
+  };
+  for (const Case& c : cases) {
+    const auto result = Run({"job.frt", c.target});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, kInvalidInput);
+    EXPECT_EQ(result.err, c.message);
+    EXPECT_EQ(WorkEntries(), before);
+    EXPECT_EQ(fs::read_symlink(Work() / c.target).string().substr(0, 4), c.target.substr(0, 4) == "dang" ? "miss" : "loop");
+  }
+}
+
+// Root converting into other users' files: they keep owner, group and mode,
+// less the setuid and setgid bits; a new file gets 0666 less the umask.
+TEST_F(QuarnelCliTest, FinalOwnerAndModeAsRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  WriteFile(Work() / "job.frt", kPlainSource);
+  struct Case {
+    const char* target;
+    bool exists;
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    mode_t expectedMode;
+  };
+  const Case cases[] = {
+      {"user.frt", true, 4321, 4322, 0640, 0640},
+      {"setuid.frt", true, 0, 0, 06755, 0755},
+      {"new.frt", false, 0, 0, 0, 0640},  // under umask 027
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const fs::path target = Work() / c.target;
+    if (c.exists) {
+      WriteFile(target, kPreviousContent);
+      ASSERT_EQ(chown(target.c_str(), c.owner, c.group), 0);
+      ASSERT_EQ(chmod(target.c_str(), c.mode), 0);
+    }
+    const auto result = testing::RunProcess(
+        "/bin/sh", {"-c", std::string("umask 027; exec \"$0\" job.frt ") + c.target, QUARNEL_EXECUTABLE}, Work(),
+        Root());
+    EXPECT_EQ(result.exitCode, 0);
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, c.owner);
+    EXPECT_EQ(info.st_gid, c.group);
+    EXPECT_EQ(info.st_mode & 07777, c.expectedMode);
+    EXPECT_EQ(ReadFile(target), kPlainConverted);
+  }
+}
+
+// An ordinary user (CI runs as root, so privileges are dropped to a fixed
+// uid) in a shared sticky folder: another user's planted link is not
+// followed, the user's own link is, and a read-only file is refused.
+TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  constexpr uid_t kUser = 4321;
+  constexpr uid_t kOther = 4333;
+  // The program is copied where the user can reach it: the build may sit under a private home.
+  fs::permissions(Root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::create_directory(Root() / "bin");
+  fs::copy_file(QUARNEL_EXECUTABLE, Root() / "bin/quarnel");
+  ASSERT_EQ(chmod(Work().c_str(), 01777), 0);
+  WriteFile(Work() / "job.frt", kPlainSource);
+  ASSERT_EQ(chmod((Work() / "job.frt").c_str(), 0644), 0);
+  for (const char* file : {"victim.frt", "mine.frt", "readonly.frt"}) {
+    WriteFile(Work() / file, kPreviousContent);
+    ASSERT_EQ(chown((Work() / file).c_str(), file[0] == 'v' ? 0 : kUser, file[0] == 'v' ? 0 : kUser), 0);
+    ASSERT_EQ(chmod((Work() / file).c_str(), file[0] == 'r' ? 0444 : 0644), 0);
+  }
+  fs::create_symlink("victim.frt", Work() / "planted.frt");
+  ASSERT_EQ(lchown((Work() / "planted.frt").c_str(), kOther, kOther), 0);
+  fs::create_symlink("mine.frt", Work() / "my-link.frt");
+  ASSERT_EQ(lchown((Work() / "my-link.frt").c_str(), kUser, kUser), 0);
+
+  struct Case {
+    const char* target;
+    int exitCode;
+    std::string message;
+    const char* changed;  // the file that takes the converted text, or nullptr
+  };
+  const Case cases[] = {
+      {"planted.frt", 1,
+       "quarnel: planted.frt: the target is a link owned by another user in a shared sticky folder; it is not "
+       "followed\n",
+       nullptr},
+      {"readonly.frt", 1, "quarnel: readonly.frt: the target is read-only\n", nullptr},
+      {"my-link.frt", 0, "", "mine.frt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const auto result = testing::RunProcess(
+        "/usr/bin/setpriv",
+        {"--reuid=" + std::to_string(kUser), "--regid=" + std::to_string(kUser), "--clear-groups",
+         (Root() / "bin/quarnel").string(), "job.frt", c.target},
+        Work(), Root());
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.err, c.message);
+    for (const char* file : {"victim.frt", "mine.frt", "readonly.frt"})
+      EXPECT_EQ(ReadFile(Work() / file), c.changed && std::string(c.changed) == file ? kPlainConverted
+                                                                                      : kPreviousContent)
+          << file;
+    EXPECT_TRUE(fs::is_symlink(Work() / "my-link.frt"));
+    WriteFile(Work() / "mine.frt", kPreviousContent);
+  }
 }
 
 }  // namespace
