@@ -5,6 +5,7 @@
 
 #include "quarnel/conversion_file.h"
 #include "quarnel/conversion_report.h"
+#include "quarnel/staged_target.h"
 
 namespace quarnel {
 namespace {
@@ -129,6 +130,28 @@ TEST_F(ConversionFileTest, ReplacedTargetKeepsItsPermissions) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 #endif
+
+// The steps a caller converting many files takes: write all, one sync, then
+// the renames. Until the commit nothing changes; uncommitted files vanish.
+TEST_F(ConversionFileTest, StagedTargetsShareOneCommit) {
+  WriteFile(folder_ / "old.frt", "previous");
+  {
+    StagedTarget existing, fresh, dropped;
+    ASSERT_TRUE(existing.Open(folder_ / "old.frt"));
+    ASSERT_TRUE(fresh.Open(folder_ / "new.frt"));
+    ASSERT_TRUE(dropped.Open(folder_ / "dropped.frt"));
+    for (StagedTarget* target : {&existing, &fresh, &dropped}) {
+      ASSERT_TRUE(target->Sink().Write("converted", 9));
+      ASSERT_TRUE(target->Finish(true));
+    }
+    EXPECT_EQ(ReadFile(folder_ / "old.frt"), "previous");
+    EXPECT_EQ(FilesInFolder(), 4u);  // old.frt and three temporary files
+    EXPECT_EQ(CommitStagedTargets({&existing, &fresh}), 2u);
+  }
+  EXPECT_EQ(ReadFile(folder_ / "old.frt"), "converted");
+  EXPECT_EQ(ReadFile(folder_ / "new.frt"), "converted");
+  EXPECT_EQ(FilesInFolder(), 2u);
+}
 
 }  // namespace
 }  // namespace quarnel
