@@ -137,7 +137,10 @@ StagedTarget::~StagedTarget() { Abandon(); }
 
 bool StagedTarget::Open(const std::filesystem::path& target) {
   Impl& impl = *impl_;
-  impl.target = target.native();
+  // ReplaceFileW wants whole paths; a relative one may fail as an invalid folder name.
+  std::error_code ignored;
+  const std::filesystem::path whole = std::filesystem::absolute(target, ignored);
+  impl.target = whole.empty() ? target.native() : whole.native();
   const DWORD attributes = GetFileAttributesW(impl.target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return impl.Fail(FileFailure::TargetIsFolder, ERROR_DIRECTORY);
@@ -166,7 +169,7 @@ bool StagedTarget::Open(const std::filesystem::path& target) {
   }
 
   InstallCleanupHandler();
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(L".");
+  const std::filesystem::path folder = std::filesystem::path(impl.target).parent_path();
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
     const std::wstring temp = (folder / RandomTempName()).native();

@@ -153,5 +153,21 @@ TEST_F(ConversionFileTest, StagedTargetsShareOneCommit) {
   EXPECT_EQ(FilesInFolder(), 2u);
 }
 
+#ifdef _WIN32
+// A file with the read-only attribute is not replaced, as the system's own
+// copy refuses it. (Root on POSIX may write any file, so only Windows shows this here.)
+TEST_F(ConversionFileTest, ReadOnlyAttributeIsRefused) {
+  WriteFile(folder_ / "job.frt", kSource);
+  WriteFile(folder_ / "t.frt", "previous");
+  fs::permissions(folder_ / "t.frt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  ConversionState state;
+  const ConversionOutcome outcome = ConvertFormatFile(folder_ / "t.frt", state, folder_ / "job.frt");
+  EXPECT_EQ(outcome.result, ResultInvalidInput);
+  EXPECT_EQ(outcome.fileFailure, FileFailure::TargetReadOnly);
+  EXPECT_EQ(ReadFile(folder_ / "t.frt"), "previous");
+  EXPECT_EQ(FilesInFolder(), 2u);
+}
+#endif
+
 }  // namespace
 }  // namespace quarnel
