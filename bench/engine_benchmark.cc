@@ -61,7 +61,7 @@ BENCHMARK_CAPTURE(ConvertInMemory, typical_narrow, FileShape::Narrow)->Arg(kTypi
 BENCHMARK_CAPTURE(ConvertInMemory, typical_wide, FileShape::Wide)->Arg(kTypicalFileSize);
 
 // The same typical file from disk to disk through ConvertFormatFile: opening,
-// the new file beside the target and the rename that puts it in place.
+// the new file beside the target, its sync to disk and the rename that puts it in place.
 void ConvertTypicalFileOnDisk(benchmark::State& state) {
   namespace fs = std::filesystem;
   const std::string& source = SourceFile(FileShape::Narrow, kTypicalFileSize);
