@@ -1,6 +1,7 @@
 #include "process_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,8 @@ int StartProcess(const std::filesystem::path& program, const std::vector<std::st
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
     // Only async-signal-safe calls from here on; any failure shows as exit 127.
+    // The program starts as from a terminal, whatever this process ignores.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, SIG_DFL);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(workDir.c_str()) != 0) _exit(127);

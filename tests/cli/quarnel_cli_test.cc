@@ -436,8 +436,9 @@ TEST_F(QuarnelCliTest, SignalsRemoveTheTemporaryFile) {
     }
     EXPECT_NE(temporary.substr(temporary.size() - 4), ".frt");
     kill(child, signalNumber);
-    const auto result = testing::FinishProcess(child, Root());
+    // The signal is pending before the end of the source can be seen.
     close(pipe);
+    const auto result = testing::FinishProcess(child, Root());
     EXPECT_EQ(result.signal, signalNumber);
     EXPECT_EQ(ReadFile(Work() / "out.frt"), kPreviousContent);
     EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "out.frt"}));
