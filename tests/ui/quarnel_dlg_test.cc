@@ -305,7 +305,7 @@ class ConvertTest : public DialogTest {
     EXPECT_EQ(host.messages.size(), 1u);
     if (host.messages.empty()) return L"";
     EXPECT_EQ(host.messages[0].caption, L"Quarnel");
-    EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
     return host.messages[0].text;
   }
 

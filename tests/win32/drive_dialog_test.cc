@@ -84,7 +84,7 @@ TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
             L"\nThe application does not exist on Tessolan, thus the entry has been removed from\n"
             L"the Format File .\n\n"
             L"Make sure the Format File works correctly before using!");
-  EXPECT_FALSE(report.hasIcon) << "the report box carries no icon\n" << DescribeChildren(report.window);
+  EXPECT_TRUE(report.hasIcon) << "the report box has the dialog's exclamation icon\n" << DescribeChildren(report.window);
   PressOk(report.window);
   EXPECT_EQ(ReadBytes(target), "@i QZ21/25/27\r\n$\"A\";\r\n");
 

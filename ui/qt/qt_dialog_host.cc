@@ -1,12 +1,19 @@
 #include "qt_dialog_host.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 
 namespace quarnel::ui {
 namespace {
+
+// What a message box needs beside its text: the icon, margins and frame.
+constexpr int kMessageBoxFrame = 120;
 
 std::optional<std::wstring> RunFileDialog(QFileDialog& dialog, const FileDialogRequest& request) {
   if (!request.title.empty()) dialog.setWindowTitle(QString::fromStdWString(request.title));
@@ -31,6 +38,17 @@ void ShowQtMessageBox(QWidget* parent, const MessageRequest& message) {
                   QMessageBox::Ok, parent);
   // A report names files and codes; nothing in it is markup.
   box.setTextFormat(Qt::PlainText);
+  // The report brings its own line breaks, at most 80 characters apart; the
+  // box would wrap them again at about 500 pixels. As wide as the longest
+  // line, then, as long as the screen has room for it.
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+    int longest = 0;
+    for (const QString& line : box.text().split(QLatin1Char('\n')))
+      longest = std::max(longest, label->fontMetrics().horizontalAdvance(line));
+    const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    const int room = screen != nullptr ? screen->availableGeometry().width() - kMessageBoxFrame : longest;
+    label->setMinimumWidth(std::min(longest + 1, room));
+  }
   box.exec();
 }
 

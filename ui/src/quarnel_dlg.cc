@@ -65,8 +65,9 @@ void CQuarnelDlg::OnConvert() {
     ShowMessageBox(std::wstring(kNotSelectedMessage), MessageIcon::Exclamation);
     return;
   }
+  // The report has the same caption and icon as the refusal above.
   ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile),
-                    [this](const std::wstring& report) { ShowMessageBox(report, MessageIcon::None); });
+                    [this](const std::wstring& report) { ShowMessageBox(report, MessageIcon::Exclamation); });
 }
 
 void CQuarnelDlg::OnBrowseSource() {
