@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -231,7 +232,7 @@ TEST_F(QuarnelWindowTest, EnterInEitherFieldConvertsAndShowsTheReport) {
 
   ASSERT_EQ(script.messages.size(), 1u);
   EXPECT_EQ(script.messages[0].caption, L"Quarnel");
-  EXPECT_EQ(script.messages[0].icon, MessageIcon::None);
+  EXPECT_EQ(script.messages[0].icon, MessageIcon::Exclamation);
   EXPECT_EQ(script.messages[0].text.rfind(L"Format-File Conversion completed!", 0), 0u);
   EXPECT_EQ(ReadBytes(target), ExpectedTarget());
   EXPECT_TRUE(window.isVisible()) << "Convert never ends the dialog";
@@ -419,6 +420,25 @@ TEST(QtDialogBoxesTest, MessageBoxHasOneOkButtonTheCaptionAndTheIcon) {
   }
 }
 
+TEST(QtDialogBoxesTest, ReportBoxKeepsTheReportsOwnLineBreaks) {
+  const QString report =
+      "Please delete the above mentioned variables from the Export Formatstrings\n"
+      "CORRECTIONS section in the Brenmoor Format Manager and add them into the\n"
+      "MEASUREMENT KRV section.";
+  int labelWidth = 0, longestLine = 0;
+  WhenModalOpens box([&](QWidget* modal) {
+    auto* label = modal->findChild<QLabel*>("qt_msgbox_label");
+    ASSERT_NE(label, nullptr);
+    labelWidth = label->width();
+    for (const QString& line : report.split('\n'))
+      longestLine = std::max(longestLine, label->fontMetrics().horizontalAdvance(line));
+    qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click();
+  });
+  ShowQtMessageBox(nullptr, MessageRequest{report.toStdWString(), L"Quarnel", MessageIcon::Exclamation});
+  EXPECT_TRUE(box.Acted());
+  EXPECT_GE(labelWidth, longestLine);
+}
+
 TEST(QtDialogBoxesTest, SaveDialogAddsTheDefaultExtensionAndAsksBeforeOverwriting) {
   const fs::path dir = fs::temp_directory_path() / ("quarnel-qt-save-" + std::to_string(::getpid()));
   fs::create_directories(dir);
@@ -453,12 +473,12 @@ TEST(QtDialogBoxesTest, SaveDialogAddsTheDefaultExtensionAndAsksBeforeOverwritin
 }
 
 TEST(QuarnelIconTest, TheBuiltInIconIsTheWindowsIcon) {
-  // The PNG that Linux shows and installs is committed beside the .ico that
-  // Windows builds in; a new .ico without a new PNG would show another icon.
-  const QImage png = QuarnelIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_RGB32);
+  // Both are rendered from one drawing; a new .ico without new PNGs (or the
+  // reverse) would show another icon on one of the systems.
+  const QImage png = QuarnelIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
   QImage ico(QUARNEL_ICON_ICO);
   ASSERT_FALSE(ico.isNull()) << "Qt's ICO reader is missing";
-  EXPECT_EQ(png, ico.convertToFormat(QImage::Format_RGB32));
+  EXPECT_EQ(png, ico.convertToFormat(QImage::Format_ARGB32));
 }
 
 }  // namespace

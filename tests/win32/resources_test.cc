@@ -214,25 +214,30 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-TEST_F(ResourcesTest, IconIsOne32By32ImageIn24BitColour) {
+TEST_F(ResourcesTest, IconHoldsFourSizesWithThe32PixelImageFirst) {
   const std::vector<std::uint8_t> group = ResourceBytes(module, MAKEINTRESOURCEW(IDR_MAINFRAME), RT_GROUP_ICON);
-  ASSERT_GE(group.size(), 6u + sizeof(IconGroupEntry));
   WORD count = 0;
+  ASSERT_GE(group.size(), 6u);
   std::memcpy(&count, group.data() + 4, sizeof(count));
-  EXPECT_EQ(count, 1);
-  IconGroupEntry entry{};
-  std::memcpy(&entry, group.data() + 6, sizeof(entry));
-  EXPECT_EQ(entry.width, 32);
-  EXPECT_EQ(entry.height, 32);
-  EXPECT_EQ(entry.bitCount, 24);
+  ASSERT_EQ(count, 4);
+  ASSERT_GE(group.size(), 6u + count * sizeof(IconGroupEntry));
+  std::vector<IconGroupEntry> entries(count);
+  std::memcpy(entries.data(), group.data() + 6, count * sizeof(IconGroupEntry));
+  // 256 pixels are written as 0 in the directory's one byte.
+  const int sizes[] = {32, 16, 48, 0};
+  for (WORD i = 0; i < count; ++i) {
+    EXPECT_EQ(entries[i].width, sizes[i]) << i;
+    EXPECT_EQ(entries[i].height, sizes[i]) << i;
+    EXPECT_EQ(entries[i].bitCount, 32) << i;
+  }
 
-  const std::vector<std::uint8_t> image = ResourceBytes(module, MAKEINTRESOURCEW(entry.id), RT_ICON);
+  const std::vector<std::uint8_t> image = ResourceBytes(module, MAKEINTRESOURCEW(entries[0].id), RT_ICON);
   BITMAPINFOHEADER header{};
   ASSERT_GE(image.size(), sizeof(header));
   std::memcpy(&header, image.data(), sizeof(header));
   EXPECT_EQ(header.biWidth, 32);
   EXPECT_EQ(header.biHeight, 64) << "colour image and mask";
-  EXPECT_EQ(header.biBitCount, 24);
+  EXPECT_EQ(header.biBitCount, 32);
 }
 
 std::wstring VersionString(const std::vector<std::uint8_t>& block, const std::wstring& name) {

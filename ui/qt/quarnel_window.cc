@@ -42,7 +42,13 @@ QString FirstLocalFile(const QMimeData* mime) {
 
 }  // namespace
 
-QIcon QuarnelIcon() { return QIcon(QStringLiteral(":/quarnel/quarnel.png")); }
+// Every size rendered from the drawing, so the desktop picks a sharp one.
+QIcon QuarnelIcon() {
+  QIcon icon;
+  for (const int size : {16, 32, 48, 256})
+    icon.addFile(QStringLiteral(":/quarnel/icons/quarnel-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
 
 QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
