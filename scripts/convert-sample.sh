@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh cli
 
 build=build/convert-sample
 log=build/convert-sample.log

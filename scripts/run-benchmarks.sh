@@ -10,6 +10,8 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+scripts/install-deps.sh bench
+
 build_dir=${QUARNEL_BENCH_BUILD_DIR:-build/bench}
 jobs=${QUARNEL_BENCH_JOBS:-2}
 engine_repetitions=${QUARNEL_BENCH_ENGINE_REPETITIONS:-5}

@@ -25,7 +25,7 @@ has_fuzz_toolchain() {
   command -v cmake >/dev/null && command -v ninja >/dev/null && command -v clang++ >/dev/null &&
     [[ -e $(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a ]]
 }
-has_fuzz_toolchain || scripts/install-deps.sh
+has_fuzz_toolchain || scripts/install-deps.sh fuzz
 
 cmake --preset fuzz -B "$build_dir"
 cmake --build "$build_dir" --parallel 2 --target "${fuzzers[@]}"

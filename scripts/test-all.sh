@@ -1,48 +1,76 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, then builds and tests every
-# configuration this machine can run. Safe to run again.
+# The whole test suite, in named steps:
+#
+#   linux     Linux build (GCC) with the Qt dialog, and its tests
+#   asan      AddressSanitizer and UndefinedBehaviorSanitizer build (clang), and its tests
+#   windows   the Windows programs, tested under wine64 (scripts/test-windows.sh)
+#   fuzz      every fuzzer for a while (scripts/run-fuzzers.sh)
+#   packages  every package built from scratch, installed and tried
+#             (scripts/package.sh, scripts/check-packages.sh)
+#
+#   scripts/test-all.sh                 every step
+#   scripts/test-all.sh asan packages   only those
+#
+# Installs what the steps need first. A failed step does not stop the others;
+# the run closes with each step's outcome and time, one total of the tests,
+# and exit status 1 when any step failed. Safe to run again.
+#
+# A new step: a function step_<name>, its name in `steps` and the
+# purposes of scripts/install-deps.sh it needs in `needs`.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-scripts/install-deps.sh
+steps=(linux asan windows fuzz packages)
+declare -A needs=([linux]="test gui" [asan]="test" [windows]="windows" [fuzz]="fuzz" [packages]="package")
 
-step() { printf '\n== %s\n' "$*"; }
+step_linux() { cmake --workflow --preset dev; }
+step_asan() { cmake --workflow --preset asan; }
+step_windows() { scripts/test-windows.sh; }
+step_fuzz() { scripts/run-fuzzers.sh; }
+step_packages() { scripts/package.sh && scripts/check-packages.sh; }
 
-# Each suite's output is kept so the run can close with one total of the
-# ctest summaries ("100% tests passed, 0 tests failed out of 88"). It goes to
-# a file rather than a pipe: a background program of a step (wine's server)
-# may keep its output open after the step has ended.
+selected=("$@")
+((${#selected[@]})) || selected=("${steps[@]}")
+purposes=()
+for name in "${selected[@]}"; do
+  if [[ -z ${needs[$name]+x} ]]; then
+    echo "usage: $0 [${steps[*]}]..." >&2
+    exit 2
+  fi
+  read -r -a list <<<"${needs[$name]}"
+  purposes+=("${list[@]}")
+done
+scripts/install-deps.sh "${purposes[@]}"
+
+# Each step's output goes to a file and is shown when the step ends, rather
+# than through a pipe: a background program of a step (wine's server) may keep
+# its output open after the step has ended. The ctest summaries in it ("100%
+# tests passed, 0 tests failed out of 88") make the closing total.
 log=$(mktemp "${TMPDIR:-/tmp}/quarnel-tests.XXXXXX")
 step_log=$(mktemp "${TMPDIR:-/tmp}/quarnel-step.XXXXXX")
 trap 'rm -f "$log" "$step_log"' EXIT
-run_suite() {
-  local status=0
-  "$@" >"$step_log" 2>&1 || status=$?
+
+results=()
+failures=0
+for name in "${selected[@]}"; do
+  printf '\n==== step %s\n' "$name"
+  started=$SECONDS
+  status=0
+  ("step_$name") >"$step_log" 2>&1 || status=$?
   tee -a "$log" <"$step_log"
+  outcome=passed
   if ((status != 0)); then
-    echo "$* failed with exit status $status" >&2
-    exit "$status"
+    outcome="FAILED (exit status $status)"
+    failures=$((failures + 1))
   fi
-}
-
-step "Linux build (GCC) and tests"
-cmake --preset dev
-cmake --build --preset dev
-run_suite ctest --preset dev
-
-step "AddressSanitizer and UndefinedBehaviorSanitizer build (clang) and tests"
-cmake --preset asan
-cmake --build --preset asan
-run_suite ctest --preset asan
-
-for extra in scripts/test-windows.sh scripts/run-fuzzers.sh; do
-  if [[ -x $extra ]]; then
-    step "$extra"
-    run_suite "$extra"
-  fi
+  results+=("$(printf '%-9s %4d s  %s' "$name" $((SECONDS - started)) "$outcome")")
+  printf '==== step %s: %s\n' "$name" "$outcome"
 done
 
+printf '\n'
+printf '%s\n' "${results[@]}"
 summaries=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" || true)
 total=$(grep -oE 'out of [0-9]+' <<<"$summaries" | awk '{n += $3} END {print n + 0}')
 failed=$(grep -oE '[0-9]+ tests? failed' <<<"$summaries" | awk '{n += $1} END {print n + 0}')
-printf '\n%d passed, %d failed\n' $((total - failed)) "$failed"
+printf '%d passed, %d failed\n' $((total - failed)) "$failed"
+((failures == 0))

@@ -13,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
+[[ ${1:-} == --on-display ]] || scripts/install-deps.sh windows
 
 x64_dir=${QUARNEL_MINGW_X64_DIR:-build/mingw-x64}
 x86_dir=${QUARNEL_MINGW_X86_DIR:-build/mingw-x86}

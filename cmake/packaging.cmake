@@ -1,0 +1,131 @@
+# What ships beside the programs: the manual pages and, for the Debian
+# packages (QUARNEL_DEB), the licence in Debian's machine-readable form, the
+# Debian changelog and CPack's settings. Everything installs into one of two
+# components: cli (the quarnel package) and gui (the quarnel-gui package).
+include(GNUInstallDirs)
+
+set(QUARNEL_MAINTAINER "Quarnel developers <quarnel-dev@example.org>")
+
+# The release's date comes from its section of CHANGELOG.md, so the pages and
+# the packages carry the same one and every build of a release is alike.
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md release_line REGEX "^## \\[${version_pattern}\\] - [0-9-]+$")
+string(REGEX REPLACE ".* - " "" QUARNEL_MAN_DATE "${release_line}")
+if(NOT QUARNEL_MAN_DATE)
+  message(FATAL_ERROR "CHANGELOG.md has no section \"## [${PROJECT_VERSION}] - DATE\"")
+endif()
+
+function(quarnel_man_page name component)
+  set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1.in ${page} @ONLY)
+  # -n: no name or time stamp in the archive.
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND gzip -9nc ${page} > ${page}.gz
+    DEPENDS ${page} ${PROJECT_SOURCE_DIR}/man/${name}.1.in
+    VERBATIM)
+  add_custom_target(man-${name} ALL DEPENDS ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+endfunction()
+
+if(WIN32)
+  return()
+endif()
+quarnel_man_page(quarnel cli)
+if(TARGET quarnel-gui)
+  quarnel_man_page(quarnel-gui gui)
+endif()
+
+if(NOT QUARNEL_DEB)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarnel COMPONENT cli)
+  return()
+endif()
+if(NOT TARGET quarnel-gui)
+  message(FATAL_ERROR "QUARNEL_DEB builds both packages and needs Qt 6 (QUARNEL_QT)")
+endif()
+
+# The machine-readable copyright file, with the licence's text from LICENSE.
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+list(FILTER license_lines EXCLUDE REGEX "^(MIT License|Copyright .*)$")
+set(license_text "")
+set(previous_blank TRUE)
+foreach(line IN LISTS license_lines)
+  if(line STREQUAL "")
+    if(NOT previous_blank)
+      string(APPEND license_text " .\n")
+    endif()
+    set(previous_blank TRUE)
+  else()
+    string(APPEND license_text " ${line}\n")
+    set(previous_blank FALSE)
+  endif()
+endforeach()
+string(REGEX REPLACE " \\.\n$" "" license_text "${license_text}")
+set(copyright ${PROJECT_BINARY_DIR}/debian/copyright)
+file(WRITE ${copyright}
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: Quarnel\n"
+  "Upstream-Contact: ${QUARNEL_MAINTAINER}\n"
+  "\n"
+  "Files: *\n"
+  "Copyright: 2026 Quarnel developers\n"
+  "License: Expat\n"
+  "${license_text}")
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+foreach(package quarnel quarnel-gui)
+  set(changelog ${PROJECT_BINARY_DIR}/debian/${package}/changelog)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/debian/${package})
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.py
+      ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${package} ${QUARNEL_MAINTAINER} ${changelog}
+    COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND gzip -9nf ${changelog} COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.py)
+
+foreach(component cli gui)
+  set(package quarnel)
+  if(component STREQUAL "gui")
+    set(package quarnel-gui)
+  endif()
+  install(FILES ${copyright} ${PROJECT_BINARY_DIR}/debian/${package}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quarnel)
+set(CPACK_PACKAGE_VENDOR "Quarnel developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${QUARNEL_MAINTAINER})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_COMPONENTS_ALL cli gui)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUARNEL_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The libraries each program links to decide its dependencies.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME quarnel)
+set(CPACK_DEBIAN_GUI_PACKAGE_NAME quarnel-gui)
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "quarnel (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_CLI_DESCRIPTION
+  "convert total-station format files for the QZ21/25/27 family
+ quarnel converts format files (.frt) made for the KRV110, KRV330, KRV440
+ and KRV880 total stations into format files for the QZ21/25/27 family. It
+ rewrites the header and format lines and reports which instrument variables
+ must be moved by hand in the office software and which application entries
+ it removed. It converts one file, or whole folders in one batch, and can
+ write a JSON record of every conversion.
+ .
+ This package holds the command line program; quarnel-gui is its dialog.")
+set(CPACK_DEBIAN_GUI_DESCRIPTION
+  "convert total-station format files in a dialog
+ quarnel-gui is the dialog of quarnel, on Qt 6: choose or drop a format file
+ made for the KRV110, KRV330, KRV440 or KRV880 total station, press Convert,
+ and read the report on what the QZ21/25/27 family's file needs.")
+include(CPack)

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Tries the packages in build/packages/ (from scripts/package.sh) as a user
+# would, on this machine:
+#   - the checksums; the icons as the drawing gives them; lintian on both
+#     Debian packages (no errors);
+#   - apt-get installs both .deb files; the installed /usr/bin/quarnel converts
+#     the narrow sample exactly, `man quarnel` shows its page; then both are
+#     removed again;
+#   - the x64 installer under wine64 in a fresh WINEPREFIX: the installed
+#     quarnel-cli.exe converts the sample exactly, the Start Menu entry and the
+#     entry among the installed programs exist, a newer version's installer
+#     replaces it, and msiexec /x removes it all;
+#   - the x86 installer by its tables, and both zips by their files and the
+#     machine type of their programs (this kernel runs no 32-bit programs).
+# Needs root (or sudo) for apt-get. Every wine step has a time limit.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$PWD
+
+packages=build/packages
+version=$(sed -n 's/^project(Quarnel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+sample=samples/narrow-krv330.frt
+expected=tests/data/expected/QZ_narrow-krv330.frt
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+step() { printf '\n== %s\n' "$*"; }
+fail() { echo "check-packages: $*" >&2; exit 1; }
+sudo_cmd=()
+[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-packages.XXXXXX")
+cleanup() {
+  if [[ -n ${WINEPREFIX:-} ]]; then "$wineserver" -k >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+step "Checksums"
+[[ -f $packages/SHA256SUMS ]] || fail "$packages/SHA256SUMS is missing: run scripts/package.sh"
+(cd "$packages" && sha256sum -c SHA256SUMS)
+[[ $(wc -l <"$packages/SHA256SUMS") -eq 6 ]] || fail "SHA256SUMS should list six packages"
+
+step "Icons: the committed renderings are the drawing's"
+scripts/make-icon.sh "$work/icons" >/dev/null
+for file in quarnel.ico icons/quarnel-{16,32,48,256}.png; do
+  cmp "$work/icons/$file" "res/$file" || fail "res/$file is not what res/quarnel.svg gives: run scripts/make-icon.sh"
+done
+echo "res/quarnel.ico and res/icons/ match res/quarnel.svg"
+
+cli_deb=$packages/quarnel_${version}_amd64.deb
+gui_deb=$packages/quarnel-gui_${version}_amd64.deb
+
+step "Debian packages: contents and lintian"
+expect_files() {
+  local deb=$1 listing file
+  shift
+  listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+  for file in "$@"; do
+    grep -qxF "./$file" <<<"$listing" || fail "$deb lacks /$file"
+  done
+}
+expect_files "$cli_deb" usr/bin/quarnel usr/share/man/man1/quarnel.1.gz \
+  usr/share/doc/quarnel/copyright usr/share/doc/quarnel/changelog.gz
+expect_files "$gui_deb" usr/bin/quarnel-gui usr/share/man/man1/quarnel-gui.1.gz \
+  usr/share/applications/quarnel.desktop usr/share/icons/hicolor/scalable/apps/quarnel.svg \
+  usr/share/icons/hicolor/{16x16,32x32,48x48,256x256}/apps/quarnel.png \
+  usr/share/doc/quarnel-gui/copyright usr/share/doc/quarnel-gui/changelog.gz
+[[ $(dpkg-deb -f "$gui_deb" Depends) == *"quarnel (= $version)"* ]] || fail "quarnel-gui does not depend on quarnel $version"
+for deb in "$cli_deb" "$gui_deb"; do
+  [[ $(dpkg-deb -f "$deb" Maintainer) == "Quarnel developers <quarnel-dev@example.org>" ]] || fail "$deb: maintainer"
+  echo "$(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
+done
+# Errors fail the check; warnings are shown.
+lintian --fail-on error --no-tag-display-limit "$cli_deb" "$gui_deb"
+
+step "Debian packages: installed with apt-get"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get install -y -q --reinstall "$root/$cli_deb" "$root/$gui_deb" >"$work/apt.log" 2>&1 ||
+  { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
+remove_debs() { "${sudo_cmd[@]}" apt-get purge -y -q quarnel-gui quarnel >/dev/null; }
+[[ $(dpkg-query -S /usr/bin/quarnel) == "quarnel: /usr/bin/quarnel" ]] || fail "/usr/bin/quarnel is not the package's"
+status=0
+/usr/bin/quarnel "$sample" "$work/QZ_deb.frt" >"$work/deb-report.txt" || status=$?
+((status == 0)) || { remove_debs; fail "/usr/bin/quarnel exited $status"; }
+cmp "$work/QZ_deb.frt" "$expected" || { remove_debs; fail "/usr/bin/quarnel converted the sample differently"; }
+head -n 1 "$work/deb-report.txt"
+[[ $(/usr/bin/quarnel --version) == *"$version"* ]] || { remove_debs; fail "/usr/bin/quarnel --version does not name $version"; }
+for page in quarnel quarnel-gui; do
+  MANWIDTH=80 man -P cat "$page" >"$work/$page.man" 2>"$work/man.err" || { remove_debs; cat "$work/man.err" >&2; fail "man $page"; }
+  grep -q "Quarnel $version" "$work/$page.man" || { remove_debs; fail "man $page does not show the page"; }
+  echo "man $page: $(sed -n '/^NAME/{n;p;q}' "$work/$page.man" | sed 's/^ *//')"
+done
+[[ -x /usr/bin/quarnel-gui ]] || { remove_debs; fail "/usr/bin/quarnel-gui is missing"; }
+remove_debs
+for file in /usr/bin/quarnel /usr/bin/quarnel-gui /usr/share/man/man1/quarnel.1.gz; do
+  [[ ! -e $file ]] || fail "$file is still there after removal"
+done
+echo "installed, tried and removed"
+
+step "Windows installer x64 under wine64, fresh prefix"
+export WINEPREFIX=$work/wine
+export WINEDEBUG=-all
+# No menu files in the machine's home, no prompts for Mono or Gecko.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+timeout 300 "$wine" wineboot --init >/dev/null 2>&1
+timeout 120 "$wineserver" -w
+msi=$packages/quarnel-$version-x64.msi
+timeout 300 "$wine" msiexec /i "$root/$msi" /qn
+program_dir="$WINEPREFIX/drive_c/Program Files/Quarnel"
+start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quarnel.lnk"
+for file in "$program_dir/Quarnel.exe" "$program_dir/quarnel-cli.exe" "$program_dir/LICENSE.txt" "$start_menu"; do
+  [[ -f $file ]] || fail "after msiexec /i: ${file#"$WINEPREFIX/"} is missing"
+done
+installed_programs() {
+  timeout 120 "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    tr -d '\r' | awk '/DisplayName/ && /Quarnel/ {n++} END {print n + 0}'
+}
+[[ $(installed_programs) -eq 1 ]] || fail "Quarnel is not listed once among the installed programs"
+cp "$sample" "$work/sample.frt"
+status=0
+timeout 120 "$wine" "C:\\Program Files\\Quarnel\\quarnel-cli.exe" 'Z:'"${work//\//\\}"'\sample.frt' \
+  'Z:'"${work//\//\\}"'\QZ_msi.frt' >"$work/msi-report.txt" || status=$?
+((status == 0)) || fail "the installed quarnel-cli.exe exited $status"
+cmp "$work/QZ_msi.frt" "$expected" || fail "the installed quarnel-cli.exe converted the sample differently"
+head -n 1 "$work/msi-report.txt"
+
+# A newer release's installer replaces this one: one entry, the new files.
+newer=${version%.*}
+newer=${newer%.*}.$((${newer##*.} + 1))
+wixl -a x64 -D Version="$newer" -D Arch=x64 -D BinDir="$program_dir" -D IconFile="$root/res/quarnel.ico" \
+  -D LicenseFile="$program_dir/LICENSE.txt" -o "$work/newer.msi" packaging/quarnel.wxs
+timeout 300 "$wine" msiexec /i "$work/newer.msi" /qn
+[[ $(installed_programs) -eq 1 ]] || fail "after installing $newer, Quarnel is not listed exactly once"
+timeout 120 "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+  tr -d '\r' | grep -q "DisplayVersion.*$newer" || fail "$newer did not replace $version"
+echo "$newer replaced $version"
+timeout 300 "$wine" msiexec /x "$work/newer.msi" /qn
+[[ ! -e $program_dir/quarnel-cli.exe && ! -e $start_menu ]] || fail "msiexec /x left files behind"
+[[ $(installed_programs) -eq 0 ]] || fail "msiexec /x left the entry among the installed programs"
+echo "installed, tried, upgraded and removed"
+"$wineserver" -k >/dev/null 2>&1 || true
+unset WINEPREFIX
+
+step "Windows installer x86 by its tables"
+msi=$packages/quarnel-$version-x86.msi
+msiinfo suminfo "$msi" | grep -q '^Template: Intel;1033' || fail "$msi is not for 32-bit Windows"
+msiinfo suminfo "$packages/quarnel-$version-x64.msi" | grep -q '^Template: x64;1033' || fail "the x64 installer is not for x64"
+msiinfo export "$msi" File | grep -q 'quarnel-cli.exe' || fail "$msi lacks quarnel-cli.exe"
+msiinfo export "$msi" File | grep -q 'Quarnel.exe' || fail "$msi lacks Quarnel.exe"
+msiinfo export "$msi" Shortcut | grep -q 'ProgramMenuFolder' || fail "$msi has no Start Menu entry"
+msiinfo export "$msi" Directory | grep -q 'ProgramFilesFolder' || fail "$msi does not install into Program Files"
+msiinfo export "$msi" Property | grep -q 'ALLUSERS.1' || fail "$msi is not per-machine"
+upgrade_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "UpgradeCode" {print $2}'; }
+[[ -n $(upgrade_code "$msi") && $(upgrade_code "$msi") == $(upgrade_code "$packages/quarnel-$version-x64.msi") ]] ||
+  fail "the installers do not share one upgrade code"
+msiinfo export "$msi" InstallExecuteSequence | grep -q RemoveExistingProducts || fail "$msi has no major-upgrade rule"
+echo "$(basename "$msi"): tables as expected"
+
+step "Windows zips"
+python3 - "$packages" "$version" <<'PY'
+import struct, sys, zipfile
+packages, version = sys.argv[1:3]
+# The PE optional header's magic and the COFF machine of each architecture.
+machines = {"x64": (0x20B, 0x8664, "PE32+"), "x86": (0x10B, 0x14C, "PE32")}
+for arch, (magic, machine, kind) in machines.items():
+    name = f"quarnel-{version}-windows-{arch}"
+    path = f"{packages}/{name}.zip"
+    with zipfile.ZipFile(path) as archive:
+        names = sorted(archive.namelist())
+        want = sorted(f"{name}/{file}" for file in ("Quarnel.exe", "quarnel-cli.exe", "README.txt", "LICENSE.txt"))
+        if names != want:
+            sys.exit(f"{path}: holds {names}, not {want}")
+        for program in ("Quarnel.exe", "quarnel-cli.exe"):
+            data = archive.read(f"{name}/{program}")
+            pe = struct.unpack_from("<I", data, 0x3C)[0]
+            found_machine = struct.unpack_from("<H", data, pe + 4)[0]
+            found_magic = struct.unpack_from("<H", data, pe + 24)[0]
+            if data[pe:pe + 4] != b"PE\0\0" or (found_magic, found_machine) != (magic, machine):
+                sys.exit(f"{path}: {program} is not {kind} for {arch}")
+        for text in ("README.txt", "LICENSE.txt"):
+            data = archive.read(f"{name}/{text}")
+            if data.count(b"\n") != data.count(b"\r\n") or b"\r\n" not in data:
+                sys.exit(f"{path}: {text} does not end its lines with CR LF")
+    print(f"{name}.zip: the four files, {kind} programs")
+PY
+
+printf '\nAll packages checked.\n'

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds every package of this version from the sources into build/packages/:
+#   quarnel_<version>_amd64.deb, quarnel-gui_<version>_amd64.deb   (Debian 12)
+#   quarnel-<version>-windows-x64.zip, quarnel-<version>-windows-x86.zip
+#   quarnel-<version>-x64.msi, quarnel-<version>-x86.msi
+#   SHA256SUMS
+# Installs what is missing first. Each build starts from a fresh cache in
+# build/package/, so stale settings never reach a package.
+# scripts/check-packages.sh then installs and tries them.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$PWD
+
+scripts/install-deps.sh package
+
+version=$(sed -n 's/^project(Quarnel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[[ -n $version ]] || { echo "package: no version in CMakeLists.txt" >&2; exit 1; }
+# Files in the zips carry the release's date, so two builds give the same zip.
+release_date=$(sed -n "s/^## \[${version//./\\.}\] - \([0-9-]*\)$/\1/p" CHANGELOG.md)
+[[ -n $release_date ]] || { echo "package: CHANGELOG.md has no section for $version" >&2; exit 1; }
+
+out=build/packages
+work=build/package
+rm -rf "$out" "$work"
+mkdir -p "$out" "$work"
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Debian packages"
+cmake --workflow --preset package-linux
+for deb in "quarnel_${version}_amd64.deb" "quarnel-gui_${version}_amd64.deb"; do
+  cp "$work/linux/debs/$deb" "$out/"
+done
+
+# CR LF line ends for the texts Windows users open in Notepad.
+crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
+
+for arch in x64 x86; do
+  step "Windows $arch"
+  case $arch in
+    x64) triple=x86_64-w64-mingw32 ;;
+    x86) triple=i686-w64-mingw32 ;;
+  esac
+  build=$work/mingw-$arch
+  cmake --preset "package-mingw-$arch" --fresh
+  cmake --build --preset "package-mingw-$arch" --target quarnel_win32 quarnel
+
+  name=quarnel-$version-windows-$arch
+  stage=$work/zip-$arch/$name
+  mkdir -p "$stage"
+  "$triple-strip" -o "$stage/Quarnel.exe" "$build/ui/win32/Quarnel.exe"
+  "$triple-strip" -o "$stage/quarnel-cli.exe" "$build/cli/quarnel-cli.exe"
+  crlf packaging/README-windows.txt | sed "s/@VERSION@/$version/g" >"$stage/README.txt"
+  crlf LICENSE >"$stage/LICENSE.txt"
+  touch -d "$release_date 00:00:00Z" "$stage" "$stage"/*
+  (cd "$work/zip-$arch" && cmake -E tar cf "$root/$out/$name.zip" --format=zip \
+    --mtime="$release_date 00:00:00Z" "$name/Quarnel.exe" "$name/quarnel-cli.exe" "$name/README.txt" "$name/LICENSE.txt")
+
+  wixl -a "$arch" -D Version="$version" -D Arch="$arch" -D BinDir="$stage" \
+    -D IconFile="$root/res/quarnel.ico" -D LicenseFile="$stage/LICENSE.txt" \
+    -o "$out/quarnel-$version-$arch.msi" packaging/quarnel.wxs
+done
+
+step "SHA256SUMS"
+(cd "$out" && sha256sum -- *.deb *.zip *.msi >SHA256SUMS && cat SHA256SUMS)
+printf '\nPackages of Quarnel %s in %s/\n' "$version" "$out"
