@@ -113,19 +113,20 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME quarnel)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME quarnel-gui)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "quarnel (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_CLI_DESCRIPTION
-  "convert total-station format files for the QZ21/25/27 family
- quarnel converts format files (.frt) made for the KRV110, KRV330, KRV440
- and KRV880 total stations into format files for the QZ21/25/27 family. It
- rewrites the header and format lines and reports which instrument variables
- must be moved by hand in the office software and which application entries
- it removed. It converts one file, or whole folders in one batch, and can
- write a JSON record of every conversion.
- .
- This package holds the command line program; quarnel-gui is its dialog.")
-set(CPACK_DEBIAN_GUI_DESCRIPTION
-  "convert total-station format files in a dialog
- quarnel-gui is the dialog of quarnel, on Qt 6: choose or drop a format file
- made for the KRV110, KRV330, KRV440 or KRV880 total station, press Convert,
- and read the report on what the QZ21/25/27 family's file needs.")
+# Each package's own synopsis is the first line of its description; an
+# empty summary keeps CPack from putting the project's in front of both.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(CPACK_DEBIAN_CLI_DESCRIPTION "convert total-station format files for the QZ21/25/27 family
+quarnel converts format files (.frt) made for the KRV110, KRV330, KRV440
+and KRV880 total stations into format files for the QZ21/25/27 family. It
+rewrites the header and format lines and reports which instrument variables
+must be moved by hand in the office software and which application entries
+it removed. It converts one file, or whole folders in one batch, and can
+write a JSON record of every conversion.
+
+This package holds the command line program; quarnel-gui is its dialog.")
+set(CPACK_DEBIAN_GUI_DESCRIPTION "convert total-station format files in a dialog
+quarnel-gui is the dialog of quarnel, on Qt 6: choose or drop a format file
+made for the KRV110, KRV330, KRV440 or KRV880 total station, press Convert,
+and read the report on what the QZ21/25/27 family's file needs.")
 include(CPack)

@@ -43,7 +43,7 @@ for arch in x64 x86; do
   esac
   build=$work/mingw-$arch
   cmake --preset "package-mingw-$arch" --fresh
-  cmake --build --preset "package-mingw-$arch" --target quarnel_win32 quarnel
+  cmake --build --preset "package-mingw-$arch"
 
   name=quarnel-$version-windows-$arch
   stage=$work/zip-$arch/$name
