@@ -108,10 +108,15 @@ timeout 120 "$wineserver" -w
 msi=$packages/quarnel-$version-x64.msi
 timeout 300 "$wine" msiexec /i "$root/$msi" /qn
 program_dir="$WINEPREFIX/drive_c/Program Files/Quarnel"
-start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quarnel.lnk"
-for file in "$program_dir/Quarnel.exe" "$program_dir/quarnel-cli.exe" "$program_dir/LICENSE.txt" "$start_menu"; do
+for file in "$program_dir/Quarnel.exe" "$program_dir/quarnel-cli.exe" "$program_dir/LICENSE.txt"; do
   [[ -f $file ]] || fail "after msiexec /i: ${file#"$WINEPREFIX/"} is missing"
 done
+# The Start Menu entry, among every user's programs or (where wine puts a
+# per-machine entry) among the installing user's.
+start_menu_entries() {
+  find "$WINEPREFIX/drive_c" -path '*/Start Menu/Programs/Quarnel.lnk' | wc -l
+}
+[[ $(start_menu_entries) -eq 1 ]] || fail "after msiexec /i: no Start Menu entry Quarnel.lnk"
 installed_programs() {
   timeout 120 "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
     tr -d '\r' | awk '/DisplayName/ && /Quarnel/ {n++} END {print n + 0}'
@@ -128,15 +133,16 @@ head -n 1 "$work/msi-report.txt"
 # A newer release's installer replaces this one: one entry, the new files.
 newer=${version%.*}
 newer=${newer%.*}.$((${newer##*.} + 1))
-wixl -a x64 -D Version="$newer" -D Arch=x64 -D BinDir="$program_dir" -D IconFile="$root/res/quarnel.ico" \
-  -D LicenseFile="$program_dir/LICENSE.txt" -o "$work/newer.msi" packaging/quarnel.wxs
+# wixl takes the files' paths relative to the folder it runs in.
+(cd / && wixl -a x64 -D Version="$newer" -D Arch=x64 -D BinDir="${program_dir#/}" -D IconFile="${root#/}/res/quarnel.ico" \
+  -D LicenseFile="${program_dir#/}/LICENSE.txt" -o "$work/newer.msi" "$root/packaging/quarnel.wxs")
 timeout 300 "$wine" msiexec /i "$work/newer.msi" /qn
 [[ $(installed_programs) -eq 1 ]] || fail "after installing $newer, Quarnel is not listed exactly once"
 timeout 120 "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
   tr -d '\r' | grep -q "DisplayVersion.*$newer" || fail "$newer did not replace $version"
 echo "$newer replaced $version"
 timeout 300 "$wine" msiexec /x "$work/newer.msi" /qn
-[[ ! -e $program_dir/quarnel-cli.exe && ! -e $start_menu ]] || fail "msiexec /x left files behind"
+[[ ! -e $program_dir && $(start_menu_entries) -eq 0 ]] || fail "msiexec /x left files behind"
 [[ $(installed_programs) -eq 0 ]] || fail "msiexec /x left the entry among the installed programs"
 echo "installed, tried, upgraded and removed"
 "$wineserver" -k >/dev/null 2>&1 || true

@@ -57,7 +57,7 @@ for arch in x64 x86; do
     --mtime="$release_date 00:00:00Z" "$name/Quarnel.exe" "$name/quarnel-cli.exe" "$name/README.txt" "$name/LICENSE.txt")
 
   wixl -a "$arch" -D Version="$version" -D Arch="$arch" -D BinDir="$stage" \
-    -D IconFile="$root/res/quarnel.ico" -D LicenseFile="$stage/LICENSE.txt" \
+    -D IconFile=res/quarnel.ico -D LicenseFile="$stage/LICENSE.txt" \
     -o "$out/quarnel-$version-$arch.msi" packaging/quarnel.wxs
 done
 
