@@ -72,7 +72,7 @@ for deb in "$cli_deb" "$gui_deb"; do
   echo "$(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
 done
 # Errors fail the check; warnings are shown.
-lintian --fail-on error --no-tag-display-limit "$cli_deb" "$gui_deb"
+lintian --fail-on error --tag-display-limit 0 "$cli_deb" "$gui_deb"
 
 step "Debian packages: installed with apt-get"
 export DEBIAN_FRONTEND=noninteractive
@@ -139,7 +139,7 @@ newer=${newer%.*}.$((${newer##*.} + 1))
 timeout 300 "$wine" msiexec /i "$work/newer.msi" /qn
 [[ $(installed_programs) -eq 1 ]] || fail "after installing $newer, Quarnel is not listed exactly once"
 timeout 120 "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
-  tr -d '\r' | grep -q "DisplayVersion.*$newer" || fail "$newer did not replace $version"
+  tr -d '\r' | grep "DisplayVersion.*$newer" >/dev/null || fail "$newer did not replace $version"
 echo "$newer replaced $version"
 timeout 300 "$wine" msiexec /x "$work/newer.msi" /qn
 [[ ! -e $program_dir && $(start_menu_entries) -eq 0 ]] || fail "msiexec /x left files behind"
@@ -150,17 +150,22 @@ unset WINEPREFIX
 
 step "Windows installer x86 by its tables"
 msi=$packages/quarnel-$version-x86.msi
-msiinfo suminfo "$msi" | grep -q '^Template: Intel;1033' || fail "$msi is not for 32-bit Windows"
-msiinfo suminfo "$packages/quarnel-$version-x64.msi" | grep -q '^Template: x64;1033' || fail "the x64 installer is not for x64"
-msiinfo export "$msi" File | grep -q 'quarnel-cli.exe' || fail "$msi lacks quarnel-cli.exe"
-msiinfo export "$msi" File | grep -q 'Quarnel.exe' || fail "$msi lacks Quarnel.exe"
-msiinfo export "$msi" Shortcut | grep -q 'ProgramMenuFolder' || fail "$msi has no Start Menu entry"
-msiinfo export "$msi" Directory | grep -q 'ProgramFilesFolder' || fail "$msi does not install into Program Files"
-msiinfo export "$msi" Property | grep -q 'ALLUSERS.1' || fail "$msi is not per-machine"
-upgrade_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "UpgradeCode" {print $2}'; }
+# Each table read whole first: grep -q would end a pipe before msiinfo does.
+table() { msiinfo export "$1" "$2" | tr -d '\r'; }
+suminfo() { msiinfo suminfo "$1"; }
+grep -q '^Template: Intel;1033' <<<"$(suminfo "$msi")" || fail "$msi is not for 32-bit Windows"
+grep -q '^Template: x64;1033' <<<"$(suminfo "$packages/quarnel-$version-x64.msi")" || fail "the x64 installer is not for x64"
+files=$(table "$msi" File)
+for file in Quarnel.exe quarnel-cli.exe LICENSE.txt; do
+  grep -qF "	$file	" <<<"$files" || fail "$msi lacks $file"
+done
+grep -q 'ProgramMenuFolder' <<<"$(table "$msi" Shortcut)" || fail "$msi has no Start Menu entry"
+grep -q 'ProgramFilesFolder' <<<"$(table "$msi" Directory)" || fail "$msi does not install into Program Files"
+grep -qx 'ALLUSERS	1' <<<"$(table "$msi" Property)" || fail "$msi is not per-machine"
+upgrade_code() { table "$1" Property | awk '$1 == "UpgradeCode" {print $2}'; }
 [[ -n $(upgrade_code "$msi") && $(upgrade_code "$msi") == $(upgrade_code "$packages/quarnel-$version-x64.msi") ]] ||
   fail "the installers do not share one upgrade code"
-msiinfo export "$msi" InstallExecuteSequence | grep -q RemoveExistingProducts || fail "$msi has no major-upgrade rule"
+grep -q RemoveExistingProducts <<<"$(table "$msi" InstallExecuteSequence)" || fail "$msi has no major-upgrade rule"
 echo "$(basename "$msi"): tables as expected"
 
 step "Windows zips"
