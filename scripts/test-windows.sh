@@ -26,8 +26,9 @@ step() { printf '\n== %s\n' "$*"; }
 
 export WINEPREFIX=$root/$x64_dir/wine-prefix
 export WINEDEBUG=-all
-# No prompts to install Mono or Gecko: nothing here needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No prompts to install Mono or Gecko: nothing here needs them; no menu files
+# written into the home folder.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # Runs inside xvfb-run, which gives it a display of its own.
 run_on_display() {
