@@ -15,15 +15,13 @@ if(NOT QUARNEL_MAN_DATE)
   message(FATAL_ERROR "CHANGELOG.md has no section \"## [${PROJECT_VERSION}] - DATE\"")
 endif()
 
+# Made when CMake configures (it runs again when a page changes), so an
+# install needs no build of its own: cmake --install works after any target.
 function(quarnel_man_page name component)
   set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
   configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1.in ${page} @ONLY)
   # -n: no name or time stamp in the archive.
-  add_custom_command(OUTPUT ${page}.gz
-    COMMAND gzip -9nc ${page} > ${page}.gz
-    DEPENDS ${page} ${PROJECT_SOURCE_DIR}/man/${name}.1.in
-    VERBATIM)
-  add_custom_target(man-${name} ALL DEPENDS ${page}.gz)
+  execute_process(COMMAND gzip -9nc ${page} OUTPUT_FILE ${page}.gz COMMAND_ERROR_IS_FATAL ANY)
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
