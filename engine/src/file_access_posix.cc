@@ -368,8 +368,11 @@ bool StagedTarget::Finish(bool deferSync) {
   int error = 0;
   if (impl.kind == Impl::Kind::Existing) {
     // Ownership first: a change of owner would clear the mode's special bits.
-    if (fchown(descriptor, impl.existing.st_uid, impl.existing.st_gid) != 0)
-      (void)fchown(descriptor, static_cast<uid_t>(-1), impl.existing.st_gid);
+    // Where the owner cannot be kept (an ordinary user), the group may still
+    // be; where neither can, the file keeps the caller's, as a new file would.
+    [[maybe_unused]] const bool ownerOrGroupKept =
+        fchown(descriptor, impl.existing.st_uid, impl.existing.st_gid) == 0 ||
+        fchown(descriptor, static_cast<uid_t>(-1), impl.existing.st_gid) == 0;
     complete = fchmod(descriptor, impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID)) == 0;
   } else if (impl.kind == Impl::Kind::New) {
     complete = fchmod(descriptor, 0666 & ~CurrentUmask()) == 0;
