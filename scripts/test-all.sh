@@ -70,7 +70,8 @@ done
 printf '\n'
 printf '%s\n' "${results[@]}"
 summaries=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" || true)
-total=$(grep -oE 'out of [0-9]+' <<<"$summaries" | awk '{n += $3} END {print n + 0}')
-failed=$(grep -oE '[0-9]+ tests? failed' <<<"$summaries" | awk '{n += $1} END {print n + 0}')
+# awk rather than grep reads the summaries: a step without ctest has none.
+total=$(awk '{for (i = 1; i < NF; i++) if ($i == "of") n += $(i + 1)} END {print n + 0}' <<<"$summaries")
+failed=$(awk '{for (i = 1; i < NF; i++) if ($(i + 1) ~ /^tests?$/ && $(i + 2) == "failed") n += $i} END {print n + 0}' <<<"$summaries")
 printf '%d passed, %d failed\n' $((total - failed)) "$failed"
 ((failures == 0))
