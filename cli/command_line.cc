@@ -38,7 +38,7 @@ constexpr std::string_view kHelp =
     "                        their place below it; folders are made as needed\n"
     "  -b, --beside          batch: write QZ_<name> beside each source\n"
     "  -r, --recursive       batch: take the .frt files of sub-folders too\n"
-    "  -j, --jobs N          batch: convert N files at a time (default: one per core)\n"
+    "  -j, --jobs N          batch: convert N files at a time (default: the cores)\n"
     "  -n, --dry-run         convert in memory and print the outcome; write nothing\n"
     "  -q, --quiet           print only failures (to standard error) and the summary\n"
     "  -v, --verbose         batch: print each file's full report under its line\n"
@@ -58,8 +58,8 @@ constexpr std::string_view kHelp =
     "model), 1 conversion failed, 2 wrong arguments, 4 converted, but the report\n"
     "could not be written. A batch: 0 no file failed, 1 a file failed, 2 wrong\n"
     "arguments or a refused set of sources, 4 no file failed, but the output\n"
-    "could not be written, 130 stopped by Ctrl+C (the targets finished so far\n"
-    "are in place).\n";
+    "could not be written, 130 stopped by Ctrl+C (the targets of the files\n"
+    "printed so far are in place, the others as they were).\n";
 
 int UsageError(std::ostream& err, std::string_view problem) {
   err << "quarnel: " << problem << '\n' << kUsage;
