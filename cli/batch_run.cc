@@ -6,8 +6,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -52,14 +52,16 @@ class ProgressLine {
     const Clock::time_point now = Clock::now();
     if (!enabled_ || now - start_ < kProgressDelay || now - drawn_ < kProgressInterval) return;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    char text[96];
-    std::snprintf(text, sizeof text, "%zu of %zu files, %.0f files/s", done, total_,
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "%zu of %zu files, %.0f files/s", done, total_,
                   static_cast<double>(done) / seconds);
+    std::string text(buffer);
+    // Spaces cover the rest of a longer line drawn before.
+    const std::size_t width = std::max(width_, text.size());
+    text.resize(width, ' ');
     out_.flush();
-    std::string line = std::string("\r") + text;
-    if (std::string(text).size() < width_) line.append(width_ - std::string(text).size(), ' ');
-    err_ << line << std::flush;
-    width_ = std::max(width_, std::string(text).size());
+    err_ << '\r' << text << std::flush;
+    width_ = width;
     drawn_ = now;
   }
 
