@@ -2,9 +2,10 @@
 
 #include <string_view>
 
-#include "quarnel/conversion_file.h"
-#include "quarnel/conversion_report.h"
-#include "quarnel/line_dispatcher.h"
+#include "batch_plan.h"
+#include "batch_record.h"
+#include "batch_run.h"
+#include "file_conversion.h"
 #include "quarnel/target_name.h"
 #include "quarnel/version.h"
 
@@ -12,7 +13,9 @@ namespace quarnel::cli {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: quarnel [--] SOURCE [TARGET]\n"
+    "Usage: quarnel [OPTIONS] SOURCE [TARGET]\n"
+    "       quarnel [OPTIONS] -o DIR PATH...\n"
+    "       quarnel [OPTIONS] -b PATH...\n"
     "       quarnel --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -23,88 +26,73 @@ constexpr std::string_view kHelp =
     "in the source's folder. Only a completed conversion creates or replaces the\n"
     "target; every other outcome leaves it as it was.\n"
     "\n"
-    "  --help     show this help\n"
-    "  --version  show the version\n"
-    "  --         end of options: a SOURCE or TARGET may begin with \"-\"\n"
+    "With -o or -b, a batch: a PATH that is a file is converted whatever its name;\n"
+    "a PATH that is a folder gives its .frt files (the extension in any case),\n"
+    "except names beginning with QZ_ (earlier targets) or a dot. Each file is\n"
+    "converted as it would be alone; one line per file goes to standard output in\n"
+    "the order of the PATHs (a folder's files sorted by name), then a summary to\n"
+    "standard error. Two sources with one target, or a source that is another's\n"
+    "target, stop the batch before anything is written.\n"
+    "\n"
+    "  -o, --output-dir DIR  batch: write QZ_<name> into DIR, a folder's files at\n"
+    "                        their place below it; folders are made as needed\n"
+    "  -b, --beside          batch: write QZ_<name> beside each source\n"
+    "  -r, --recursive       batch: take the .frt files of sub-folders too\n"
+    "  -j, --jobs N          batch: convert N files at a time (default: the cores)\n"
+    "  -n, --dry-run         convert in memory and print the outcome; write nothing\n"
+    "  -q, --quiet           print only failures (to standard error) and the summary\n"
+    "  -v, --verbose         batch: print each file's full report under its line\n"
+    "      --json            print one JSON object per source, one per line,\n"
+    "                        instead of the text\n"
+    "      --help            show this help\n"
+    "      --version         show the version\n"
+    "      --                end of options: a file name may begin with \"-\"\n"
+    "\n"
+    "Examples:\n"
+    "  quarnel job.frt                 convert job.frt into QZ_job.frt beside it\n"
+    "  quarnel -b *.frt                convert each file beside itself\n"
+    "  quarnel -o out -r jobs          jobs/north/a.frt into out/north/QZ_a.frt\n"
+    "  quarnel -n --json -b jobs       what a batch would do, as JSON Lines\n"
     "\n"
     "Exit status: 0 converted, 3 conversion not necessary (the file names another\n"
     "model), 1 conversion failed, 2 wrong arguments, 4 converted, but the report\n"
-    "could not be written.\n";
+    "could not be written. A batch: 0 no file failed, 1 a file failed, 2 wrong\n"
+    "arguments or a refused set of sources, 4 no file failed, but the output\n"
+    "could not be written, 130 stopped by Ctrl+C (the targets of the files\n"
+    "printed so far are in place, the others as they were).\n";
 
 int UsageError(std::ostream& err, std::string_view problem) {
   err << "quarnel: " << problem << '\n' << kUsage;
   return kExitUsage;
 }
 
-std::string WithSystemMessage(std::string text, const std::string& systemMessage) {
-  if (!systemMessage.empty()) text += ": " + systemMessage;
-  return text;
-}
-
-std::string FormatFailureReason(FormatFailure failure) {
-  switch (failure) {
-    case FormatFailure::MissingFrtTag:
-      return "header line of kind t lacks the file-type tag \"FRT\" at positions 4 to 6";
-    case FormatFailure::LineTooLong:
-      return "header or format line longer than " + std::to_string(kMaxChunkLength) + " characters";
-    case FormatFailure::NoTerminator:
-      return "header or format line not ended before the end of the file";
-    case FormatFailure::NulByte:
-      return "NUL byte; a format file holds text only";
-    case FormatFailure::Utf16Text:
-      return "UTF-16 text, not a single-byte format file";
-    case FormatFailure::InPlaceDropsTail:
-      return "end marker (byte 0xFF) with more text behind it; converting in place would drop that "
-             "text: convert to another file";
-    case FormatFailure::None:
-      break;
+int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& err) {
+  const std::filesystem::path& source = options.paths[0];
+  const bool targetGiven = options.paths.size() == 2;
+  const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
+  // Longer names no file system takes; say why instead of a bare error.
+  const FileConversion file = !targetGiven && target.filename().native().size() > kLongestFileName
+                                  ? RefuseFile(std::string(kTargetNameTooLong) + "; give a TARGET")
+                                  : ConvertOneFile(source, target,
+                                                   options.dryRun ? TargetWrite::None : TargetWrite::Now);
+  if (options.json) {
+    out << FormatJsonRecord(source, &target, file);
+  } else if (options.verbosity != Verbosity::Quiet) {
+    out << file.report << '\n';
   }
-  return "line cannot be converted";
-}
+  out.flush();
 
-// The one line that tells the user which file is at fault and why.
-std::string DescribeFailure(const ConversionOutcome& outcome, const std::string& source,
-                            const std::string& target) {
-  switch (outcome.fileFailure) {
-    case FileFailure::OpenSource:
-      return WithSystemMessage(source + ": cannot open the source", outcome.systemMessage);
-    case FileFailure::OpenTarget:
-      return WithSystemMessage(target + ": cannot create the target", outcome.systemMessage);
-    case FileFailure::ReadSource:
-      return WithSystemMessage(source + ": cannot read the source", outcome.systemMessage);
-    case FileFailure::WriteTarget:
-      return WithSystemMessage(target + ": cannot write the target", outcome.systemMessage);
-    case FileFailure::ReplaceTarget:
-      return WithSystemMessage(target + ": cannot replace the target with the converted file",
-                               outcome.systemMessage);
-    case FileFailure::SourceIsFolder:
-      return source + ": the source is a folder, not a format file";
-    case FileFailure::TargetIsFolder:
-      return target + ": the target is a folder";
-    case FileFailure::TargetReadOnly:
-      return target + ": the target is read-only";
-    case FileFailure::UnsafeLink:
-      return target + ": the target is a link owned by another user in a shared sticky folder; "
-                      "it is not followed";
-    case FileFailure::DanglingLink:
-      return target + ": the target is a link to a file that does not exist";
-    case FileFailure::LinkLoop:
-      return target + ": the target's links never end at a file";
-    case FileFailure::None:
-      break;
+  if (file.Failed()) {
+    err << FormatFailureMessage(source, target, file);
+    return kExitFailed;
   }
-  if (outcome.result == ResultInvalidFormatFile) {
-    return source + ": line " + std::to_string(outcome.failedLine) + ": " +
-           FormatFailureReason(outcome.formatFailure);
+  for (const std::string& note : file.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
+  if (file.outcome == Outcome::NotNecessary) return kExitNotNecessary;
+  if (!out) {
+    err << "quarnel: " << DisplayName(target) << ": converted, but the report could not be written\n";
+    return kExitReportLost;
   }
-  return source + ": conversion failed (result " + std::to_string(outcome.result) + ")";
-}
-
-// Said when the end marker ended a run with source text behind it.
-std::string DescribeEndMarker(const ConversionOutcome& outcome, const std::string& source) {
-  return source + ": line " + std::to_string(outcome.endMarkerLine) +
-         ": end marker (byte 0xFF); the " + std::to_string(outcome.bytesBehindEndMarker) +
-         (outcome.bytesBehindEndMarker == 1 ? " byte" : " bytes") + " behind it were not converted";
+  return kExitCompleted;
 }
 
 }  // namespace
@@ -134,67 +122,19 @@ std::string EscapeControls(const std::string& text) {
 }
 
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err) {
-  std::vector<const Argument*> files;
-  bool optionsEnded = false;
-  for (const Argument& argument : arguments) {
-    // A lone "-" is a file name like any other.
-    if (!optionsEnded && argument.text.size() > 1 && argument.text[0] == '-') {
-      if (argument.text == "--") {
-        optionsEnded = true;
-      } else if (argument.text == "--help") {
-        out << kUsage << kHelp;
-        return kExitCompleted;
-      } else if (argument.text == "--version") {
-        out << "quarnel " QUARNEL_VERSION_TEXT "\n";
-        return kExitCompleted;
-      } else {
-        return UsageError(err, "unknown option '" + argument.text + "'");
-      }
-      continue;
-    }
-    files.push_back(&argument);
+  CommandOptions options;
+  if (const std::string problem = ParseCommandOptions(arguments, options); !problem.empty())
+    return UsageError(err, problem);
+  if (options.showHelp) {
+    out << kUsage << kHelp;
+    return kExitCompleted;
   }
-  if (files.empty()) return UsageError(err, "missing SOURCE");
-  if (files.size() > 2) return UsageError(err, "too many arguments");
-  for (const Argument* file : files) {
-    if (file->path.empty()) return UsageError(err, "empty file name");
+  if (options.showVersion) {
+    out << "quarnel " QUARNEL_VERSION_TEXT "\n";
+    return kExitCompleted;
   }
-
-  const std::filesystem::path& source = files[0]->path;
-  const std::filesystem::path target = files.size() == 2 ? files[1]->path : ProposeTargetPath(source);
-  const std::string sourceShown = EscapeControls(PathForDisplay(source));
-  const std::string targetShown = EscapeControls(PathForDisplay(target));
-
-  ConversionState state;
-  ConversionOutcome outcome;
-  // Longer names than this no file system takes; say why instead of a bare error.
-  constexpr std::size_t kMaxNameBytes = 255;
-  const bool defaultNameTooLong = files.size() == 1 && target.filename().native().size() > kMaxNameBytes;
-  if (defaultNameTooLong) {
-    outcome.result = ResultInvalidInput;
-  } else {
-    outcome = ConvertFormatFile(target, state, source);
-  }
-  const std::wstring report = ComposeReport(outcome.result, state);
-  out << ReportToAscii(report) << '\n' << std::flush;
-
-  if (defaultNameTooLong) {
-    err << "quarnel: " << sourceShown << ": the target's name, " << kTargetPrefix
-        << " and the source's name, would be longer than " << kMaxNameBytes << " bytes; give a TARGET\n";
-    return kExitFailed;
-  }
-  if (!IsSuccess(outcome.result)) {
-    err << "quarnel: " << DescribeFailure(outcome, sourceShown, targetShown) << '\n';
-    return kExitFailed;
-  }
-  if (outcome.result == ResultEndMarker && outcome.bytesBehindEndMarker > 0)
-    err << "quarnel: " << DescribeEndMarker(outcome, sourceShown) << '\n';
-  if (!state.m_bConversionNeeded) return kExitNotNecessary;
-  if (!out) {
-    err << "quarnel: " << targetShown << ": converted, but the report could not be written\n";
-    return kExitReportLost;
-  }
-  return kExitCompleted;
+  if (options.placement == TargetPlacement::Given) return RunOneFile(options, out, err);
+  return RunBatch(options, out, err);
 }
 
 }  // namespace quarnel::cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "command_options.h"
+
 namespace quarnel::cli {
 
 inline constexpr int kExitCompleted = 0;
@@ -15,18 +17,12 @@ inline constexpr int kExitNotNecessary = 3;
 // The target was replaced, but the report could not be written.
 inline constexpr int kExitReportLost = 4;
 
-// One command-line argument in the two forms the command needs.
-struct Argument {
-  // For matching options: the bytes as given on POSIX, UTF-8 on Windows.
-  std::string text;
-  // The same argument as the system's own path, bytes or wide characters untouched.
-  std::filesystem::path path;
-};
-
-// Runs `quarnel [--] SOURCE [TARGET]`, `--help` or `--version` (the program
-// name not included in `arguments`). The report goes to `out`; usage errors
-// and the reason of a failed conversion go to `err`.
-// @return kExitCompleted, kExitNotNecessary, kExitFailed, kExitUsage or kExitReportLost.
+// Runs `quarnel [OPTIONS] SOURCE [TARGET]`, a batch (`-o DIR PATH...` or
+// `-b PATH...`), `--help` or `--version` (the program name not included in
+// `arguments`). Reports, records and per-file lines go to `out`; usage
+// errors, failures' reasons and a batch's summary go to `err`.
+// @return the exit status: for one file kExitCompleted, kExitNotNecessary,
+// kExitFailed, kExitUsage or kExitReportLost; for a batch as RunBatch says.
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err);
 
 // A path as the user's terminal shows it. Defined per platform.

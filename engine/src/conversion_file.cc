@@ -144,24 +144,16 @@ std::uint64_t DrainedCount(ByteSource& source) {
   return count;
 }
 
-}  // namespace
+class DiscardingSink : public ByteSink {
+ public:
+  bool Write(const char*, std::size_t) override { return true; }
+};
 
-ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& state, const fs::path& source) {
-  SourceFile sourceFile;
-  FileFailure openFailure = FileFailure::None;
-  std::string message;
-  if (!sourceFile.Open(source, openFailure, message))
-    return FileFailureOutcome(ResultInvalidInput, openFailure, std::move(message));
-
-  StagedTarget staged;
-  if (!staged.Open(target)) {
-    const FileFailure failure = staged.failure();
-    return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
-  }
-  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity);
-
+// Runs the conversion of an open source into `sink`, then closes the source.
+// `inPlace`: the sink replaces the source itself.
+ConversionOutcome ConvertSource(SourceFile& sourceFile, ConversionState& state, ByteSink& sink, bool inPlace) {
   SourceTap tap(sourceFile);
-  ConversionOutcome outcome = ConvertFormatStream(tap, state, staged.Sink());
+  ConversionOutcome outcome = ConvertFormatStream(tap, state, sink);
   if (tap.utf16()) outcome = FormatFailureOutcome(FormatFailure::Utf16Text, 1);
 
   if (outcome.result == ResultEndMarker) {
@@ -177,6 +169,25 @@ ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& sta
     }
   }
   sourceFile.Close();
+  return outcome;
+}
+
+}  // namespace
+
+ConversionOutcome StageFormatFile(const fs::path& target, ConversionState& state, const fs::path& source,
+                                  StagedTarget& staged) {
+  SourceFile sourceFile;
+  FileFailure openFailure = FileFailure::None;
+  std::string message;
+  if (!sourceFile.Open(source, openFailure, message))
+    return FileFailureOutcome(ResultInvalidInput, openFailure, std::move(message));
+
+  if (!staged.Open(target)) {
+    const FileFailure failure = staged.failure();
+    return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
+  }
+  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity);
+  ConversionOutcome outcome = ConvertSource(sourceFile, state, staged.Sink(), inPlace);
 
   if (staged.IsStream()) {
     // A device or pipe cannot be replaced; what was written stays written.
@@ -184,10 +195,24 @@ ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& sta
       outcome = FileFailureOutcome(ResultFileError, FileFailure::WriteTarget, staged.failureMessage());
     return outcome;
   }
-  if (!IsSuccess(outcome.result) || !state.m_bConversionNeeded) {
-    staged.Abandon();
-    return outcome;
-  }
+  if (!IsSuccess(outcome.result) || !state.m_bConversionNeeded) staged.Abandon();
+  return outcome;
+}
+
+ConversionOutcome CheckFormatFile(ConversionState& state, const fs::path& source) {
+  SourceFile sourceFile;
+  FileFailure openFailure = FileFailure::None;
+  std::string message;
+  if (!sourceFile.Open(source, openFailure, message))
+    return FileFailureOutcome(ResultInvalidInput, openFailure, std::move(message));
+  DiscardingSink sink;
+  return ConvertSource(sourceFile, state, sink, false);
+}
+
+ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& state, const fs::path& source) {
+  StagedTarget staged;
+  const ConversionOutcome outcome = StageFormatFile(target, state, source, staged);
+  if (staged.IsStream() || !IsSuccess(outcome.result) || !state.m_bConversionNeeded) return outcome;
   if (!staged.Finish() || !staged.Commit()) {
     const FileFailure failure = staged.failure();
     return FileFailureOutcome(ResultFileError, failure, staged.failureMessage());

@@ -247,6 +247,8 @@ struct StagedTarget::Impl {
   DescriptorSink sink;
   TempSlot* slot = nullptr;
   bool committed = false;
+  // Set by CommitStagedTargets, which syncs each folder once for all its renames.
+  bool folderSyncDeferred = false;
   FileFailure failure = FileFailure::None;
   std::string message;
 
@@ -411,7 +413,7 @@ bool StagedTarget::Commit() {
   impl.committed = true;
   // The rename itself reaches the disk with the folder. Some file systems
   // cannot sync a folder; the target is replaced all the same.
-  fsync(impl.folder);
+  if (!impl.folderSyncDeferred) fsync(impl.folder);
   return true;
 }
 
@@ -440,9 +442,21 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
     if (synced.insert(folderInfo.st_dev).second && syncfs(impl.folder) != 0) return 0;
   }
   std::size_t committed = 0;
+  std::set<std::pair<dev_t, ino_t>> folders;
   for (StagedTarget* target : targets) {
-    if (!target->Commit()) break;
+    StagedTarget::Impl& impl = *target->impl_;
+    impl.folderSyncDeferred = true;
+    const bool renamed = target->Commit();
+    impl.folderSyncDeferred = false;
+    if (!renamed) break;
     ++committed;
+  }
+  // Then each folder once, for all the renames in it.
+  for (std::size_t i = 0; i < committed; ++i) {
+    const StagedTarget::Impl& impl = *targets[i]->impl_;
+    struct stat folderInfo {};
+    if (impl.kind == StagedTarget::Impl::Kind::Stream || fstat(impl.folder, &folderInfo) != 0) continue;
+    if (folders.insert({folderInfo.st_dev, folderInfo.st_ino}).second) fsync(impl.folder);
   }
   return committed;
 }

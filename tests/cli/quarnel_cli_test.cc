@@ -20,7 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kUsage =
-    "Usage: quarnel [--] SOURCE [TARGET]\n"
+    "Usage: quarnel [OPTIONS] SOURCE [TARGET]\n"
+    "       quarnel [OPTIONS] -o DIR PATH...\n"
+    "       quarnel [OPTIONS] -b PATH...\n"
     "       quarnel --help | --version\n";
 
 // Reports as printed: the report text and one newline.

@@ -153,6 +153,31 @@ TEST_F(ConversionFileTest, StagedTargetsShareOneCommit) {
   EXPECT_EQ(FilesInFolder(), 2u);
 }
 
+// A staged conversion changes nothing until its commit; a checked one never
+// writes, yet finds what the file conversion finds.
+TEST_F(ConversionFileTest, StagedConversionWaitsAndCheckedConversionWritesNothing) {
+  WriteFile(folder_ / "job.frt", kSource);
+  WriteFile(folder_ / "utf16.frt", "\xff\xfe@\0i\0");
+  WriteFile(folder_ / "QZ_job.frt", "previous");
+  {
+    StagedTarget staged;
+    ConversionState state;
+    EXPECT_TRUE(IsSuccess(StageFormatFile(folder_ / "QZ_job.frt", state, folder_ / "job.frt", staged).result));
+    ASSERT_TRUE(staged.Finish(true));
+    EXPECT_EQ(ReadFile(folder_ / "QZ_job.frt"), "previous");
+    EXPECT_EQ(CommitStagedTargets({&staged}), 1u);
+  }
+  EXPECT_EQ(ReadFile(folder_ / "QZ_job.frt"), kConverted);
+
+  ConversionState checked;
+  EXPECT_TRUE(IsSuccess(CheckFormatFile(checked, folder_ / "job.frt").result));
+  EXPECT_EQ(ListLength(checked.m_aFlaggedVariables), 1u);
+  const ConversionOutcome utf16 = CheckFormatFile(checked, folder_ / "utf16.frt");
+  EXPECT_EQ(utf16.formatFailure, FormatFailure::Utf16Text);
+  EXPECT_EQ(CheckFormatFile(checked, folder_).fileFailure, FileFailure::SourceIsFolder);
+  EXPECT_EQ(FilesInFolder(), 3u);
+}
+
 #ifdef _WIN32
 // A file with the read-only attribute is not replaced, as the system's own
 // copy refuses it. (Root on POSIX may write any file, so only Windows shows this here.)

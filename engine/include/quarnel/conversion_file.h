@@ -7,6 +7,7 @@
 #include <string>
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/staged_target.h"
 
 namespace quarnel {
 
@@ -31,6 +32,20 @@ namespace quarnel {
 // After ResultEndMarker, bytesBehindEndMarker says what was not converted.
 ConversionOutcome ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
                                     const std::filesystem::path& source);
+
+// ConvertFormatFile up to the moment the target would change, for a caller
+// that converts many files and syncs them once (CommitStagedTargets). After a
+// completed conversion (a success result with m_bConversionNeeded set) to a
+// regular target, the text waits in `staged`, open and not yet finished: the
+// caller finishes and commits it, or abandons it. Every other outcome leaves
+// `staged` abandoned and the target as it was; a target that is not a
+// regular file has been written directly, as ConvertFormatFile writes it.
+ConversionOutcome StageFormatFile(const std::filesystem::path& target, ConversionState& state,
+                                  const std::filesystem::path& source, StagedTarget& staged);
+
+// Converts `source` as ConvertFormatFile would, with the same checks of the
+// source, and throws the text away: nothing is written, no target is named.
+ConversionOutcome CheckFormatFile(ConversionState& state, const std::filesystem::path& source);
 
 // Shows a composed report to the user and returns when they have closed it.
 using ReportPresenter = std::function<void(const std::wstring& report)>;

@@ -1,0 +1,84 @@
+#include "batch_plan.h"
+
+#include <map>
+
+#include "batch_system.h"
+#include "quarnel/target_name.h"
+
+namespace quarnel::cli {
+namespace fs = std::filesystem;
+namespace {
+
+fs::path TargetBelow(const fs::path& outputFolder, const fs::path& below) {
+  fs::path name(kTargetPrefix);
+  name += below.filename();
+  // Joining an empty path would add a separator: "out" / "" is "out/".
+  const fs::path folder = below.has_parent_path() ? outputFolder / below.parent_path() : outputFolder;
+  return folder / name;
+}
+
+}  // namespace
+
+BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
+                    const fs::path& outputFolder) {
+  BatchPlan plan;
+  std::map<FileIdentity, std::size_t> sourceByIdentity;
+  std::map<fs::path::string_type, std::size_t> sourceByPlace;
+  for (const FoundSource& found : sources) {
+    PlannedFile file{found.path, {}, found.folderProblem};
+    if (!file.problem.empty()) {
+      file.problem = "cannot read the folder: " + file.problem;
+      plan.files.push_back(std::move(file));
+      continue;
+    }
+    // A file that does not exist has no identity; its path stands in for it.
+    const fs::path::string_type place = PlaceKey(found.path);
+    const std::optional<FileIdentity> identity = IdentifyFile(found.path);
+    if (identity ? sourceByIdentity.count(*identity) != 0 : sourceByPlace.count(place) != 0) continue;
+    if (identity) sourceByIdentity.emplace(*identity, plan.files.size());
+    sourceByPlace.emplace(place, plan.files.size());
+    if (found.below.filename().native().size() + kTargetPrefix.size() > kLongestFileName) {
+      file.problem = kTargetNameTooLong;
+    } else {
+      file.target = placement == TargetPlacement::OutputFolder ? TargetBelow(outputFolder, found.below)
+                                                               : ProposeTargetPath(found.path);
+    }
+    plan.files.push_back(std::move(file));
+  }
+
+  std::map<fs::path::string_type, std::size_t> targetByPlace;
+  std::map<FileIdentity, std::size_t> targetByIdentity;
+  for (std::size_t index = 0; index < plan.files.size(); ++index) {
+    const PlannedFile& file = plan.files[index];
+    if (file.target.empty()) continue;
+    const fs::path::string_type place = PlaceKey(file.target);
+    const std::optional<FileIdentity> identity = IdentifyFile(file.target);
+    // An existing target may be reached by another path (a link) than its own.
+    std::optional<std::size_t> sameTarget;
+    if (const auto it = targetByPlace.find(place); it != targetByPlace.end()) sameTarget = it->second;
+    if (identity) {
+      if (const auto it = targetByIdentity.find(*identity); it != targetByIdentity.end()) sameTarget = it->second;
+    }
+    if (sameTarget) {
+      plan.refusals.push_back(
+          {PlanRefusal::Kind::SameTarget, plan.files[*sameTarget].source, file.source, file.target});
+      continue;
+    }
+    targetByPlace.emplace(place, index);
+    if (identity) targetByIdentity.emplace(*identity, index);
+
+    // A source may be its own target (converted in place), but not another's.
+    std::optional<std::size_t> sourceThere;
+    if (const auto it = sourceByPlace.find(place); it != sourceByPlace.end()) sourceThere = it->second;
+    if (identity) {
+      if (const auto it = sourceByIdentity.find(*identity); it != sourceByIdentity.end()) sourceThere = it->second;
+    }
+    if (sourceThere && *sourceThere != index) {
+      plan.refusals.push_back(
+          {PlanRefusal::Kind::SourceIsTarget, plan.files[*sourceThere].source, file.source, file.target});
+    }
+  }
+  return plan;
+}
+
+}  // namespace quarnel::cli

@@ -1,0 +1,56 @@
+// Decides every target of a batch before anything is written, and refuses a
+// set of sources whose targets would collide.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command_options.h"
+#include "folder_walk.h"
+
+namespace quarnel::cli {
+
+// The longest file name the file systems take: 255 bytes on POSIX, 255 UTF-16 units on Windows.
+inline constexpr std::size_t kLongestFileName = 255;
+inline constexpr std::string_view kTargetNameTooLong =
+    "the target's name, QZ_ and the source's name, would be longer than 255 bytes";
+
+struct PlannedFile {
+  std::filesystem::path source;
+  // Empty when no legal target name can be made; `problem` then says why.
+  std::filesystem::path target;
+  // Set when the file cannot be converted at all (a folder that could not
+  // be read, a target name too long): the reason, without the file's name.
+  std::string problem;
+};
+
+// Two sources that cannot be converted in one batch.
+struct PlanRefusal {
+  enum class Kind : std::uint8_t {
+    SameTarget,      // both would be converted into `target`
+    SourceIsTarget,  // `second`'s target is the source `first`
+  };
+  Kind kind;
+  std::filesystem::path first;
+  std::filesystem::path second;
+  std::filesystem::path target;
+};
+
+struct BatchPlan {
+  std::vector<PlannedFile> files;
+  // Not empty: the batch must not run; nothing has been written.
+  std::vector<PlanRefusal> refusals;
+};
+
+// The target of each source: beside it (QZ_ and its name, in its folder) or
+// below `outputFolder` at the source's place below the folder PATH it came
+// from. A file met twice (the same file by any path) stays only where it
+// came first. Reads the file system but writes nothing.
+BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
+                    const std::filesystem::path& outputFolder);
+
+}  // namespace quarnel::cli

@@ -1,0 +1,33 @@
+// Finds the source files of a batch in the PATHs the user named.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quarnel::cli {
+
+struct FoundSource {
+  // The file as the user will see it: a PATH named on the command line, or a
+  // folder PATH joined with the file's path below it.
+  std::filesystem::path path;
+  // The file's path below the folder PATH it was found in; for a file named
+  // on the command line, its file name alone.
+  std::filesystem::path below;
+  // Set when `path` is a folder that could not be read: the system's message.
+  std::string folderProblem;
+};
+
+// True for a name a folder walk takes: ".frt" at its end in any case, and
+// neither "." nor "QZ_" (in any case, an earlier run's target) at its start.
+bool IsSourceName(const std::filesystem::path& fileName);
+
+// Expands `paths` in the order given. A PATH that is a folder (or a link to
+// one) contributes the regular files in it whose names IsSourceName takes;
+// with `recursive` those of its sub-folders too, except folders whose names
+// begin with "." and links to folders. A folder's files come sorted by their
+// path below it, byte by byte. Any other PATH is taken as a file whatever its
+// name, and whether or not it exists: converting it will tell.
+std::vector<FoundSource> FindSources(const std::vector<std::filesystem::path>& paths, bool recursive);
+
+}  // namespace quarnel::cli

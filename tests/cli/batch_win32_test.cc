@@ -1,0 +1,106 @@
+// The Windows command line converts a small folder with wide names in one
+// batch. Usage: batch_win32_test <path of quarnel-cli.exe> [gtest options]
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::wstring g_program;
+
+const std::string kPlainSource = "@i1KRV110 Total Station\r\n@t1FRT test\r\n$\"Pt \"010800011;101\r\n";
+const std::string kPlainConverted = "@i1QZ21/25/27\r\n@t1FRT test\r\n$\"Pt \"01080000011;00101\r\n";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Text as read back from a console program's output, with its CR LF as LF.
+std::string ReadOutput(const fs::path& path) {
+  std::string text = ReadFile(path);
+  std::erase(text, '\r');
+  return text;
+}
+
+// Runs the program in `folder` with `arguments` (already quoted), its
+// standard output and error in out.txt and err.txt there.
+// @return the exit code, or -1.
+long RunIn(const fs::path& folder, const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileW((folder / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileW((folder / L"err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) return -1;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  std::wstring commandLine = L"\"" + g_program + L"\" " + arguments;
+  const BOOL started = CreateProcessW(g_program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      folder.c_str(), &startup, &process);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) return -1;
+  DWORD exitCode = 0;
+  const bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return ended ? static_cast<long>(exitCode) : -1;
+}
+
+TEST(BatchWin32Test, ConvertsAFolderWithWideNames) {
+  const fs::path folder = fs::temp_directory_path() / (L"quarnel-batch-" + std::to_wstring(GetCurrentProcessId()));
+  const fs::path jobs = folder / L"Gel\u00e4nde \u03a9";
+  WriteFile(jobs / L"Messung \u00fc.frt", kPlainSource);
+  WriteFile(jobs / L"\u65e5\u672c.FRT", kPlainSource);
+  WriteFile(jobs / L"Unter/\u00e9.frt", kPlainSource);
+  WriteFile(jobs / L"QZ_alt.frt", kPlainSource);
+
+  const long exitCode = RunIn(folder, L"-r -o \"Ausgabe \u00df\" \"Gel\u00e4nde \u03a9\"");
+  const std::string errors = ReadOutput(folder / L"err.txt");
+  const fs::path converted = folder / L"Ausgabe \u00df";
+  EXPECT_EQ(exitCode, 0) << errors;
+  EXPECT_EQ(errors.substr(0, errors.find(" in ")), "3 converted, 0 not necessary, 0 failed");
+  // Names in UTF-8, sorted by their UTF-16 units: "M" and "U" before the CJK name.
+  const std::string line = ": converted, 0 variables to move, 0 applications removed\n";
+  EXPECT_EQ(ReadOutput(folder / L"out.txt"),
+            "Gel\xc3\xa4nde \xce\xa9\\Messung \xc3\xbc.frt -> Ausgabe \xc3\x9f\\QZ_Messung \xc3\xbc.frt" + line +
+                "Gel\xc3\xa4nde \xce\xa9\\Unter\\\xc3\xa9.frt -> Ausgabe \xc3\x9f\\Unter\\QZ_\xc3\xa9.frt" + line +
+                "Gel\xc3\xa4nde \xce\xa9\\\xe6\x97\xa5\xe6\x9c\xac.FRT -> Ausgabe \xc3\x9f\\QZ_\xe6\x97\xa5\xe6\x9c\xac.FRT" +
+                line);
+  EXPECT_EQ(ReadFile(converted / L"QZ_Messung \u00fc.frt"), kPlainConverted);
+  EXPECT_EQ(ReadFile(converted / L"QZ_\u65e5\u672c.FRT"), kPlainConverted);
+  EXPECT_EQ(ReadFile(converted / L"Unter/QZ_\u00e9.frt"), kPlainConverted);
+  EXPECT_FALSE(fs::exists(converted / L"QZ_QZ_alt.frt"));
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: batch_win32_test <path of quarnel-cli.exe> [gtest options]\n");
+    return 2;
+  }
+  g_program = argv[1];
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,440 @@
+// Runs the real quarnel program in batch mode (-o, -b) and checks its exit
+// code, output, records and files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "json_reader.h"
+#include "process_runner.h"
+
+namespace quarnel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::JsonValue;
+using testing::ParseJson;
+
+// A small narrow file that lists nothing in its report.
+const std::string kPlainSource = "@i1KRV110 Total Station\r\n@t1FRT test\r\n$\"Pt \"010800011;101\r\n";
+const std::string kPlainConverted = "@i1QZ21/25/27\r\n@t1FRT test\r\n$\"Pt \"01080000011;00101\r\n";
+const std::string kOldTarget = "an earlier target\r\n";
+const std::string kPlainLine = ": converted, 0 variables to move, 0 applications removed\n";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string Sample(const std::string& name) { return ReadFile(fs::path(QUARNEL_SAMPLES_DIR) / name); }
+
+// The summary's time varies from run to run.
+std::string WithoutTime(const std::string& text) {
+  return std::regex_replace(text, std::regex(" in [0-9]+\\.[0-9]+ s"), " in T s");
+}
+
+std::vector<JsonValue> ParseRecords(const std::string& out) {
+  std::vector<JsonValue> records;
+  std::size_t at = 0;
+  while (at < out.size()) {
+    const std::size_t end = out.find('\n', at);
+    if (end == std::string::npos) throw std::runtime_error("record without its newline");
+    records.push_back(ParseJson(std::string_view(out).substr(at, end - at)));
+    at = end + 1;
+  }
+  return records;
+}
+
+class QuarnelBatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quarnel-batch-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directory(Work());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path Work() const { return root_ / "work"; }
+  fs::path Scratch() const { return root_; }
+
+  testing::ProcessResult Run(const std::vector<std::string>& arguments) const {
+    return testing::RunProcess(QUARNEL_EXECUTABLE, arguments, Work(), root_);
+  }
+
+  // Every file under Work() with its content; folders with "/".
+  std::map<std::string, std::string> WorkTree() const {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(Work())) {
+      const std::string name = entry.path().lexically_relative(Work()).string();
+      if (entry.is_symlink()) {
+        tree[name] = "-> " + fs::read_symlink(entry.path()).string();
+      } else if (entry.is_directory()) {
+        tree[name + "/"] = "";
+      } else if (entry.is_regular_file()) {
+        tree[name] = ReadFile(entry.path());
+      } else {
+        tree[name] = "(special)";
+      }
+    }
+    return tree;
+  }
+
+  // A folder of sources that the walk must choose from and order.
+  void MakeJobs() const {
+    for (const char* name : {"jobs/b.frt", "jobs/A.FRT", "jobs/c.Frt", "jobs/sub-z.frt", "jobs/sub/d.frt",
+                             "jobs/x.frt/y.frt", "jobs/QZ_a.frt", "jobs/qz_b.frt", "jobs/.hidden.frt",
+                             "jobs/.git/e.frt", "jobs/notes.txt", "jobs/frt", "jobs/sub/.frt"})
+      WriteFile(Work() / name, kPlainSource);
+    fs::create_directory_symlink("sub", Work() / "jobs/link");
+    ASSERT_EQ(mkfifo((Work() / "jobs/pipe.frt").c_str(), 0600), 0);
+  }
+
+ private:
+  fs::path root_;
+};
+
+std::string Lines(const std::vector<std::string>& pairs) {
+  std::string text;
+  for (const std::string& pair : pairs) text += pair + kPlainLine;
+  return text;
+}
+
+TEST_F(QuarnelBatchTest, FolderWalkChoosesAndOrdersSources) {
+  MakeJobs();
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string out;
+  };
+  const Case cases[] = {
+      // Byte order: capitals first; "-" (2D) before "/" (2F). QZ_ in any case,
+      // dot names, other extensions, links to folders and pipes are skipped.
+      {{"-n", "-b", "jobs"},
+       Lines({"jobs/A.FRT -> jobs/QZ_A.FRT", "jobs/b.frt -> jobs/QZ_b.frt", "jobs/c.Frt -> jobs/QZ_c.Frt",
+              "jobs/sub-z.frt -> jobs/QZ_sub-z.frt"})},
+      {{"-n", "-r", "-o", "out", "jobs/"},
+       Lines({"jobs/A.FRT -> out/QZ_A.FRT", "jobs/b.frt -> out/QZ_b.frt", "jobs/c.Frt -> out/QZ_c.Frt",
+              "jobs/sub-z.frt -> out/QZ_sub-z.frt", "jobs/sub/d.frt -> out/sub/QZ_d.frt",
+              "jobs/x.frt/y.frt -> out/x.frt/QZ_y.frt"})},
+      // Named one by one, any name is converted; the same file twice only once.
+      {{"-n", "-b", "jobs/QZ_a.frt", "jobs/notes.txt", "jobs/sub/../c.Frt", "jobs"},
+       Lines({"jobs/QZ_a.frt -> jobs/QZ_QZ_a.frt", "jobs/notes.txt -> jobs/QZ_notes.txt",
+              "jobs/sub/../c.Frt -> jobs/sub/../QZ_c.Frt", "jobs/A.FRT -> jobs/QZ_A.FRT",
+              "jobs/b.frt -> jobs/QZ_b.frt", "jobs/sub-z.frt -> jobs/QZ_sub-z.frt"})},
+  };
+  const auto before = WorkTree();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    const auto result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, c.out);
+    const auto files = std::count(c.out.begin(), c.out.end(), '\n');
+    EXPECT_EQ(WithoutTime(result.err),
+              std::to_string(files) + " converted, 0 not necessary, 0 failed in T s (dry run: nothing written)\n");
+    // -n writes nothing, not even the output folder.
+    EXPECT_EQ(WorkTree(), before);
+  }
+}
+
+TEST_F(QuarnelBatchTest, OutputFolderMirrorsTheFolders) {
+  MakeJobs();
+  WriteFile(Work() / "out/sub/QZ_d.frt", kOldTarget);
+  const auto result = Run({"-r", "-o", "out", "jobs"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(WithoutTime(result.err), "6 converted, 0 not necessary, 0 failed in T s\n");
+  std::map<std::string, std::string> out;
+  for (const auto& [name, content] : WorkTree()) {
+    if (name.rfind("out/", 0) == 0) out[name] = content;
+  }
+  const std::map<std::string, std::string> expected = {
+      {"out/", ""}, {"out/QZ_A.FRT", kPlainConverted}, {"out/QZ_b.frt", kPlainConverted},      {"out/QZ_c.Frt", kPlainConverted},
+      {"out/QZ_sub-z.frt", kPlainConverted}, {"out/sub/", ""},                    {"out/sub/QZ_d.frt", kPlainConverted},
+      {"out/x.frt/", ""},                    {"out/x.frt/QZ_y.frt", kPlainConverted},
+  };
+  EXPECT_EQ(out, expected);
+}
+
+TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
+  for (const char* name : {"one/a.frt", "two/a.frt", "one/x/b.frt", "two/x/b.frt", "c.frt", "QZ_c.frt", "d.frt"})
+    WriteFile(Work() / name, kPlainSource);
+  WriteFile(Work() / "old/QZ_a.frt", kOldTarget);
+  fs::create_hard_link(Work() / "old/QZ_a.frt", Work() / "old/QZ_d.frt");
+  fs::create_symlink("d.frt", Work() / "QZ_e.frt");
+  WriteFile(Work() / "e.frt", kPlainSource);
+  const std::string nothing = "quarnel: nothing was converted\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"-o", "out", "one/a.frt", "two/a.frt"},
+       "quarnel: one/a.frt and two/a.frt would both be converted into out/QZ_a.frt\n" + nothing},
+      {{"-r", "-o", "out", "one", "two"},
+       "quarnel: one/a.frt and two/a.frt would both be converted into out/QZ_a.frt\n"
+       "quarnel: one/x/b.frt and two/x/b.frt would both be converted into out/x/QZ_b.frt\n" + nothing},
+      // Two names of one existing file, through a hard link.
+      {{"-o", "old", "one/a.frt", "d.frt"},
+       "quarnel: one/a.frt and d.frt would both be converted into old/QZ_d.frt\n" + nothing},
+      {{"-b", "c.frt", "QZ_c.frt"}, "quarnel: QZ_c.frt is a source and the target of c.frt\n" + nothing},
+      // The target is a link to another source.
+      {{"-b", "d.frt", "e.frt"},
+       "quarnel: e.frt would be converted into QZ_e.frt, which is the source d.frt\n" + nothing},
+  };
+  const auto before = WorkTree();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    const auto result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(WorkTree(), before);
+  }
+}
+
+TEST_F(QuarnelBatchTest, JsonRecordsForEveryOutcome) {
+  WriteFile(Work() / "narrow.frt", Sample("narrow-krv330.frt"));
+  WriteFile(Work() / "plain.frt", kPlainSource);
+  WriteFile(Work() / "other.frt", Sample("other-model.frt"));
+  WriteFile(Work() / "kind-t.frt", "@i1KRV330\r\n@t1FMT\r\n");
+  WriteFile(Work() / "marker.frt", kPlainSource + "\xff" + kPlainSource);
+  WriteFile(Work() / "r\xe9seau\xff.frt", kPlainSource);
+  const std::string longName = std::string(250, 'n') + ".frt";
+  WriteFile(Work() / longName, kPlainSource);
+
+  struct Expected {
+    std::string source;
+    std::string target;  // "" for null
+    std::string outcome;
+    bool written;
+    std::vector<int> variables;
+    std::vector<int> applications;
+    double failureLine;  // -1: no failure; 0: a failure of no line
+    std::string reason;
+    std::size_t notes;
+    std::string sourceHex;  // the name's bytes when they are not UTF-8
+  };
+  const Expected expected[] = {
+      {"narrow.frt", "out/QZ_narrow.frt", "converted", true, {58, 51, 652, 653, 656}, {120, 123}, -1, "", 0, ""},
+      {"plain.frt", "out/QZ_plain.frt", "converted", true, {}, {}, -1, "", 0, ""},
+      {"other.frt", "out/QZ_other.frt", "not-necessary", false, {}, {}, -1, "", 0, ""},
+      {"kind-t.frt", "out/QZ_kind-t.frt", "invalid-format", false, {}, {}, 2,
+       "header line of kind t lacks the file-type tag \"FRT\" at positions 4 to 6", 0, ""},
+      {"marker.frt", "out/QZ_marker.frt", "converted", true, {}, {}, -1, "", 1, ""},
+      {"missing.frt", "out/QZ_missing.frt", "invalid-input", false, {}, {}, 0,
+       "cannot open the source: No such file or directory", 0, ""},
+      // Reading a process's own memory at its start fails: a read error.
+      {"/proc/self/mem", "out/QZ_mem", "unknown-error", false, {}, {}, 0,
+       "cannot read the source: Input/output error", 0, ""},
+      {longName, "", "invalid-input", false, {}, {}, 0,
+       "the target's name, QZ_ and the source's name, would be longer than 255 bytes", 0, ""},
+      {"r\xef\xbf\xbdseau\xef\xbf\xbd.frt", "out/QZ_r\xef\xbf\xbdseau\xef\xbf\xbd.frt", "converted", true, {}, {},
+       -1, "", 0, "72e973656175ff2e667274"},
+  };
+  std::vector<std::string> arguments = {"--json", "-o", "out"};
+  for (const Expected& e : expected) arguments.push_back(e.sourceHex.empty() ? e.source : "r\xe9seau\xff.frt");
+  const auto result = Run(arguments);
+  EXPECT_EQ(result.exitCode, 1);
+
+  const std::vector<JsonValue> records = ParseRecords(result.out);
+  ASSERT_EQ(records.size(), std::size(expected));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const JsonValue& record = records[i];
+    const Expected& e = expected[i];
+    SCOPED_TRACE(e.source);
+    EXPECT_EQ(record["source"].text, e.source);
+    EXPECT_EQ(record["target"].IsNull(), e.target.empty());
+    EXPECT_EQ(record["target"].text, e.target);
+    EXPECT_EQ(record["outcome"].text, e.outcome);
+    EXPECT_EQ(record["written"].boolean, e.written);
+    EXPECT_EQ(record.fields.count("sourceHex") != 0, !e.sourceHex.empty());
+    if (!e.sourceHex.empty()) {
+      EXPECT_EQ(record["sourceHex"].text, e.sourceHex);
+      EXPECT_EQ(record["targetHex"].text, "6f75742f515a5f" + e.sourceHex);
+    }
+    // The report is the one the one-file form prints, and every entry stands in it as listed.
+    if (!e.target.empty() && e.source != "/proc/self/mem") {
+      EXPECT_EQ(record["report"].text + "\n", Run({"-n", e.sourceHex.empty() ? e.source : "r\xe9seau\xff.frt"}).out);
+    }
+    const std::string& report = record["report"].text;
+    std::size_t searchFrom = 0;
+    for (const auto& [field, numbers] : {std::pair{"variables", e.variables}, {"applications", e.applications}}) {
+      ASSERT_EQ(record[field].items.size(), numbers.size()) << field;
+      for (std::size_t k = 0; k < numbers.size(); ++k) {
+        const JsonValue& entry = record[field].items[k];
+        EXPECT_EQ(entry["number"].number, numbers[k]);
+        const std::string line = "\n" + std::to_string(numbers[k]) + ": " + entry["description"].text + "\n";
+        const std::size_t at = report.find(line, searchFrom);
+        EXPECT_NE(at, std::string::npos) << line;
+        searchFrom = at == std::string::npos ? searchFrom : at + 1;
+      }
+    }
+    if (e.failureLine < 0) {
+      EXPECT_TRUE(record["failure"].IsNull());
+    } else {
+      EXPECT_EQ(record["failure"]["line"].IsNull(), e.failureLine == 0);
+      EXPECT_EQ(record["failure"]["line"].number, e.failureLine);
+      EXPECT_EQ(record["failure"]["reason"].text, e.reason);
+    }
+    EXPECT_EQ(record["notes"].items.size(), e.notes);
+  }
+}
+
+TEST_F(QuarnelBatchTest, JobsChangeNeitherRecordsNorTheirOrder) {
+  const std::string samples[] = {Sample("narrow-krv330.frt"), Sample("wide-krv880.frt"), Sample("other-model.frt"),
+                                 kPlainSource, "@i1KRV330\r\n@t1FMT\r\n"};
+  for (int i = 0; i < 40; ++i) WriteFile(Work() / "jobs" / ("f" + std::to_string(i) + ".frt"), samples[i % 5]);
+  const auto one = Run({"--json", "-j", "1", "-o", "out1", "jobs"});
+  const auto four = Run({"--json", "-j4", "-o", "out4", "jobs"});
+  EXPECT_EQ(one.exitCode, 1);
+  EXPECT_EQ(four.exitCode, 1);
+  EXPECT_EQ(std::regex_replace(four.out, std::regex("out4/"), "out1/"), one.out);
+  EXPECT_EQ(ParseRecords(one.out).size(), 40u);
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "QZ_f" + std::to_string(i) + ".frt";
+    EXPECT_EQ(ReadFile(Work() / "out4" / name), ReadFile(Work() / "out1" / name)) << name;
+  }
+}
+
+TEST_F(QuarnelBatchTest, TextOutputAndExitStatus) {
+  WriteFile(Work() / "a.frt", kPlainSource);
+  WriteFile(Work() / "b.frt", Sample("other-model.frt"));
+  WriteFile(Work() / "bad\x1b[2J.frt", "@i1KRV330\r\n$\r\n");
+  const std::string badLine =
+      "bad\\x1b[2J.frt -> QZ_bad\\x1b[2J.frt: invalid format file: line 2: header or format line not ended "
+      "before the end of the file\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"-b", "a.frt", "b.frt"}, 0, "a.frt -> QZ_a.frt" + kPlainLine + "b.frt -> QZ_b.frt: not necessary\n",
+       "1 converted, 1 not necessary, 0 failed in T s\n"},
+      // The name's escape sequence must not reach the terminal.
+      {{"-b", "a.frt", "bad\x1b[2J.frt"}, 1, "a.frt -> QZ_a.frt" + kPlainLine + badLine,
+       "1 converted, 0 not necessary, 1 failed in T s\n"},
+      {{"-q", "-b", "a.frt", "bad\x1b[2J.frt"}, 1, "", badLine + "1 converted, 0 not necessary, 1 failed in T s\n"},
+      {{"-q", "-b", "a.frt"}, 0, "", "1 converted, 0 not necessary, 0 failed in T s\n"},
+      {{"-v", "-b", "a.frt"}, 0, "a.frt -> QZ_a.frt" + kPlainLine + "    Format-File Conversion completed!\n\n\n\n",
+       "1 converted, 0 not necessary, 0 failed in T s\n"},
+      {{"-b", "empty"}, 0, "", "0 converted, 0 not necessary, 0 failed in T s\n"},
+      // The one-file form keeps its statuses; -n, -q and --json work there too.
+      {{"-n", "a.frt", "new.frt"}, 0, "Format-File Conversion completed!\n\n\n", ""},
+      {{"-q", "b.frt", "new.frt"}, 3, "", ""},
+      {{"--json", "-n", "b.frt", "new.frt"}, 3,
+       "{\"source\": \"b.frt\", \"target\": \"new.frt\", \"outcome\": \"not-necessary\", \"written\": false, "
+       "\"report\": \"Format-File Conversion is not necessary!\", \"variables\": [], \"applications\": [], "
+       "\"failure\": null, \"notes\": []}\n",
+       ""},
+  };
+  fs::create_directory(Work() / "empty");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    fs::remove(Work() / "QZ_a.frt");
+    const auto result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(WithoutTime(result.err), c.err);
+    if (c.arguments[0] == "-n" || c.arguments[1] == "-n") {
+      EXPECT_FALSE(fs::exists(Work() / "new.frt"));
+    }
+    fs::remove(Work() / "new.frt");
+  }
+}
+
+TEST_F(QuarnelBatchTest, UsageErrors) {
+  const std::string usage =
+      "Usage: quarnel [OPTIONS] SOURCE [TARGET]\n"
+      "       quarnel [OPTIONS] -o DIR PATH...\n"
+      "       quarnel [OPTIONS] -b PATH...\n"
+      "       quarnel --help | --version\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-b"}, "missing PATH"},
+      {{"-o"}, "option '-o' needs a value"},
+      {{"--output-dir=", "a"}, "option '--output-dir' needs a value"},
+      {{"-r", "a.frt"}, "-r works only in a batch (with -o or -b)"},
+      {{"-j", "2", "a.frt"}, "-j works only in a batch (with -o or -b)"},
+      {{"-b", "-j", "0", "a"}, "-j takes a number of files from 1 to 256, not '0'"},
+      {{"-b", "--jobs=x", "a"}, "-j takes a number of files from 1 to 256, not 'x'"},
+      {{"-o", "out", "-b", "a"}, "-o and -b cannot be combined"},
+      {{"-bqv", "a"}, "-q and -v cannot be combined"},
+      {{"-bx", "a"}, "unknown option '-x' in '-bx'"},
+      {{"--beside=yes", "a"}, "unknown option '--beside=yes'"},
+  };
+  for (const auto& [arguments, problem] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const auto result = Run(arguments);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "quarnel: " + problem + "\n" + usage);
+  }
+}
+
+// A pipe as the second source holds the batch while the test interrupts it.
+TEST_F(QuarnelBatchTest, InterruptedBatchLeavesEveryTargetOldOrNew) {
+  WriteFile(Work() / "a.frt", kPlainSource);
+  WriteFile(Work() / "c.frt", kPlainSource);
+  WriteFile(Work() / "QZ_pipe.frt", kOldTarget);
+  WriteFile(Work() / "QZ_c.frt", kOldTarget);
+  ASSERT_EQ(mkfifo((Work() / "pipe.frt").c_str(), 0600), 0);
+
+  const int process =
+      testing::StartProcess(QUARNEL_EXECUTABLE, {"-j", "1", "-b", "a.frt", "pipe.frt", "c.frt"}, Work(), Scratch());
+  // Opening the pipe waits for the batch to reach it; a.frt's line shows that its target is in place.
+  const int pipe = open((Work() / "pipe.frt").c_str(), O_WRONLY);
+  ASSERT_GE(pipe, 0);
+  ASSERT_EQ(write(pipe, kPlainSource.data(), 20), 20);
+  while (ReadFile(Scratch() / "stdout").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(process, SIGINT);
+  const auto result = testing::FinishProcess(process, Scratch());
+  close(pipe);
+
+  EXPECT_EQ(result.signal, SIGINT);
+  EXPECT_EQ(ReadFile(Work() / "QZ_a.frt"), kPlainConverted);
+  EXPECT_EQ(ReadFile(Work() / "QZ_pipe.frt"), kOldTarget);
+  EXPECT_EQ(ReadFile(Work() / "QZ_c.frt"), kOldTarget);
+  EXPECT_EQ(result.out, "a.frt -> QZ_a.frt" + kPlainLine);
+  // No temporary file is left behind.
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Work())) names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"a.frt", "c.frt", "pipe.frt", "QZ_a.frt", "QZ_c.frt", "QZ_pipe.frt"}));
+}
+
+// On a terminal a batch that takes more than a second shows its progress. The
+// pipe holds the batch until the line has had time to show.
+TEST_F(QuarnelBatchTest, ProgressLineOnATerminal) {
+  WriteFile(Work() / "a.frt", kPlainSource);
+  ASSERT_EQ(mkfifo((Work() / "pipe.frt").c_str(), 0600), 0);
+  std::thread feeder([this] {
+    std::ofstream pipe(Work() / "pipe.frt", std::ios::binary);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    pipe << kPlainSource;
+  });
+  const std::string command = std::string(QUARNEL_EXECUTABLE) + " -j 1 -b a.frt pipe.frt";
+  const auto result = testing::RunProcess("/usr/bin/script", {"-qec", command, "/dev/null"}, Work(), Scratch());
+  feeder.join();
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.out.find("\r1 of 2 files, "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(" files/s"), std::string::npos);
+  // Without a terminal, no progress line.
+  const auto plain = Run({"-j", "1", "-b", "a.frt"});
+  EXPECT_EQ(plain.err.find('\r'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quarnel
