@@ -351,4 +351,36 @@ ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& s
   return ConvertFormatStream(memorySource, state, sink);
 }
 
+bool BeginsWithUtf16Mark(std::string_view bytes) {
+  if (bytes.size() < 2) return false;
+  const auto first = static_cast<unsigned char>(bytes[0]);
+  const auto second = static_cast<unsigned char>(bytes[1]);
+  return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
+}
+
+ConversionOutcome ConvertFormatFileBytes(std::string_view source, ConversionState& state,
+                                         std::string& target) {
+  if (BeginsWithUtf16Mark(source)) {
+    target.clear();
+    ConversionOutcome outcome;
+    outcome.result = ResultInvalidFormatFile;
+    outcome.formatFailure = FormatFailure::Utf16Text;
+    outcome.failedLine = 1;
+    return outcome;
+  }
+  ConversionOutcome outcome = ConvertFormatBytes(source, state, target);
+  if (outcome.result == ResultEndMarker) {
+    // The driver counts a CR LF pair as one character; find the marker's byte.
+    std::uint64_t text = 0;
+    std::size_t raw = 0;
+    while (raw < source.size() && text < outcome.endMarkerOffset) {
+      if (source[raw] == '\r' && raw + 1 < source.size() && source[raw + 1] == '\n') ++raw;
+      ++raw;
+      ++text;
+    }
+    outcome.bytesBehindEndMarker = raw < source.size() ? source.size() - raw - 1 : 0;
+  }
+  return outcome;
+}
+
 }  // namespace quarnel

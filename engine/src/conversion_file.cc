@@ -33,7 +33,7 @@ class SourceTap : public ByteSource {
       first_ = false;
       // A pipe may hand over one byte at a time; the mark needs two.
       if (count == 1 && capacity > 1) count += source_.Read(buffer + 1, capacity - 1);
-      if (count >= 2 && IsUtf16Mark(buffer)) {
+      if (count >= 2 && BeginsWithUtf16Mark(std::string_view(buffer, count))) {
         utf16_ = true;
         return 0;
       }
@@ -59,11 +59,6 @@ class SourceTap : public ByteSource {
   }
 
  private:
-  static bool IsUtf16Mark(const char* bytes) {
-    const auto first = static_cast<unsigned char>(bytes[0]);
-    const auto second = static_cast<unsigned char>(bytes[1]);
-    return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
-  }
 
   void Note(const char* bytes, std::size_t count) {
     if (count == 0) return;

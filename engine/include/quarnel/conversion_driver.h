@@ -1,6 +1,7 @@
 // Runs whole conversions: a source format file in, a target format file and
 // an outcome out. Lines may end in CR LF, LF or a mix; the target always gets
-// CR LF. Memory stays bounded whatever the source's size.
+// CR LF. Memory stays bounded whatever the source's size. This part uses no
+// file API (the browser build has none); files are in conversion_file.h.
 #pragma once
 
 #include <cstddef>
@@ -51,7 +52,8 @@ struct ConversionOutcome {
   // and its offset in the text with every CR LF counted as one character.
   std::uint64_t endMarkerLine = 0;
   std::uint64_t endMarkerOffset = 0;
-  // Bytes of the source behind the end marker; set by file conversions only.
+  // Bytes of the source behind the end marker; set by ConvertFormatFile and
+  // ConvertFormatFileBytes only.
   std::uint64_t bytesBehindEndMarker = 0;
 };
 
@@ -86,5 +88,17 @@ ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state
 // every way a stream may split the source; 0 means no limit.
 ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& state,
                                      std::string& target, std::size_t maxRead = 0);
+
+// True when `bytes` begin with a UTF-16 byte-order mark (FF FE or FE FF): such
+// a file is no single-byte format file, and its FF would pass for the end marker.
+bool BeginsWithUtf16Mark(std::string_view bytes);
+
+// A whole format file held in memory, treated as ConvertFormatFile treats a
+// file's content: a source that begins with a UTF-16 byte-order mark is
+// ResultInvalidFormatFile (Utf16Text, line 1) with nothing converted, and
+// after ResultEndMarker bytesBehindEndMarker counts the source's bytes behind
+// the marker. Otherwise as ConvertFormatBytes.
+ConversionOutcome ConvertFormatFileBytes(std::string_view source, ConversionState& state,
+                                         std::string& target);
 
 }  // namespace quarnel

@@ -1,0 +1,75 @@
+// The module under Node converts as the command line does: the same exit
+// status, report, stderr line and target bytes, one fresh run per file.
+// Usage: node module_test.mjs MODULE.wasm QUARNEL_CLI SAMPLES_DIR
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import test from 'node:test';
+import vm from 'node:vm';
+
+const [modulePath, cli, samples] = process.argv.slice(2).map((arg) => path.resolve(arg));
+vm.runInThisContext(
+  `${fs.readFileSync(new URL('../../web/quarnel_engine.js', import.meta.url), 'utf8')}\nglobalThis.QuarnelEngine = QuarnelEngine;`);
+const engine = await globalThis.QuarnelEngine.load(fs.readFileSync(modulePath));
+
+const sample = (name) => fs.readFileSync(path.join(samples, name));
+const narrow = sample('narrow-krv330.frt');
+const wide = sample('wide-krv880.frt');
+const latin1 = (text) => Buffer.from(text, 'latin1');
+
+// Runs `quarnel NAME` in a fresh folder, as a user converting a file beside itself.
+function runCommandLine(name, bytes) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quarnel-web-'));
+  try {
+    fs.writeFileSync(path.join(folder, name), bytes);
+    const run = spawnSync(cli, [name], { cwd: folder, encoding: 'latin1' });
+    const targetPath = path.join(folder, `QZ_${name}`);
+    const target = fs.existsSync(targetPath) ? fs.readFileSync(targetPath) : null;
+    return { status: run.status, stdout: run.stdout, stderr: run.stderr, target };
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
+// In this order on one module: the wide sample before narrow ones shows that
+// no run inherits the layout of the one before.
+const cases = [
+  ['wide-krv880.frt', wide, 0],
+  ['narrow-krv330.frt', narrow, 0],
+  ['other-model.frt', sample('other-model.frt'), 3],
+  // The module grows its memory; the chunk loop runs many times.
+  ['many-chunks.frt', Buffer.concat(Array(400).fill(narrow)), 0],
+  ['lf-only.frt', latin1(narrow.toString('latin1').replaceAll('\r\n', '\n')), 0],
+  // The command line names the marker's line and the bytes left behind it.
+  ['end-marker.frt', Buffer.concat([narrow, latin1('\xff$"x "010800011;120\r\n')]), 0],
+  ['utf-16.frt', Buffer.concat([latin1('\xff\xfe'), Buffer.from('@i1KRV330\r\n', 'utf16le')]), 1],
+  ['nul-byte.frt', Buffer.concat([narrow.subarray(0, 200), latin1('$"x"1\0\r\n'), narrow]), 1],
+  ['no-frt-tag.frt', latin1('@i1KRV330\r\n@l1KRV330_Standard\r\n@t1XYZ\r\n'), 1],
+  // A "$" takes the newline as its first character and runs into the end.
+  ['unterminated.frt', latin1('@i1KRV880\r\n$"Point "010800011;100\r\n$\r\n'), 1],
+  ['last-line-open.frt', latin1('@i1KRV880\r\n$"Point "010800011;100'), 0],
+  ['long-line.frt', latin1(`@i1KRV440\r\n$"${'x'.repeat(3000)}"\r\n`), 1],
+  ['empty.frt', Buffer.alloc(0), 0],
+  ['Übersicht 7.frt', narrow, 0],
+];
+
+test('each file converts as the command line converts it', () => {
+  for (const [name, bytes, expectedStatus] of cases) {
+    const expected = runCommandLine(name, bytes);
+    assert.equal(expected.status, expectedStatus, `${name}: the command line's status`);
+    const outcome = engine.convert(name, new Uint8Array(bytes));
+    assert.equal(outcome.status, expected.status, name);
+    assert.equal(`${outcome.report}\n`, expected.stdout, name);
+    // The page decodes as UTF-8; the command line prints the name's bytes.
+    assert.equal(Buffer.from(outcome.messages).toString('latin1'), expected.stderr, name);
+    if (expected.status === 0) {
+      assert.ok(outcome.target, name);
+      assert.ok(Buffer.from(outcome.target).equals(expected.target), `${name}: target bytes`);
+    } else {
+      // Neither a failure nor another model's file offers a converted file.
+      assert.equal(outcome.target, null, name);
+    }
+  }
+});

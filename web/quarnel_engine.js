@@ -1,0 +1,47 @@
+// Moves bytes between the page and the engine module; converts nothing itself.
+// A classic script (no import or export), so that the page can carry it inline
+// and open from file://, and Node's tests can run the same text.
+class QuarnelEngine {
+  // The module asks its host for a few system calls (WASI) that the engine
+  // never makes during a conversion; each answers "not supported", and an
+  // exit (an abort inside the module) becomes an exception.
+  static async load(moduleBytes) {
+    const module = await WebAssembly.compile(moduleBytes);
+    const imports = {};
+    for (const { module: from, name, kind } of WebAssembly.Module.imports(module)) {
+      if (kind !== 'function') continue;
+      imports[from] ??= {};
+      imports[from][name] = name === 'proc_exit'
+        ? (code) => { throw new Error(`The converter stopped (exit ${code}).`); }
+        : () => 52;  // ENOSYS
+    }
+    const instance = await WebAssembly.instantiate(module, imports);
+    instance.exports._initialize?.();
+    return new QuarnelEngine(instance.exports);
+  }
+
+  constructor(exports) {
+    this.exports = exports;
+  }
+
+  // Converts one file. `status` is the command line's exit status: 0
+  // completed, 3 not necessary, 1 failed. `target` is null unless completed.
+  convert(name, sourceBytes) {
+    const e = this.exports;
+    const nameBytes = new TextEncoder().encode(name);
+    const room = e.quarnel_prepare(nameBytes.length, sourceBytes.length);
+    // Views are taken after every call: the module's memory may have grown.
+    const input = new Uint8Array(e.memory.buffer, room, nameBytes.length + sourceBytes.length);
+    input.set(nameBytes);
+    input.set(sourceBytes, nameBytes.length);
+    const status = e.quarnel_convert();
+    const bytes = (at, size) => new Uint8Array(e.memory.buffer, at, size).slice();
+    const text = (at, size) => new TextDecoder().decode(bytes(at, size));
+    return {
+      status,
+      report: text(e.quarnel_report(), e.quarnel_report_size()),
+      messages: text(e.quarnel_messages(), e.quarnel_messages_size()),
+      target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
+    };
+  }
+}
