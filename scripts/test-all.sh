@@ -7,6 +7,7 @@
 #   fuzz      every fuzzer for a while (scripts/run-fuzzers.sh)
 #   packages  every package built from scratch, installed and tried
 #             (scripts/package.sh, scripts/check-packages.sh)
+#   web       the browser page: the module under Node, the page in Chromium (scripts/test-web.sh)
 #
 #   scripts/test-all.sh                 every step
 #   scripts/test-all.sh asan packages   only those
@@ -20,14 +21,15 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-steps=(linux asan windows fuzz packages)
-declare -A needs=([linux]="test gui" [asan]="test" [windows]="windows" [fuzz]="fuzz" [packages]="package")
+steps=(linux asan windows fuzz packages web)
+declare -A needs=([linux]="test gui" [asan]="test" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
 
 step_linux() { cmake --workflow --preset dev; }
 step_asan() { cmake --workflow --preset asan; }
 step_windows() { scripts/test-windows.sh; }
 step_fuzz() { scripts/run-fuzzers.sh; }
 step_packages() { scripts/package.sh && scripts/check-packages.sh; }
+step_web() { scripts/test-web.sh; }
 
 selected=("$@")
 ((${#selected[@]})) || selected=("${steps[@]}")

@@ -2,12 +2,12 @@
 // status, report, stderr line and target bytes, one fresh run per file.
 // Usage: node module_test.mjs MODULE.wasm QUARNEL_CLI SAMPLES_DIR
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import test from 'node:test';
 import vm from 'node:vm';
+
+import { runCommandLine } from './command_line.mjs';
 
 const [modulePath, cli, samples] = process.argv.slice(2).map((arg) => path.resolve(arg));
 vm.runInThisContext(
@@ -18,20 +18,6 @@ const sample = (name) => fs.readFileSync(path.join(samples, name));
 const narrow = sample('narrow-krv330.frt');
 const wide = sample('wide-krv880.frt');
 const latin1 = (text) => Buffer.from(text, 'latin1');
-
-// Runs `quarnel NAME` in a fresh folder, as a user converting a file beside itself.
-function runCommandLine(name, bytes) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quarnel-web-'));
-  try {
-    fs.writeFileSync(path.join(folder, name), bytes);
-    const run = spawnSync(cli, [name], { cwd: folder, encoding: 'latin1' });
-    const targetPath = path.join(folder, `QZ_${name}`);
-    const target = fs.existsSync(targetPath) ? fs.readFileSync(targetPath) : null;
-    return { status: run.status, stdout: run.stdout, stderr: run.stderr, target };
-  } finally {
-    fs.rmSync(folder, { recursive: true, force: true });
-  }
-}
 
 // In this order on one module: the wide sample before narrow ones shows that
 // no run inherits the layout of the one before.
@@ -57,7 +43,7 @@ const cases = [
 
 test('each file converts as the command line converts it', () => {
   for (const [name, bytes, expectedStatus] of cases) {
-    const expected = runCommandLine(name, bytes);
+    const expected = runCommandLine(cli, name, bytes);
     assert.equal(expected.status, expectedStatus, `${name}: the command line's status`);
     const outcome = engine.convert(name, new Uint8Array(bytes));
     assert.equal(outcome.status, expected.status, name);

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the browser page into build/web/: one index.html that holds the
+# engine (WebAssembly), its script, its style and the icon. Open it from disk
+# or put it on any static web server. Safe to run again.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+scripts/install-deps.sh
+cmake --preset wasm >/dev/null
+cmake --build --preset wasm --target quarnel_page
+echo "build/web/index.html"
