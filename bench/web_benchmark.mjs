@@ -1,0 +1,56 @@
+// The page's time for one file as a user sees it: from the drop until the
+// report is on the screen (the file read, the copy into the module, the
+// conversion, the report drawn and the download made ready), in Debian's
+// Chromium; and the module's conversion alone under Node.
+// Usage: node web_benchmark.mjs INDEX.html MODULE.wasm FILE.frt NODE_MODULES [REPETITIONS]
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+import vm from 'node:vm';
+
+const [page, modulePath, sourcePath, nodeModules] = process.argv.slice(2, 6).map((arg) => path.resolve(arg));
+const repetitions = Number(process.argv[6] ?? 15);
+const source = fs.readFileSync(sourcePath);
+const summary = (times) => {
+  const sorted = [...times].sort((a, b) => a - b);
+  return `best ${sorted[0].toFixed(1)} ms, median ${sorted[sorted.length >> 1].toFixed(1)} ms`;
+};
+
+vm.runInThisContext(
+  `${fs.readFileSync(new URL('../web/quarnel_engine.js', import.meta.url), 'utf8')}\nglobalThis.QuarnelEngine = QuarnelEngine;`);
+const engine = await globalThis.QuarnelEngine.load(fs.readFileSync(modulePath));
+const moduleTimes = [];
+for (let i = 0; i < repetitions; ++i) {
+  const start = performance.now();
+  const outcome = engine.convert('bench.frt', source);
+  moduleTimes.push(performance.now() - start);
+  if (outcome.status !== 0) throw new Error(`the benchmark file did not convert: ${outcome.report}`);
+}
+console.log(`module under Node ${process.version}, ${source.length} bytes: ${summary(moduleTimes)}`);
+
+const { chromium } = createRequire(path.join(nodeModules, 'noop.js'))('playwright-core');
+const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--no-sandbox'] });
+const tab = await browser.newPage();
+await tab.goto(pathToFileURL(page).href);
+await tab.evaluate((base64) => {
+  window.benchSource = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+}, source.toString('base64'));
+const pageTimes = [];
+for (let i = 0; i < repetitions; ++i) {
+  pageTimes.push(await tab.evaluate((name) => new Promise((resolve) => {
+    const results = document.getElementById('results');
+    const start = performance.now();
+    new MutationObserver((_, observer) => {
+      observer.disconnect();
+      // The next frame is the one that shows the new row.
+      requestAnimationFrame(() => setTimeout(() => resolve(performance.now() - start)));
+    }).observe(results, { childList: true });
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([window.benchSource], name));
+    document.getElementById('drop-zone').dispatchEvent(
+      new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }), `bench-${i}.frt`));
+}
+console.log(`page in Chromium ${browser.version()}, drop to report shown: ${summary(pageTimes)}`);
+await browser.close();
