@@ -191,6 +191,41 @@ TEST(ConversionDriverTest, Outcomes) {
   }
 }
 
+// The whole file in memory, as a file conversion judges it: where the page
+// and a file on disk must agree.
+TEST(ConversionDriverTest, WholeFileBytesAsAFileConversion) {
+  const std::string E(1, kEnd);
+  struct Case {
+    const char* name;
+    std::string source;
+    ConversionResult result;
+    FormatFailure failure;
+    std::uint64_t bytesBehind;
+  };
+  const Case cases[] = {
+      {"CR LF pairs before the marker count as two bytes", "A\r\nB\r\n" + E + "xy\r\n", ResultEndMarker,
+       FormatFailure::None, 4},
+      {"LF only", "A\nB\n" + E + "xy", ResultEndMarker, FormatFailure::None, 2},
+      {"marker as the last byte", "A\r\n" + E, ResultEndMarker, FormatFailure::None, 0},
+      {"UTF-16, little-endian mark", "\xFF\xFE@\r\n", ResultInvalidFormatFile, FormatFailure::Utf16Text, 0},
+      {"UTF-16, big-endian mark", "\xFE\xFF@\r\n", ResultInvalidFormatFile, FormatFailure::Utf16Text, 0},
+      // A lone 0xFF first is the end marker, not a byte-order mark.
+      {"marker first", E + "A\r\n", ResultEndMarker, FormatFailure::None, 3},
+  };
+  for (const Case& c : cases) {
+    ConversionState state;
+    std::string target = "old";
+    const ConversionOutcome outcome = ConvertFormatFileBytes(c.source, state, target);
+    EXPECT_EQ(outcome.result, c.result) << c.name;
+    EXPECT_EQ(outcome.formatFailure, c.failure) << c.name;
+    EXPECT_EQ(outcome.bytesBehindEndMarker, c.bytesBehind) << c.name;
+    if (c.failure == FormatFailure::Utf16Text) {
+      EXPECT_EQ(outcome.failedLine, 1u) << c.name;
+      EXPECT_EQ(target, "") << c.name;
+    }
+  }
+}
+
 TEST(ConversionDriverTest, AnotherModelLeavesTheRestOfTheSourceUnread) {
   std::string source = "@i1QZ2125\r\n";
   while (source.size() < 10000) source += "$\"a\"123456051;120\r\n";
