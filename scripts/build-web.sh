@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh web
 cmake --preset wasm >/dev/null
 cmake --build --preset wasm --target quarnel_page
 echo "build/web/index.html"

@@ -14,6 +14,7 @@ else
 fi
 modules=build/web-test
 
+scripts/install-deps.sh test web
 scripts/build-web.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target quarnel
