@@ -58,12 +58,13 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   const quarnel::ConversionOutcome outcome = quarnel::ConvertFormatFileBytes(source, state, run.target);
   run.report = quarnel::ReportToAscii(quarnel::ComposeReport(outcome.result, state));
   if (!quarnel::IsSuccess(outcome.result)) {
-    run.messages = "quarnel: " + quarnel::DescribeFailure(outcome, name, "QZ_" + name) + "\n";
+    const quarnel::FailureDescription failure = quarnel::DescribeFailure(outcome);
+    run.messages = "quarnel: " + quarnel::FailureMessage(failure, name, "QZ_" + name) + "\n";
     run.target.clear();
     return kFailed;
   }
-  if (outcome.result == quarnel::ResultEndMarker && outcome.bytesBehindEndMarker > 0) {
-    run.messages = "quarnel: " + quarnel::DescribeEndMarker(outcome, name) + "\n";
+  for (const std::string& note : quarnel::DescribeNotes(outcome)) {
+    run.messages += "quarnel: " + name + ": " + note + "\n";
   }
   if (!state.m_bConversionNeeded) {
     run.target.clear();

@@ -33,47 +33,72 @@ std::string FormatFailureReason(FormatFailure failure) {
 
 }  // namespace
 
-std::string DescribeFailure(const ConversionOutcome& outcome, const std::string& source,
-                            const std::string& target) {
+FailureDescription DescribeFailure(const ConversionOutcome& outcome) {
+  FailureDescription failure;
+  failure.namesTarget = outcome.fileFailure != FileFailure::None && outcome.fileFailure != FileFailure::OpenSource &&
+                        outcome.fileFailure != FileFailure::ReadSource &&
+                        outcome.fileFailure != FileFailure::SourceIsFolder;
   switch (outcome.fileFailure) {
     case FileFailure::OpenSource:
-      return WithSystemMessage(source + ": cannot open the source", outcome.systemMessage);
+      failure.reason = WithSystemMessage("cannot open the source", outcome.systemMessage);
+      return failure;
     case FileFailure::OpenTarget:
-      return WithSystemMessage(target + ": cannot create the target", outcome.systemMessage);
+      failure.reason = WithSystemMessage("cannot create the target", outcome.systemMessage);
+      return failure;
     case FileFailure::ReadSource:
-      return WithSystemMessage(source + ": cannot read the source", outcome.systemMessage);
+      failure.reason = WithSystemMessage("cannot read the source", outcome.systemMessage);
+      return failure;
     case FileFailure::WriteTarget:
-      return WithSystemMessage(target + ": cannot write the target", outcome.systemMessage);
+      failure.reason = WithSystemMessage("cannot write the target", outcome.systemMessage);
+      return failure;
     case FileFailure::ReplaceTarget:
-      return WithSystemMessage(target + ": cannot replace the target with the converted file",
-                               outcome.systemMessage);
+      failure.reason = WithSystemMessage("cannot replace the target with the converted file", outcome.systemMessage);
+      return failure;
     case FileFailure::SourceIsFolder:
-      return source + ": the source is a folder, not a format file";
+      failure.reason = "the source is a folder, not a format file";
+      return failure;
     case FileFailure::TargetIsFolder:
-      return target + ": the target is a folder";
+      failure.reason = "the target is a folder";
+      return failure;
     case FileFailure::TargetReadOnly:
-      return target + ": the target is read-only";
+      failure.reason = "the target is read-only";
+      return failure;
     case FileFailure::UnsafeLink:
-      return target + ": the target is a link owned by another user in a shared sticky folder; "
-                      "it is not followed";
+      failure.reason = "the target is a link owned by another user in a shared sticky folder; it is not followed";
+      return failure;
     case FileFailure::DanglingLink:
-      return target + ": the target is a link to a file that does not exist";
+      failure.reason = "the target is a link to a file that does not exist";
+      return failure;
     case FileFailure::LinkLoop:
-      return target + ": the target's links never end at a file";
+      failure.reason = "the target's links never end at a file";
+      return failure;
     case FileFailure::None:
       break;
   }
   if (outcome.result == ResultInvalidFormatFile) {
-    return source + ": line " + std::to_string(outcome.failedLine) + ": " +
-           FormatFailureReason(outcome.formatFailure);
+    failure.line = outcome.failedLine;
+    failure.reason = FormatFailureReason(outcome.formatFailure);
+    return failure;
   }
-  return source + ": conversion failed (result " + std::to_string(outcome.result) + ")";
+  failure.reason = "conversion failed (result " + std::to_string(outcome.result) + ")";
+  return failure;
 }
 
-std::string DescribeEndMarker(const ConversionOutcome& outcome, const std::string& source) {
-  return source + ": line " + std::to_string(outcome.endMarkerLine) +
-         ": end marker (byte 0xFF); the " + std::to_string(outcome.bytesBehindEndMarker) +
-         (outcome.bytesBehindEndMarker == 1 ? " byte" : " bytes") + " behind it were not converted";
+std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome) {
+  std::vector<std::string> notes;
+  if (outcome.result == ResultEndMarker && outcome.bytesBehindEndMarker > 0) {
+    const std::uint64_t behind = outcome.bytesBehindEndMarker;
+    notes.push_back("line " + std::to_string(outcome.endMarkerLine) + ": end marker (byte 0xFF); the " +
+                    std::to_string(behind) + (behind == 1 ? " byte" : " bytes") + " behind it were not converted");
+  }
+  return notes;
+}
+
+std::string FailureMessage(const FailureDescription& failure, const std::string& source,
+                           const std::string& target) {
+  std::string message = (failure.namesTarget ? target : source) + ": ";
+  if (failure.line != 0) message += "line " + std::to_string(failure.line) + ": ";
+  return message + failure.reason;
 }
 
 }  // namespace quarnel

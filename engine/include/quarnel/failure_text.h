@@ -1,21 +1,36 @@
-// The words that tell a user why a run failed, shared by every front end that
-// shows more than the report.
+// The words that tell a user why a run failed, or what else to know of it,
+// for every front end that shows more than the report. None of them names a
+// file: the front end puts the source's or the target's name in front.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "quarnel/conversion_driver.h"
 
 namespace quarnel {
 
-// One line naming the file at fault and the reason: "job.frt: line 3: NUL
-// byte; ...". `source` and `target` are the names as the user knows them.
-// For a successful outcome it still returns a line, which no caller shows.
-std::string DescribeFailure(const ConversionOutcome& outcome, const std::string& source,
-                            const std::string& target);
+struct FailureDescription {
+  // The source's line at fault, counted from 1; 0 when the failure is not about a line.
+  std::uint64_t line = 0;
+  // "NUL byte; a format file holds text only", "cannot open the source: ..."
+  std::string reason;
+  // The reason is about the target rather than the source.
+  bool namesTarget = false;
+};
 
-// The note after an end marker with source bytes behind it: its line and how
-// many bytes were not converted.
-std::string DescribeEndMarker(const ConversionOutcome& outcome, const std::string& source);
+// Why a failed run failed. For a successful outcome it still describes
+// something, which no caller shows.
+FailureDescription DescribeFailure(const ConversionOutcome& outcome);
+
+// Remarks on a run that did not fail: "line 7: end marker (byte 0xFF); the 12
+// bytes behind it were not converted". Empty when there are none.
+std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome);
+
+// A failure as one line, "job.frt: line 3: NUL byte; ...": the name of the
+// file the reason is about, the line if any, the reason.
+std::string FailureMessage(const FailureDescription& failure, const std::string& source,
+                           const std::string& target);
 
 }  // namespace quarnel
