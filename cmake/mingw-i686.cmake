@@ -1,5 +1,5 @@
-# Cross-compiles for Windows with mingw-w64 (i686). Tests of the 64-bit build
-# run under wine64.
+# Cross-compiles for 32-bit Windows with mingw-w64 (i686). Its programs are
+# built, not run: only wine64 is at hand, so the tests run on the 64-bit build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -1,5 +1,7 @@
 // Fuzzes the chunk walk: any chunk the driver can hand it (up to 2047 bytes
-// of any value but NUL) from any starting state a run can be in.
+// of any value but NUL) from any starting state a run can be in. Behind every
+// "$" of the chunk it also runs the format-line converter's one-pass path and
+// its plain scan, which must agree to the byte.
 //
 // Input: byte 0 holds the flags (bit 0 m_bConversionNeeded, bit 1
 // m_bWideCodes); then, for m_aFlaggedVariables and m_aRemovedApps in turn, a
@@ -13,8 +15,8 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "quarnel/line_converters.h"
-#include "quarnel/line_dispatcher.h"
+#include "line_converters.h"
+#include "line_dispatcher.h"
 
 namespace quarnel::fuzz {
 namespace {
@@ -35,21 +37,19 @@ class InputReader {
 // A partly filled list as earlier chunks leave it. Entry bytes below 0x80
 // pick an accepted number; the others give numbers no converter adds, which
 // can fill a list to its capacity where the accepted ones alone never do.
-template <std::size_t N>
-NumberList ReadList(InputReader& input, const std::int16_t (&accepted)[N]) {
+NumberList ReadList(InputReader& input, ReportedKind kind) {
   NumberList list = ConversionState::EmptyList();
   const std::size_t count = input.Take() % (kListCapacity + 1);
   std::size_t length = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t pick = input.Take();
-    const auto value = static_cast<std::int16_t>(pick < 0x80 ? accepted[pick % N] : 1000 + pick);
+    const auto value = static_cast<std::int16_t>(pick < 0x80 ? ReportedNumberOfKind(kind, pick) : 1000 + pick);
     if (std::find(list.begin(), list.begin() + length, value) == list.begin() + length)
       list[length++] = value;
   }
   return list;
 }
 
-bool IsEndMarker(char c) { return static_cast<unsigned char>(c) == kEndMarker; }
 bool IsMarker(char c) { return c == '@' || c == '$'; }
 
 // Offset just behind the chunk's last newline, 0 without one.
@@ -84,14 +84,37 @@ Walk CopyingWalk(const std::string& chunk) {
   }
 }
 
+// The format-line converter and its plain scan on the text behind one "$".
+void CompareFormatLinePaths(const ConversionState& start, const std::string& line) {
+  const std::size_t bound = ConvertedChunkBound(line.size());
+  struct Path {
+    ConversionState state;
+    std::string line;
+    std::unique_ptr<char[]> output;
+    LineConversion conversion;
+  };
+  Path paths[2] = {{start, line, std::unique_ptr<char[]>(new char[bound]), {}},
+                   {start, line, std::unique_ptr<char[]>(new char[bound]), {}}};
+  paths[0].conversion = ConvertFormatLine(paths[0].state, paths[0].line.data(), paths[0].output.get());
+  paths[1].conversion = ScanFormatLine(paths[1].state, paths[1].line.data(), paths[1].output.get());
+  const LineConversion& a = paths[0].conversion;
+  const LineConversion& b = paths[1].conversion;
+  Require(a.result == b.result && a.failure == b.failure && a.taken == b.taken && a.produced == b.produced,
+          "one-pass path and plain scan end alike");
+  Require(a.produced <= bound && std::memcmp(paths[0].output.get(), paths[1].output.get(), a.produced) == 0,
+          "one-pass path and plain scan write the same text");
+  Require(paths[0].line == paths[1].line, "one-pass path and plain scan rewrite the line alike");
+  Require(SameState(paths[0].state, paths[1].state), "one-pass path and plain scan record alike");
+}
+
 void FuzzChunk(const std::uint8_t* data, std::size_t size) {
   InputReader input(data, size);
   ConversionState state;
   const std::uint8_t flags = input.Take();
   state.m_bConversionNeeded = (flags & 1) != 0;
   state.m_bWideCodes = (flags & 2) != 0;
-  state.m_aFlaggedVariables = ReadList(input, kFlaggableVariables);
-  state.m_aRemovedApps = ReadList(input, kRemovableApps);
+  state.m_aFlaggedVariables = ReadList(input, ReportedKind::FlaggedVariable);
+  state.m_aRemovedApps = ReadList(input, ReportedKind::RemovedApp);
   const ConversionState before = state;
 
   const auto* text = reinterpret_cast<const char*>(input.Rest());
@@ -106,25 +129,21 @@ void FuzzChunk(const std::uint8_t* data, std::size_t size) {
   const std::unique_ptr<char[]> chunk(new char[length + 1]);
   std::memcpy(chunk.get(), text, length);
   chunk[length] = '\0';
-  const std::unique_ptr<char[]> output(new char[bound + 1]());
+  const std::unique_ptr<char[]> output(new char[bound]);
 
-  std::uint32_t consumed = 0xDEADBEEF;
-  const ConversionResult result = ConvertChunk(state, chunk.get(), output.get(), consumed);
+  const ChunkWalk walk = WalkChunk(state, chunk.get(), length, output.get());
+  const ConversionResult result = walk.result;
+  const std::size_t consumed = walk.consumed;
 
   Require(result == ResultOk || result == ResultInvalidFormatFile || result == ResultEndMarker ||
               result == ResultIncompleteLine,
           "result is one the walk can give");
   Require(consumed <= length, "consumed count within the chunk");
   Require((result == ResultOk) == (length == 0), "ResultOk exactly for an empty chunk");
-
-  // The converted text ends at the first NUL, within the bound, and nothing
-  // stands behind it: no stray write past the produced text.
-  const char* const outputEnd = output.get() + bound + 1;
-  const auto* textEnd = static_cast<const char*>(std::memchr(output.get(), '\0', bound + 1));
-  Require(textEnd != nullptr, "converted text within ConvertedChunkBound");
-  Require(std::all_of(textEnd, outputEnd, [](char c) { return c == '\0'; }),
-          "nothing behind the converted text");
-  const std::string converted(output.get(), static_cast<std::size_t>(textEnd - output.get()));
+  Require(walk.produced <= bound, "converted text within ConvertedChunkBound");
+  Require((result == ResultInvalidFormatFile) == (walk.failure != FormatFailure::None),
+          "a failure comes with its cause");
+  const std::string converted(output.get(), walk.produced);
 
   if (result == ResultIncompleteLine) {
     // The driver restarts at `consumed`: just behind the last newline, so the
@@ -153,10 +172,15 @@ void FuzzChunk(const std::uint8_t* data, std::size_t size) {
               converted.size() >= firstMarker,
           "text in front of the first marker copied");
 
-  RequireListGrew(before.m_aFlaggedVariables, state.m_aFlaggedVariables, kFlaggableVariables,
+  RequireListGrew(before.m_aFlaggedVariables, state.m_aFlaggedVariables, ReportedKind::FlaggedVariable,
                   "m_aFlaggedVariables keeps its discipline");
-  RequireListGrew(before.m_aRemovedApps, state.m_aRemovedApps, kRemovableApps,
+  RequireListGrew(before.m_aRemovedApps, state.m_aRemovedApps, ReportedKind::RemovedApp,
                   "m_aRemovedApps keeps its discipline");
+
+  ConversionState lineStart = before;
+  lineStart.m_bConversionNeeded = true;
+  for (std::size_t at = original.find('$'); at != std::string::npos; at = original.find('$', at + 1))
+    CompareFormatLinePaths(lineStart, original.substr(at + 1));
 
   // Without a converter call the walk is a plain copy and leaves the state alone.
   if (!before.m_bConversionNeeded || std::none_of(original.begin(), original.end(), IsMarker)) {

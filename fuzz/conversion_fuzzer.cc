@@ -11,7 +11,7 @@
 
 #include "fuzz_support.h"
 #include "quarnel/conversion_driver.h"
-#include "quarnel/line_converters.h"
+#include "format_text.h"
 
 namespace quarnel::fuzz {
 namespace {
@@ -34,8 +34,6 @@ bool SameRun(const Run& a, const Run& b) {
          a.outcome.failedLine == b.outcome.failedLine && a.outcome.fileFailure == b.outcome.fileFailure &&
          a.target == b.target && SameState(a.state, b.state);
 }
-
-bool IsEndMarker(char c) { return static_cast<unsigned char>(c) == kEndMarker; }
 
 // The source as the driver sees it: every CR LF pair one LF; a lone CR stays.
 std::string JoinCrLf(std::string_view text) {
@@ -95,9 +93,10 @@ void RequireWellFormed(const Run& run, std::string_view source) {
   // becomes 23 and a newline); anything beyond means text was written twice.
   Require(run.target.size() <= 5 * source.size() + 64, "target grows at most fivefold");
   const NumberList empty = ConversionState::EmptyList();
-  RequireListGrew(empty, run.state.m_aFlaggedVariables, kFlaggableVariables,
+  RequireListGrew(empty, run.state.m_aFlaggedVariables, ReportedKind::FlaggedVariable,
                   "m_aFlaggedVariables keeps its discipline");
-  RequireListGrew(empty, run.state.m_aRemovedApps, kRemovableApps, "m_aRemovedApps keeps its discipline");
+  RequireListGrew(empty, run.state.m_aRemovedApps, ReportedKind::RemovedApp,
+                  "m_aRemovedApps keeps its discipline");
 }
 
 // However a stream splits the source into reads, and whichever line ends it

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "quarnel/conversion_state.h"
+#include "reported_numbers.h"
 
 namespace quarnel::fuzz {
 
@@ -22,26 +23,28 @@ inline void Require(bool holds, const char* what) {
   if (!holds) Fail(what);
 }
 
-// The only numbers the format-line converter may add to each list.
-inline constexpr std::int16_t kFlaggableVariables[] = {51, 58, 652, 653, 656};
-inline constexpr std::int16_t kRemovableApps[] = {120, 123};
-
-template <std::size_t N>
-bool IsAccepted(std::int16_t value, const std::int16_t (&accepted)[N]) {
-  return std::find(std::begin(accepted), std::end(accepted), value) != std::end(accepted);
+// The `index`-th number of `kind` in the table of reported numbers, counting
+// round: the only numbers the format-line converter may add to that kind's list.
+inline std::int16_t ReportedNumberOfKind(ReportedKind kind, std::size_t index) {
+  std::size_t count = 0;
+  for (const ReportedNumber& entry : kReportedNumbers) count += entry.kind == kind ? 1 : 0;
+  index %= count;
+  for (const ReportedNumber& entry : kReportedNumbers) {
+    if (entry.kind == kind && index-- == 0) return entry.number;
+  }
+  return 0;
 }
 
 // `after` must be `before` grown at its end only: the old entries in place,
-// new ones out of `accepted`, filled from slot 0 without gaps or duplicates.
-template <std::size_t N>
-void RequireListGrew(const NumberList& before, const NumberList& after,
-                     const std::int16_t (&accepted)[N], const char* what) {
+// new ones of `kind`, filled from slot 0 without gaps or duplicates.
+inline void RequireListGrew(const NumberList& before, const NumberList& after, ReportedKind kind,
+                            const char* what) {
   const std::size_t oldLength = ListLength(before);
   const std::size_t newLength = ListLength(after);
   if (newLength < oldLength || !std::equal(before.begin(), before.begin() + oldLength, after.begin()))
     Fail(what);
   for (std::size_t i = oldLength; i < newLength; ++i) {
-    if (!IsAccepted(after[i], accepted)) Fail(what);
+    if (!IsReported(after[i], kind)) Fail(what);
   }
   for (std::size_t i = newLength; i < after.size(); ++i) {
     if (after[i] != kFreeSlot) Fail(what);

@@ -8,10 +8,11 @@
 #include <cassert>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
-#include "quarnel/conversion_report.h"
-#include "quarnel/line_converters.h"
-#include "quarnel/line_dispatcher.h"
+#include "format_text.h"
+#include "line_dispatcher.h"
 
 namespace quarnel {
 namespace {
@@ -19,9 +20,15 @@ namespace {
 // A read of this many characters is a full one: its last character is dropped
 // so that the chunk keeps room for its NUL and holds at most 2047 characters.
 constexpr std::size_t kReadSize = kMaxChunkLength + 1;
-constexpr std::size_t kWindowCapacity = 64 * 1024;
-constexpr std::size_t kRawCapacity = 16 * 1024;
-constexpr std::size_t kWriteCapacity = 64 * 1024;
+// Bytes asked of the source at once.
+constexpr std::size_t kRawCapacity = 256 * 1024;
+// The most characters anyone asks the window for at once: a long line
+// without markers is skipped over this many at a time.
+constexpr std::size_t kLongestEnsure = 32 * 1024;
+// Room for what is kept, one read's characters (and a CR held back from the
+// read before), and behind them a chunk's added newline and NUL.
+constexpr std::size_t kWindowCapacity = kLongestEnsure + kRawCapacity + 4;
+constexpr std::size_t kWriteCapacity = 256 * 1024;
 
 // The source's characters with CR LF pairs turned into LF. A lone CR stays a
 // CR; a pair split across two reads is still one LF.
@@ -31,10 +38,10 @@ class NormalizedWindow {
 
   // Makes the characters from `position` on available, `count` of them or as
   // many as the source still holds, and returns how many are. `position` never
-  // moves backwards.
+  // moves backwards. After a read error the source counts as ended.
   std::size_t Ensure(std::uint64_t position, std::size_t count) {
     assert(position >= base_ && position <= base_ + size_);
-    assert(count <= kWindowCapacity - kRawCapacity - 1);
+    assert(count <= kLongestEnsure);
     if (position + count > base_ + size_ && !end_) {
       // Keep only what lies behind `position`; reading on fills the room so freed.
       const std::size_t drop = static_cast<std::size_t>(position - base_);
@@ -46,20 +53,23 @@ class NormalizedWindow {
     return static_cast<std::size_t>(std::min<std::uint64_t>(base_ + size_ - position, count));
   }
 
-  const char* At(std::uint64_t position) const { return buffer_ + (position - base_); }
-  bool failed() const { return source_.failed; }
+  // The characters from `position` on; two bytes behind the last one
+  // available may be written (a chunk's added newline and its NUL).
+  char* At(std::uint64_t position) { return buffer_ + (position - base_); }
+  const std::optional<std::string>& error() const { return error_; }
 
  private:
   void ReadMore() {
-    const std::size_t read = source_.Read(raw_, kRawCapacity);
-    if (read == 0) {
+    IoResult read = source_.Read(raw_, kRawCapacity);
+    if (read.error) error_ = std::move(read.error);
+    if (read.count == 0 || error_) {
       end_ = true;
       if (pendingCarriageReturn_) buffer_[size_++] = '\r';
       pendingCarriageReturn_ = false;
       return;
     }
     const char* in = raw_;
-    const char* const rawEnd = raw_ + read;
+    const char* const rawEnd = raw_ + read.count;
     if (pendingCarriageReturn_) {
       pendingCarriageReturn_ = false;
       if (*in != '\n') buffer_[size_++] = '\r';
@@ -84,6 +94,7 @@ class NormalizedWindow {
   std::size_t size_ = 0;
   bool end_ = false;
   bool pendingCarriageReturn_ = false;
+  std::optional<std::string> error_;
   char buffer_[kWindowCapacity];
   char raw_[kRawCapacity];
 };
@@ -95,7 +106,7 @@ class CrLfWriter {
   explicit CrLfWriter(ByteSink& sink) : sink_(sink) {}
 
   void Write(const char* text, std::size_t length) {
-    while (length > 0 && !failed_) {
+    while (length > 0 && !error_) {
       // Each piece fits even if every character were a newline, so no flush
       // can fall inside a CR LF pair.
       if (2 * length > kWriteCapacity - size_) Flush();
@@ -106,12 +117,11 @@ class CrLfWriter {
     }
   }
 
-  bool Flush() {
-    if (!failed_ && size_ > 0 && !sink_.Write(buffer_, size_)) failed_ = true;
+  void Flush() {
+    if (!error_ && size_ > 0) error_ = sink_.Write(buffer_, size_).error;
     size_ = 0;
-    return !failed_;
   }
-  bool failed() const { return failed_; }
+  const std::optional<std::string>& error() const { return error_; }
 
  private:
   void WriteWithRoom(const char* text, std::size_t length) {
@@ -132,7 +142,7 @@ class CrLfWriter {
   }
 
   ByteSink& sink_;
-  bool failed_ = false;
+  std::optional<std::string> error_;
   std::size_t size_ = 0;
   char buffer_[kWriteCapacity];
 };
@@ -153,105 +163,112 @@ std::size_t CountNewlines(const char* text, std::size_t length) {
   return count;
 }
 
-bool IsMarkerOrEnd(char c) {
-  return c == '@' || c == '$' || static_cast<unsigned char>(c) == kEndMarker;
-}
+bool IsMarkerOrEnd(char c) { return c == '@' || c == '$' || IsEndMarker(c); }
 
-// Why a walk gave up inside the line that begins at `lineStart`.
-FormatFailure ClassifyFailure(const char* chunk, std::size_t consumed, std::size_t lineStart, bool fullRead,
-                              bool endsAtNulByte) {
-  // Every converter that gives up at the chunk's end stops right in front of
-  // its NUL; a kind-t line whose tag is wrong stops behind position 4.
-  const char* line = chunk + lineStart;
-  if (line[0] == '@' && line[1] == 't' && chunk[consumed] != '\0') return FormatFailure::MissingFrtTag;
-  if (endsAtNulByte) return FormatFailure::NulByte;
-  return fullRead ? FormatFailure::LineTooLong : FormatFailure::NoTerminator;
-}
-
-// The working storage of one run, kept off the stack of small threads.
-struct RunBuffers {
-  char chunk[kChunkCapacity];
-  char output[kOutputCapacity];
+// One chunk as it is cut from the window, walked in place.
+struct Chunk {
+  char* text = nullptr;
+  std::size_t length = 0;
+  // The read filled the chunk: the source goes on behind it.
+  bool full = false;
+  // A NUL byte of the source ends the chunk.
+  bool endsAtNulByte = false;
+  // The source's last line had no newline; the chunk got one, which is not written.
+  bool addedNewline = false;
 };
 
 class ConversionRun {
  public:
   ConversionRun(ByteSource& source, ConversionState& state, ByteSink& sink)
-      : window_(source), writer_(sink), state_(state), sink_(sink) {
-    std::memset(&buffers_, 0, sizeof buffers_);
-  }
+      : window_(source), writer_(sink), state_(state) {}
 
   ConversionOutcome Run();
 
  private:
   bool ConvertNextChunk();
+  Chunk CutChunk(std::size_t available);
+  void FailOnFormat(FormatFailure failure, const Chunk& chunk, std::size_t lineStart);
   void SkipLongPlainLine();
-  bool StoppedByFileError();
 
   NormalizedWindow window_;
   CrLfWriter writer_;
-  RunBuffers buffers_;
+  char output_[kOutputCapacity];
   ConversionState& state_;
-  ByteSink& sink_;
   ConversionOutcome outcome_;
   std::uint64_t position_ = 0;     // stream position of the next chunk
   std::uint64_t linesBefore_ = 0;  // newlines in front of position_
 };
 
+Chunk ConversionRun::CutChunk(std::size_t available) {
+  Chunk chunk;
+  chunk.text = window_.At(position_);
+  chunk.full = available == kReadSize;
+  chunk.length = chunk.full ? kMaxChunkLength : available;
+  if (const void* nul = std::memchr(chunk.text, '\0', chunk.length)) {
+    chunk.length = static_cast<std::size_t>(static_cast<const char*>(nul) - chunk.text);
+    chunk.endsAtNulByte = true;
+  }
+  chunk.addedNewline = !chunk.full && !chunk.endsAtNulByte && chunk.text[chunk.length - 1] != '\n';
+  return chunk;
+}
+
+// Ends the run on the line of the chunk that begins at `lineStart`, for the
+// cause the walk gave or, when it was the chunk's end, what ended the chunk.
+void ConversionRun::FailOnFormat(FormatFailure failure, const Chunk& chunk, std::size_t lineStart) {
+  if (failure != FormatFailure::MissingFrtTag) {
+    failure = chunk.endsAtNulByte ? FormatFailure::NulByte
+              : chunk.full        ? FormatFailure::LineTooLong
+                                  : FormatFailure::NoTerminator;
+  }
+  outcome_.result = ResultInvalidFormatFile;
+  outcome_.formatFailure = failure;
+  outcome_.failedLine = linesBefore_ + CountNewlines(chunk.text, lineStart) + 1;
+}
+
 // Converts the chunk at position_ and returns whether the loop goes on.
 bool ConversionRun::ConvertNextChunk() {
-  const std::size_t readCount = window_.Ensure(position_, kReadSize);
-  if (window_.failed()) return false;
-  if (readCount == 0) return false;
+  const std::size_t available = window_.Ensure(position_, kReadSize);
+  if (window_.error() || available == 0) return false;
+  const Chunk chunk = CutChunk(available);
 
-  const bool fullRead = readCount == kReadSize;
-  std::size_t length = fullRead ? kMaxChunkLength : readCount;
-  char* const chunk = buffers_.chunk;
-  char* const output = buffers_.output;
-  std::memcpy(chunk, window_.At(position_), length);
+  // The chunk is walked where it stands, behind it its NUL (and the added
+  // newline); the character so covered is put back afterwards.
+  std::size_t length = chunk.length;
+  const char covered = chunk.text[length];
+  if (chunk.addedNewline) chunk.text[length++] = '\n';
+  const char coveredBehind = chunk.text[length];
+  chunk.text[length] = '\0';
+  const ChunkWalk walk = WalkChunk(state_, chunk.text, length, output_);
+  chunk.text[length] = coveredBehind;
+  chunk.text[chunk.length] = covered;
 
-  // A NUL byte ends the chunk where it stands; the run ends behind that chunk.
-  const void* nul = std::memchr(chunk, '\0', length);
-  const bool hasNulByte = nul != nullptr;
-  if (hasNulByte) length = static_cast<std::size_t>(static_cast<const char*>(nul) - chunk);
-
-  // The source's last line without a newline is converted as if it had one;
-  // that added newline is not written.
-  const bool addedNewline = !fullRead && !hasNulByte && chunk[length - 1] != '\n';
-  if (addedNewline) chunk[length++] = '\n';
-  chunk[length] = '\0';
-
-  const ChunkWalk walk = WalkChunk(state_, chunk, length, output);
-  std::size_t outputLength = std::strlen(output);
-  if (addedNewline && walk.consumed == length && outputLength > 0 && output[outputLength - 1] == '\n')
-    --outputLength;
-  writer_.Write(output, outputLength);
-  std::memset(output, 0, outputLength + 1);
+  std::size_t produced = walk.produced;
+  if (chunk.addedNewline && walk.consumed == length && produced > 0 && output_[produced - 1] == '\n')
+    --produced;
+  writer_.Write(output_, produced);
 
   outcome_.result = walk.result;
+  if (walk.result == ResultInvalidFormatFile) {
+    FailOnFormat(walk.failure, chunk, walk.failedLineStart);
+    return false;
+  }
   if (walk.result == ResultEndMarker) {
     // The walk stops with the marker at `consumed`.
     outcome_.endMarkerOffset = position_ + walk.consumed;
-    outcome_.endMarkerLine = linesBefore_ + CountNewlines(chunk, walk.consumed) + 1;
-  }
-  if (walk.result == ResultInvalidFormatFile) {
-    outcome_.failedLine = linesBefore_ + CountNewlines(chunk, walk.failedLineStart) + 1;
-    outcome_.formatFailure =
-        ClassifyFailure(chunk, walk.consumed, walk.failedLineStart, fullRead, hasNulByte);
-  }
-  const std::size_t consumedNewlines = CountNewlines(chunk, walk.consumed);
-  const bool goesOn = walk.result == ResultOk || walk.result == ResultIncompleteLine;
-  if (hasNulByte && goesOn && state_.m_bConversionNeeded) {
-    outcome_.result = ResultInvalidFormatFile;
-    outcome_.formatFailure = FormatFailure::NulByte;
-    outcome_.failedLine = linesBefore_ + CountNewlines(chunk, length) + 1;
+    outcome_.endMarkerLine = linesBefore_ + CountNewlines(chunk.text, walk.consumed) + 1;
     return false;
   }
-  const bool longPlainLine = goesOn && fullRead && walk.consumed == 1 && !hasNulByte &&
-                             std::memchr(chunk, '\n', length) == nullptr;
+  // A NUL byte ends a run that still converts: the text behind it is not a
+  // format file's. A run that only copies has ended with this chunk anyway.
+  if (chunk.endsAtNulByte && state_.m_bConversionNeeded) {
+    FailOnFormat(FormatFailure::NulByte, chunk, chunk.length);
+    return false;
+  }
+  if (!chunk.full || !state_.m_bConversionNeeded) return false;
+
+  const bool longPlainLine = walk.consumed == 1 && std::memchr(chunk.text, '\n', chunk.length) == nullptr;
   position_ += walk.consumed;
-  linesBefore_ += consumedNewlines;
-  if (!(goesOn && fullRead && state_.m_bConversionNeeded)) return false;
+  linesBefore_ += CountNewlines(chunk.text, walk.consumed);
   if (longPlainLine) SkipLongPlainLine();
   return true;
 }
@@ -261,10 +278,9 @@ bool ConversionRun::ConvertNextChunk() {
 // NUL, and gives up its first character alone. Those characters are copied
 // here directly instead of being cut and walked one chunk each.
 void ConversionRun::SkipLongPlainLine() {
-  constexpr std::size_t kSpan = 32 * 1024;
   for (;;) {
-    const std::size_t available = window_.Ensure(position_, kSpan);
-    if (window_.failed() || available < kReadSize) return;
+    const std::size_t available = window_.Ensure(position_, kLongestEnsure);
+    if (window_.error() || available < kReadSize) return;
     const char* text = window_.At(position_);
     const void* newline = std::memchr(text, '\n', available);
     const void* nul = std::memchr(text, '\0', available);
@@ -278,42 +294,34 @@ void ConversionRun::SkipLongPlainLine() {
       ++skipped;
     writer_.Write(text, skipped);
     position_ += skipped;
-    if (skipped == 0 || writer_.failed()) return;
+    if (skipped == 0 || writer_.error()) return;
   }
-}
-
-bool ConversionRun::StoppedByFileError() {
-  if (window_.failed()) {
-    outcome_.result = ResultFileError;
-    outcome_.fileFailure = FileFailure::ReadSource;
-    return true;
-  }
-  if (writer_.failed()) {
-    outcome_.result = ResultFileError;
-    outcome_.fileFailure = FileFailure::WriteTarget;
-    outcome_.systemMessage = sink_.failure;
-    return true;
-  }
-  return false;
 }
 
 ConversionOutcome ConversionRun::Run() {
-  while (ConvertNextChunk() && !writer_.failed()) {
+  while (ConvertNextChunk() && !writer_.error()) {
   }
   writer_.Flush();
-  StoppedByFileError();
+  const std::optional<std::string>& error = window_.error() ? window_.error() : writer_.error();
+  if (error) {
+    outcome_.result = ResultFileError;
+    outcome_.fileFailure = window_.error() ? FileFailure::ReadSource : FileFailure::WriteTarget;
+    outcome_.formatFailure = FormatFailure::None;
+    outcome_.failedLine = 0;
+    outcome_.systemMessage = *error;
+  }
   return outcome_;
 }
 
 class MemorySource : public ByteSource {
  public:
   MemorySource(std::string_view bytes, std::size_t maxRead) : bytes_(bytes), maxRead_(maxRead) {}
-  std::size_t Read(char* buffer, std::size_t capacity) override {
+  IoResult Read(char* buffer, std::size_t capacity) override {
     std::size_t count = std::min(capacity, bytes_.size());
     if (maxRead_ != 0) count = std::min(count, maxRead_);
     std::memcpy(buffer, bytes_.data(), count);
     bytes_.remove_prefix(count);
-    return count;
+    return {count, {}};
   }
 
  private:
@@ -324,9 +332,9 @@ class MemorySource : public ByteSource {
 class StringSink : public ByteSink {
  public:
   explicit StringSink(std::string& target) : target_(target) {}
-  bool Write(const char* bytes, std::size_t count) override {
+  IoResult Write(const char* bytes, std::size_t count) override {
     target_.append(bytes, count);
-    return true;
+    return {count, {}};
   }
 
  private:
@@ -336,11 +344,9 @@ class StringSink : public ByteSink {
 }  // namespace
 
 ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state, ByteSink& sink) {
-  // About 100 KB of buffers: too much for the stack of every thread a caller may use.
+  // Over half a megabyte of buffers: too much for the stack of any thread.
   auto run = std::make_unique<ConversionRun>(source, state, sink);
-  ConversionOutcome outcome = run->Run();
-  if (outcome.fileFailure == FileFailure::ReadSource) outcome.systemMessage = source.failure;
-  return outcome;
+  return run->Run();
 }
 
 ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& state,

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "file_access.h"
-#include "quarnel/conversion_report.h"
-#include "quarnel/line_converters.h"
-#include "quarnel/line_dispatcher.h"
+#include "format_text.h"
 #include "quarnel/staged_target.h"
 
 namespace quarnel {
@@ -26,22 +24,24 @@ class SourceTap : public ByteSource {
  public:
   explicit SourceTap(ByteSource& source) : source_(source) {}
 
-  std::size_t Read(char* buffer, std::size_t capacity) override {
-    if (utf16_) return 0;
-    std::size_t count = source_.Read(buffer, capacity);
+  IoResult Read(char* buffer, std::size_t capacity) override {
+    if (utf16_) return {};
+    IoResult read = source_.Read(buffer, capacity);
     if (first_) {
       first_ = false;
       // A pipe may hand over one byte at a time; the mark needs two.
-      if (count == 1 && capacity > 1) count += source_.Read(buffer + 1, capacity - 1);
-      if (count >= 2 && BeginsWithUtf16Mark(std::string_view(buffer, count))) {
+      if (read.count == 1 && capacity > 1 && !read.error) {
+        IoResult more = source_.Read(buffer + 1, capacity - 1);
+        read.count += more.count;
+        read.error = std::move(more.error);
+      }
+      if (read.count >= 2 && BeginsWithUtf16Mark(std::string_view(buffer, read.count))) {
         utf16_ = true;
-        return 0;
+        return {};
       }
     }
-    failed = source_.failed;
-    failure = source_.failure;
-    Note(buffer, count);
-    return count;
+    Note(buffer, read.count);
+    return read;
   }
 
   bool utf16() const { return utf16_; }
@@ -135,13 +135,13 @@ ConversionOutcome FormatFailureOutcome(FormatFailure failure, std::uint64_t line
 std::uint64_t DrainedCount(ByteSource& source) {
   char buffer[16 * 1024];
   std::uint64_t count = 0;
-  while (const std::size_t read = source.Read(buffer, sizeof buffer)) count += read;
+  while (const std::size_t read = source.Read(buffer, sizeof buffer).count) count += read;
   return count;
 }
 
 class DiscardingSink : public ByteSink {
  public:
-  bool Write(const char*, std::size_t) override { return true; }
+  IoResult Write(const char*, std::size_t count) override { return {count, {}}; }
 };
 
 // Runs the conversion of an open source into `sink`, then closes the source.
@@ -213,13 +213,6 @@ ConversionOutcome ConvertFormatFile(const fs::path& target, ConversionState& sta
     return FileFailureOutcome(ResultFileError, failure, staged.failureMessage());
   }
   return outcome;
-}
-
-bool ConvertFormatFile(const fs::path& target, ConversionState& state, const fs::path& source,
-                       const ReportPresenter& presentReport) {
-  const ConversionOutcome outcome = ConvertFormatFile(target, state, source);
-  presentReport(ComposeReport(outcome.result, state));
-  return true;
 }
 
 }  // namespace quarnel

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "reported_numbers.h"
+
 namespace quarnel {
 namespace {
 
@@ -26,16 +28,8 @@ constexpr std::wstring_view kApplicationsTrailer[] = {
 constexpr std::wstring_view kClosingWarning = L"Make sure the Format File works correctly before using!";
 
 std::wstring_view EntryText(std::int16_t number) {
-  switch (number) {
-    case 51: return L"51: Prism Constant, AtmosPPM";
-    case 58: return L"58: Prism Constant";
-    case 652: return L"652: EDM Type";
-    case 653: return L"653: Prism Type";
-    case 656: return L"656: EDM Mode";
-    case 120: return L"120: \"Line Adjustment\" Application";
-    case 123: return L"123: \"Height Transfer\" Application";
-    default: return {};
-  }
+  const ReportedNumber* entry = FindReportedNumber(number);
+  return entry != nullptr ? entry->text : std::wstring_view();
 }
 
 void AppendEntries(std::wstring& report, const NumberList& list) {

@@ -1,6 +1,6 @@
 #include "quarnel/failure_text.h"
 
-#include "quarnel/line_dispatcher.h"
+#include "quarnel/conversion_driver.h"
 
 namespace quarnel {
 namespace {

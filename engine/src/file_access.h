@@ -23,7 +23,7 @@ class SourceFile : public ByteSource {
   // @return false with `failure` OpenSource or SourceIsFolder and the
   //         system's message in `message`.
   bool Open(const std::filesystem::path& path, FileFailure& failure, std::string& message);
-  std::size_t Read(char* buffer, std::size_t capacity) override;
+  IoResult Read(char* buffer, std::size_t capacity) override;
   // Windows refuses to replace a file that is open.
   void Close();
 

@@ -181,8 +181,10 @@ int OpenFolder(int base, const std::string& folder) {
 
 class DescriptorSink : public ByteSink {
  public:
-  bool Write(const char* bytes, std::size_t count) override {
-    return WriteAll(descriptor, bytes, count, failure);
+  IoResult Write(const char* bytes, std::size_t count) override {
+    std::string failure;
+    if (!WriteAll(descriptor, bytes, count, failure)) return {0, std::move(failure)};
+    return {count, {}};
   }
   int descriptor = -1;
 };
@@ -225,14 +227,12 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   return true;
 }
 
-std::size_t SourceFile::Read(char* buffer, std::size_t capacity) {
+IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
   for (;;) {
     const ssize_t count = read(static_cast<int>(handle_), buffer, capacity);
-    if (count >= 0) return static_cast<std::size_t>(count);
+    if (count >= 0) return {static_cast<std::size_t>(count), {}};
     if (errno == EINTR) continue;
-    failed = true;
-    failure = SystemMessage(errno);
-    return 0;
+    return {0, SystemMessage(errno)};
   }
 }
 

@@ -49,18 +49,16 @@ std::wstring RandomTempName() {
 
 class HandleSink : public ByteSink {
  public:
-  bool Write(const char* bytes, std::size_t count) override {
+  IoResult Write(const char* bytes, std::size_t count) override {
+    const std::size_t total = count;
     while (count > 0) {
       const DWORD piece = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
       DWORD written = 0;
-      if (!WriteFile(handle, bytes, piece, &written, nullptr)) {
-        failure = SystemMessage(GetLastError());
-        return false;
-      }
+      if (!WriteFile(handle, bytes, piece, &written, nullptr)) return {0, SystemMessage(GetLastError())};
       bytes += written;
       count -= written;
     }
-    return true;
+    return {total, {}};
   }
   HANDLE handle = INVALID_HANDLE_VALUE;
 };
@@ -101,15 +99,13 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   return true;
 }
 
-std::size_t SourceFile::Read(char* buffer, std::size_t capacity) {
+IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
   DWORD read = 0;
   const DWORD wanted = capacity > (1u << 30) ? (1u << 30) : static_cast<DWORD>(capacity);
-  if (ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, wanted, &read, nullptr)) return read;
+  if (ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, wanted, &read, nullptr)) return {read, {}};
   const DWORD error = GetLastError();
-  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
-  failed = true;
-  failure = SystemMessage(error);
-  return 0;
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return {};
+  return {0, SystemMessage(error)};
 }
 
 // ---- Target ----------------------------------------------------------------

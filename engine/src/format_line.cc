@@ -2,25 +2,25 @@
 // field runs, then after the first ";" the code section of code groups.
 // Narrow layout (KRV110/330/440): runs of 9 characters, codes of 3.
 // Wide layout (KRV880 and the new family): runs of 11 characters, codes of 5.
-#include <cstdio>
 #include <cstring>
 
-#include "quarnel/line_converters.h"
+#include "line_converters.h"
+#include "reported_numbers.h"
 
 namespace quarnel {
 namespace {
 
-constexpr std::uint32_t kNarrowRunLength = 9;
-constexpr std::uint32_t kWideRunLength = 11;
-constexpr std::uint32_t kNarrowCodeLength = 3;
-constexpr std::uint32_t kWideCodeLength = 5;
 constexpr int kReplacedCode = 100;
-constexpr std::int16_t kReplacementCode = 107;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+struct Layout {
+  std::uint32_t runLength;
+  std::uint32_t groupLength;
+  bool wide;
+};
+constexpr Layout kNarrowLayout{9, 3, false};
+constexpr Layout kWideLayout{11, 5, true};
+
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsEndMarker(char c) { return static_cast<unsigned char>(c) == kEndMarker; }
-bool IsTerminator(char c) { return c == '\n' || IsEndMarker(c); }
 
 // Reads a number from at most `width` characters at `text` (fewer if the
 // chunk's NUL comes first), as plain decimal text: leading white space, an
@@ -42,119 +42,100 @@ int ReadNumber(const char* text, std::uint32_t width) {
 // Keeps the low 16 bits, as the lists hold them.
 std::int16_t Narrow(int value) { return static_cast<std::int16_t>(value); }
 
-// True for the characters that a quoted part cannot copy without a closer
-// look: the chunk's NUL, the two terminators and the double quote.
-constexpr bool IsQuotedPartStop(unsigned char c) {
-  return c == '\0' || c == '\n' || c == kEndMarker || c == '"';
-}
-
-struct QuotedPartStops {
-  bool stops[256];
-  constexpr QuotedPartStops() : stops() {
-    for (int c = 0; c < 256; ++c) stops[c] = IsQuotedPartStop(static_cast<unsigned char>(c));
-  }
-};
-constexpr QuotedPartStops kQuotedPartStops;
-
 // True when all `count` characters at `text` are digits. A NUL, a terminator
 // or a ";" is none, so such a stretch lies whole within the line and the chunk.
-bool AllDigits(const char* text, std::uint32_t count) {
-  for (std::uint32_t i = 0; i < count; ++i) {
+// Eight at a time: a byte is a digit when neither subtracting "0" nor adding
+// 0x46 (which carries "9" + 1 into the top bit) sets its top bit.
+inline bool AllDigits(const char* text, std::uint32_t count) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  std::uint32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    if (((word - 0x30 * kOnes) | (word + 0x46 * kOnes)) & (0x80 * kOnes)) return false;
+  }
+  for (; i < count; ++i) {
     if (!IsDigit(text[i])) return false;
   }
   return true;
 }
 
 // The value of `count` digits, which AllDigits has vouched for.
-int DigitsValue(const char* text, std::uint32_t count) {
+inline int DigitsValue(const char* text, std::uint32_t count) {
   int value = 0;
   for (std::uint32_t i = 0; i < count; ++i) value = value * 10 + (text[i] - '0');
   return value;
 }
 
-constexpr std::uint32_t RunLength(bool wide) { return wide ? kWideRunLength : kNarrowRunLength; }
-constexpr std::uint32_t GroupLength(bool wide) { return wide ? kWideCodeLength : kNarrowCodeLength; }
-
 // A variable run of nothing but digits, all steps at once: the variable number
 // is read where the layout reads it (narrow: at run positions 6 and 7, with a
 // "0" in front of each, which lays the run out as the wide one). Returns the
 // characters written to `out`.
-template <bool kWide>
-std::uint32_t ConvertWholeRun(ConversionState& state, const char* run, char* out) {
-  if constexpr (kWide) {
+inline std::uint32_t ConvertWholeRun(ConversionState& state, const Layout& layout, const char* run, char* out) {
+  if (layout.wide) {
     RecordFlaggedVariable(Narrow(DigitsValue(run + 7, 4)), state);
-    std::memcpy(out, run, kWideRunLength);
-    return kWideRunLength;
-  } else {
-    RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
-    RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
-    std::memcpy(out, run, 5);
-    out[5] = '0';
-    out[6] = run[5];
-    out[7] = '0';
-    std::memcpy(out + 8, run + 6, 3);
-    return kNarrowRunLength + 2;
+    std::memcpy(out, run, 11);
+    return 11;
   }
+  RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
+  RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
+  std::memcpy(out, run, 5);
+  out[5] = '0';
+  out[6] = run[5];
+  out[7] = '0';
+  std::memcpy(out + 8, run + 6, 3);
+  return 11;
 }
 
 // A code group of nothing but digits, all steps at once: 100 is rewritten in
-// place, 120 and 123 are dropped, a kept narrow code gets its "00". Returns
-// the characters written to `out`.
-template <bool kWide>
-std::uint32_t ConvertWholeGroup(ConversionState& state, char* group, char* out) {
-  constexpr std::uint32_t kGroupLength = GroupLength(kWide);
-  const int code = DigitsValue(group, kGroupLength);
-  if (code == kReplacedCode) WriteReplacementCode(static_cast<std::int16_t>(kGroupLength), group);
+// place, a removed application's code is dropped, a kept narrow code gets its
+// "00". Returns the characters written to `out`.
+inline std::uint32_t ConvertWholeGroup(ConversionState& state, const Layout& layout, char* group, char* out) {
+  const int code = DigitsValue(group, layout.groupLength);
+  if (code == kReplacedCode) WriteReplacementCode(layout.groupLength, group);
   if (RecordRemovedApp(Narrow(code), state)) return 0;
   std::uint32_t written = 0;
-  if constexpr (!kWide) {
-    out[written++] = '0';
-    out[written++] = '0';
+  if (!layout.wide) {
+    out[0] = '0';
+    out[1] = '0';
+    written = 2;
   }
-  std::memcpy(out + written, group, kGroupLength);
-  return written + kGroupLength;
+  std::memcpy(out + written, group, layout.groupLength);
+  return written + layout.groupLength;
 }
 
-// The scan over one line, in the layout `kWide` selects. `taken` and
-// `produced` are the contract's counts.
-template <bool kWide>
+// The plain scan over one line, one character at a time: the definition of a
+// format line's conversion.
 class FormatLineScan {
  public:
   FormatLineScan(ConversionState& state, char* line, char* output)
-      : state_(state), line_(line), output_(output) {}
+      : state_(state), layout_(state.m_bWideCodes ? kWideLayout : kNarrowLayout), line_(line), output_(output) {}
 
-  ConversionResult Run();
-  std::uint32_t taken = 0;
-  std::uint32_t produced = 0;
+  LineConversion Run();
 
  private:
   enum class Stop : std::uint8_t { None, EndMarker, Terminated, ChunkEnd };
 
-  char Current() const { return line_[taken]; }
-  bool LimitReached() const { return taken >= kMaxLineTaken; }
-  void Copy() { output_[produced++] = line_[taken++]; }
-  void Insert(char c) { output_[produced++] = c; }
+  char Current() const { return line_[taken_]; }
+  bool LimitReached() const { return taken_ >= kMaxLineTaken; }
+  void Copy() { output_[produced_++] = line_[taken_++]; }
+  void Insert(char c) { output_[produced_++] = c; }
 
   Stop ScanQuotedPart();
   Stop ScanBody();
   Stop ScanVariableRun();
   Stop ScanCodeGroup();
-  Stop ScanPartialCodeGroup();
-  void ReplaceCode100(char* group, std::uint32_t groupLength) const;
-
-  static constexpr std::uint32_t kRunLength = RunLength(kWide);
-  static constexpr std::uint32_t kGroupLength = GroupLength(kWide);
-  // Taken counts up to which a whole run or group stays short of the limit.
-  static constexpr std::uint32_t kLastWholeRun = kMaxLineTaken - kRunLength;
-  static constexpr std::uint32_t kLastWholeGroup = kMaxLineTaken - kGroupLength;
+  void ReplaceCode100(char* group) const;
 
   ConversionState& state_;
+  const Layout layout_;
   char* line_;
   char* output_;
+  std::uint32_t taken_ = 0;
+  std::uint32_t produced_ = 0;
 };
 
-template <bool kWide>
-typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanQuotedPart() {
+FormatLineScan::Stop FormatLineScan::ScanQuotedPart() {
   // The first character behind the "$" is copied whatever it is, a newline or
   // the end marker included; only the chunk's end stops it.
   int quotes = 0;
@@ -162,21 +143,6 @@ typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanQuotedPart() {
   if (Current() == '"') ++quotes;
   Copy();
   for (;;) {
-    if (quotes < 2) {
-      // Characters that none of the checks below stops at go in one stretch,
-      // up to the limit.
-      const char* const from = line_ + taken;
-      char* const to = output_ + produced;
-      const std::uint32_t room = kMaxLineTaken - taken;
-      std::uint32_t span = 0;
-      for (; span < room; ++span) {
-        const char c = from[span];
-        if (kQuotedPartStops.stops[static_cast<unsigned char>(c)]) break;
-        to[span] = c;
-      }
-      taken += span;
-      produced += span;
-    }
     const char c = Current();
     if (c == '\0') return Stop::ChunkEnd;
     if (IsTerminator(c) || LimitReached()) return Stop::Terminated;
@@ -186,88 +152,61 @@ typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanQuotedPart() {
   }
 }
 
-template <bool kWide>
-typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanVariableRun() {
-  const char* run = line_ + taken;
-  if (taken <= kLastWholeRun && AllDigits(run, kRunLength)) {
-    produced += ConvertWholeRun<kWide>(state_, run, output_ + produced);
-    taken += kRunLength;
-    return Stop::None;
-  }
-  for (std::uint32_t position = 1; position <= kRunLength; ++position) {
+FormatLineScan::Stop FormatLineScan::ScanVariableRun() {
+  for (std::uint32_t position = 1; position <= layout_.runLength; ++position) {
     const char c = Current();
     if (c == '\0') return Stop::ChunkEnd;
     if (IsEndMarker(c)) return Stop::EndMarker;
     if (c == '\n' || c == ';' || LimitReached()) return Stop::None;
-    if (!kWide && (position == 6 || position == 7)) {
+    if (!layout_.wide && (position == 6 || position == 7)) {
       // The narrow variable number is read twice, at run positions 6 and 7; a
       // zero goes in front of each, which lays the run out as the wide one.
-      RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken, 3)), state_);
+      RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken_, 3)), state_);
       Insert('0');
-    } else if (kWide && position == 8) {
-      RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken, 4)), state_);
+    } else if (layout_.wide && position == 8) {
+      RecordFlaggedVariable(Narrow(ReadNumber(line_ + taken_, 4)), state_);
     }
     Copy();
   }
   return Stop::None;
 }
 
-template <bool kWide>
-void FormatLineScan<kWide>::ReplaceCode100(char* group, std::uint32_t groupLength) const {
-  // A group cut short by a terminator or the chunk's end is rewritten only in
-  // the characters in front of the cut, so the newline and the next line stay.
+void FormatLineScan::ReplaceCode100(char* group) const {
+  // A group cut short by a terminator, the chunk's end or the limit is
+  // rewritten only in the characters in front of the cut, so the newline and
+  // the next line stay.
   std::uint32_t standing = 0;
-  while (standing < groupLength && group[standing] != '\0' && !IsTerminator(group[standing]) &&
-         taken + standing < kMaxLineTaken)
+  while (standing < layout_.groupLength && group[standing] != '\0' && !IsTerminator(group[standing]) &&
+         taken_ + standing < kMaxLineTaken)
     ++standing;
-  if (standing == groupLength) {
-    WriteReplacementCode(static_cast<std::int16_t>(groupLength), group);
-  } else if (standing >= 3) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%0*d", static_cast<int>(standing), kReplacementCode);
-    std::memcpy(group, text, standing);
-  }
+  WriteReplacementCode(standing, group);
 }
 
-template <bool kWide>
-typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanCodeGroup() {
-  char* const group = line_ + taken;
-  if (taken > kLastWholeGroup || !AllDigits(group, kGroupLength)) return ScanPartialCodeGroup();
-  produced += ConvertWholeGroup<kWide>(state_, group, output_ + produced);
-  taken += kGroupLength;
-  return Stop::None;
-}
-
-// A group that a terminator, the chunk's end or the limit may cut short, or
-// that holds other characters than digits: one character at a time.
-template <bool kWide>
-typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanPartialCodeGroup() {
-  constexpr std::uint32_t groupLength = kGroupLength;
+FormatLineScan::Stop FormatLineScan::ScanCodeGroup() {
   bool drop = false;
-  for (std::uint32_t position = 1; position <= groupLength; ++position) {
+  for (std::uint32_t position = 1; position <= layout_.groupLength; ++position) {
     const char c = Current();
     if (c == '\0') return Stop::ChunkEnd;
     if (IsEndMarker(c)) return Stop::EndMarker;
     if (c == '\n' || LimitReached()) return Stop::None;
     if (position == 1) {
-      const int code = ReadNumber(line_ + taken, groupLength);
-      if (code == kReplacedCode) ReplaceCode100(line_ + taken, groupLength);
+      const int code = ReadNumber(line_ + taken_, layout_.groupLength);
+      if (code == kReplacedCode) ReplaceCode100(line_ + taken_);
       drop = RecordRemovedApp(Narrow(code), state_);
-      if (!drop && !kWide) {
+      if (!drop && !layout_.wide) {
         Insert('0');
         Insert('0');
       }
     }
     if (drop)
-      ++taken;
+      ++taken_;
     else
       Copy();
   }
   return Stop::None;
 }
 
-template <bool kWide>
-typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanBody() {
+FormatLineScan::Stop FormatLineScan::ScanBody() {
   bool codeSection = false;
   for (;;) {
     if (Current() == '\0') return Stop::ChunkEnd;
@@ -296,38 +235,47 @@ typename FormatLineScan<kWide>::Stop FormatLineScan<kWide>::ScanBody() {
   }
 }
 
-template <bool kWide>
-ConversionResult FormatLineScan<kWide>::Run() {
+LineConversion FormatLineScan::Run() {
   Stop stop = ScanQuotedPart();
   if (stop == Stop::None) stop = ScanBody();
 
-  if (stop == Stop::ChunkEnd || LimitReached()) return ResultInvalidFormatFile;
-  if (IsEndMarker(Current())) return ResultEndMarker;
-  return ResultOk;
+  LineConversion conversion;
+  conversion.taken = taken_;
+  conversion.produced = produced_;
+  if (stop == Stop::ChunkEnd || LimitReached()) {
+    conversion.result = ResultInvalidFormatFile;
+    conversion.failure = FormatFailure::NoTerminator;
+  } else if (IsEndMarker(Current())) {
+    conversion.result = ResultEndMarker;
+  }
+  return conversion;
 }
+
+// True for the characters that a quoted part cannot copy without a closer
+// look: the chunk's NUL, the two terminators and the double quote.
+struct QuotedPartStops {
+  bool stops[256];
+  constexpr QuotedPartStops() : stops() {
+    stops[0] = stops['\n'] = stops[kEndMarker] = stops['"'] = true;
+  }
+};
+constexpr QuotedPartStops kQuotedPartStops;
 
 // Most format lines have one shape: a quoted part free of terminators, then
 // whole runs of digits, a ";" and whole groups of digits, each behind a ";"
 // or right behind the one before, and a terminator well inside the limit.
-// ConvertUsualLine converts such a line in one pass, exactly as FormatLineScan
-// would, and returns false at the first sign of any other shape, with the
-// output it wrote zeroed again for FormatLineScan to start over.
+// ConvertUsualLine converts such a line in one pass, exactly as the scan
+// would, and returns false at the first sign of any other shape; the scan
+// then starts over on the line and writes its output afresh.
 //
 // What it did before giving up is harmless: the numbers it recorded are the
-// first ones FormatLineScan records again, in the same order, and a code 100
-// that it rewrote to 107 in place reads as a code that is neither replaced nor
+// first ones the scan records again, in the same order, and a code 100 that
+// it rewrote to 107 in place reads as a code that is neither replaced nor
 // dropped, which gives the same text.
-template <bool kWide>
-bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
-                      std::uint32_t& producedCount, ConversionResult& result) {
-  constexpr std::uint32_t kRunLength = RunLength(kWide);
-  constexpr std::uint32_t kGroupLength = GroupLength(kWide);
+inline bool ConvertUsualLine(ConversionState& state, const Layout& layout, char* line, char* output,
+                             LineConversion& conversion) {
   std::uint32_t in = 0;
   std::uint32_t out = 0;
-  const auto giveUp = [&] {
-    std::memset(output, 0, out);
-    return false;
-  };
 
   // The quoted part, copied while its end is looked for.
   char c = line[0];
@@ -337,27 +285,27 @@ bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uin
   for (in = 1; quotes < 2;) {
     c = line[in];
     if (kQuotedPartStops.stops[static_cast<unsigned char>(c)]) {
-      if (c != '"') return giveUp();
+      if (c != '"') return false;
       ++quotes;
     }
     output[out++] = c;
-    if (++in >= kMaxLineTaken) return giveUp();
+    if (++in >= kMaxLineTaken) return false;
   }
 
   while (IsDigit(line[in])) {
     const char* run = line + in;
-    if (in + kRunLength >= kMaxLineTaken || !AllDigits(run, kRunLength)) return giveUp();
-    out += ConvertWholeRun<kWide>(state, run, output + out);
-    in += kRunLength;
+    if (in + layout.runLength >= kMaxLineTaken || !AllDigits(run, layout.runLength)) return false;
+    out += ConvertWholeRun(state, layout, run, output + out);
+    in += layout.runLength;
   }
 
   if (line[in] == ';') {
     output[out++] = line[in++];
     for (;;) {
       char* group = line + in;
-      if (in + kGroupLength >= kMaxLineTaken || !AllDigits(group, kGroupLength)) return giveUp();
-      out += ConvertWholeGroup<kWide>(state, group, output + out);
-      in += kGroupLength;
+      if (in + layout.groupLength >= kMaxLineTaken || !AllDigits(group, layout.groupLength)) return false;
+      out += ConvertWholeGroup(state, layout, group, output + out);
+      in += layout.groupLength;
       if (line[in] == ';') {
         output[out++] = line[in++];
       } else if (!IsDigit(line[in])) {
@@ -366,67 +314,44 @@ bool ConvertUsualLine(ConversionState& state, char* line, char* output, std::uin
     }
   }
 
-  if (!IsTerminator(line[in])) return giveUp();
-  lineCount += in;
-  producedCount += out;
-  result = line[in] == '\n' ? ResultOk : ResultEndMarker;
+  if (!IsTerminator(line[in])) return false;
+  conversion.taken = in;
+  conversion.produced = out;
+  conversion.result = line[in] == '\n' ? ResultOk : ResultEndMarker;
   return true;
-}
-
-template <bool kWide>
-ConversionResult RunScan(ConversionState& state, char* line, char* output, std::uint32_t& lineCount,
-                         std::uint32_t& producedCount) {
-  FormatLineScan<kWide> scan(state, line, output);
-  const ConversionResult result = scan.Run();
-  lineCount += scan.taken;
-  producedCount += scan.produced;
-  return result;
 }
 
 }  // namespace
 
-ConversionResult ConvertFormatLine(ConversionState& state, char* line, char* output,
-                                   std::uint32_t& lineCount, std::uint32_t& producedCount) {
-  ConversionResult result = ResultOk;
-  if (state.m_bWideCodes) {
-    if (ConvertUsualLine<true>(state, line, output, lineCount, producedCount, result)) return result;
-    return RunScan<true>(state, line, output, lineCount, producedCount);
-  }
-  if (ConvertUsualLine<false>(state, line, output, lineCount, producedCount, result)) return result;
-  return RunScan<false>(state, line, output, lineCount, producedCount);
+LineConversion ScanFormatLine(ConversionState& state, char* line, char* output) {
+  return FormatLineScan(state, line, output).Run();
+}
+
+LineConversion ConvertFormatLine(ConversionState& state, char* line, char* output) {
+  LineConversion conversion;
+  // Each layout gets its own copy of the one-pass path, with its lengths fixed.
+  const bool usual = state.m_bWideCodes ? ConvertUsualLine(state, kWideLayout, line, output, conversion)
+                                        : ConvertUsualLine(state, kNarrowLayout, line, output, conversion);
+  if (usual) return conversion;
+  return ScanFormatLine(state, line, output);
 }
 
 void RecordFlaggedVariable(std::int16_t value, ConversionState& state) {
-  switch (value) {
-    case 51:
-    case 58:
-    case 652:
-    case 653:
-    case 656:
-      AddToList(state.m_aFlaggedVariables, value);
-      break;
-    default:
-      break;
-  }
+  if (IsReported(value, ReportedKind::FlaggedVariable)) AddToList(state.m_aFlaggedVariables, value);
 }
 
 bool RecordRemovedApp(std::int16_t value, ConversionState& state) {
-  if (value != 120 && value != 123) return false;
+  if (!IsReported(value, ReportedKind::RemovedApp)) return false;
   AddToList(state.m_aRemovedApps, value);
   return true;
 }
 
-bool WriteReplacementCode(std::int16_t width, char* position) {
-  // 107 as "%03d" and "%05d" would print it.
-  if (width == 3) {
-    std::memcpy(position, "107", 3);
-    return true;
-  }
-  if (width == 5) {
-    std::memcpy(position, "00107", 5);
-    return true;
-  }
-  return false;
+void WriteReplacementCode(std::uint32_t width, char* position) {
+  // 107 in the widths "%0*d" gives it: "107", "0107", "00107".
+  constexpr char kWidest[] = "00107";
+  constexpr std::uint32_t kWidestLength = sizeof kWidest - 1;
+  if (width < 3 || width > kWidestLength) return;
+  std::memcpy(position, kWidest + (kWidestLength - width), width);
 }
 
 }  // namespace quarnel

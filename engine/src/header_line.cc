@@ -2,7 +2,7 @@
 // Positions count from 1 at the "@"; `line` points at position 2.
 #include <cstring>
 
-#include "quarnel/line_converters.h"
+#include "line_converters.h"
 
 namespace quarnel {
 namespace {
@@ -10,17 +10,17 @@ namespace {
 constexpr char kNewModel[] = "QZ21/25/27";
 constexpr char kNewStandard[] = "QZ21/25/27_Standard";
 constexpr const char* kOldModels[] = {"KRV110", "KRV330", "KRV440", "KRV880"};
+constexpr const char* kWideModel = "KRV880";
 constexpr std::size_t kModelNameLength = 6;
-
-// Positions at which the terminator walk gives up: a kind-t or other line may
-// hold 2048 characters behind its marker, a model or kind-l line two more.
-constexpr std::uint32_t kGiveUpPlain = 2050;
-constexpr std::uint32_t kGiveUpRewritten = 2052;
-
-bool IsTerminator(char c) { return c == '\n' || static_cast<unsigned char>(c) == kEndMarker; }
 
 // Position (counted from 1 at the "@") of line[index].
 constexpr std::uint32_t PositionOf(std::uint32_t index) { return index + 2; }
+
+// Positions at which the terminator walk gives up: a kind-t or other line may
+// hold as many characters behind its marker as any line, a model or kind-l
+// line two more.
+constexpr std::uint32_t kGiveUpPlain = PositionOf(kMaxLineTaken);
+constexpr std::uint32_t kGiveUpRewritten = kGiveUpPlain + 2;
 
 // Compares `count` characters at `text` with `expected`. A NUL among them is
 // the chunk's end: `reachedEnd` is set and the comparison fails.
@@ -43,42 +43,37 @@ bool HasTerminatorBeforeEnd(const char* text, std::size_t firstTested) {
   return false;
 }
 
-// Walks from line[index] to the terminator without copying; every character
-// walked over is taken. Stops in front of a NUL or at the give-up position.
-ConversionResult DropToTerminator(const char* line, std::uint32_t index, std::uint32_t giveUp,
-                                  std::uint32_t& lineCount) {
-  for (;; ++index) {
-    const char c = line[index];
-    if (c == '\0' || PositionOf(index) >= giveUp) break;
-    if (IsTerminator(c)) {
-      lineCount = index;
-      return c == '\n' ? ResultOk : ResultEndMarker;
-    }
-  }
-  lineCount = index;
-  return ResultInvalidFormatFile;
+LineConversion GiveUp(std::uint32_t taken, std::uint32_t produced,
+                      FormatFailure failure = FormatFailure::NoTerminator) {
+  return LineConversion{ResultInvalidFormatFile, failure, taken, produced};
 }
 
-// Copies from line[index] to the terminator. The terminator is copied one
-// place behind the kept output, uncounted: a newline there is overwritten by
-// the walk's own copy, an end marker stays in the output.
-ConversionResult CopyToTerminator(const char* line, char* output, std::uint32_t index,
-                                  std::uint32_t& lineCount, std::uint32_t& producedCount) {
+// Walks from line[index] to the terminator without copying; every character
+// walked over is taken. Stops in front of a NUL or at the give-up position.
+LineConversion DropToTerminator(const char* line, std::uint32_t index, std::uint32_t produced) {
+  for (;; ++index) {
+    const char c = line[index];
+    if (c == '\0' || PositionOf(index) >= kGiveUpRewritten) break;
+    if (IsTerminator(c)) return LineConversion{c == '\n' ? ResultOk : ResultEndMarker, {}, index, produced};
+  }
+  return GiveUp(index, produced);
+}
+
+// Copies from line[index] to the terminator. A newline is left to the walk,
+// which copies it as the next character; an end marker ends the walk, and the
+// line keeps it in its output.
+LineConversion CopyToTerminator(const char* line, char* output, std::uint32_t index) {
   for (;; ++index) {
     const char c = line[index];
     if (c == '\0' || PositionOf(index) >= kGiveUpPlain) break;
+    if (c == '\n') return LineConversion{ResultOk, {}, index, index};
     output[index] = c;
-    if (IsTerminator(c)) {
-      lineCount = producedCount = index;
-      return c == '\n' ? ResultOk : ResultEndMarker;
-    }
+    if (IsEndMarker(c)) return LineConversion{ResultEndMarker, {}, index, index + 1};
   }
-  lineCount = producedCount = index;
-  return ResultInvalidFormatFile;
+  return GiveUp(index, index);
 }
 
-ConversionResult ConvertModelLine(ConversionState& state, const char* line, char* output,
-                                  std::uint32_t& lineCount, std::uint32_t& producedCount) {
+LineConversion ConvertModelLine(ConversionState& state, const char* line, char* output) {
   // line[0] is the kind character, line[1] position 3, line[2..7] positions 4 to 9.
   bool reachedEnd = false;
   bool matched = false;
@@ -86,17 +81,14 @@ ConversionResult ConvertModelLine(ConversionState& state, const char* line, char
   for (const char* model : kOldModels) {
     if (MatchesUpToChunkEnd(line + 2, model, kModelNameLength, reachedEnd)) {
       matched = true;
-      wide = std::strcmp(model, "KRV880") == 0;
+      wide = std::strcmp(model, kWideModel) == 0;
       break;
     }
     if (reachedEnd) {
       // A line whose terminator stands in front of the chunk's end is whole and
       // names no old model; only a line that the chunk's end cuts off fails.
       // The model field begins at position 4; the walk tests from position 5.
-      if (!HasTerminatorBeforeEnd(line + 2, 1)) {
-        lineCount = producedCount = 2;
-        return ResultInvalidFormatFile;
-      }
+      if (!HasTerminatorBeforeEnd(line + 2, 1)) return GiveUp(2, 2);
       break;
     }
   }
@@ -104,58 +96,39 @@ ConversionResult ConvertModelLine(ConversionState& state, const char* line, char
   if (matched) state.m_bWideCodes = wide;
 
   std::memcpy(output + 2, kNewModel, sizeof kNewModel - 1);
-  producedCount = 2 + sizeof kNewModel - 1;
   // Position 4 is taken untested; the walk for the terminator starts at position 5.
-  return DropToTerminator(line, 3, kGiveUpRewritten, lineCount);
+  return DropToTerminator(line, 3, 2 + sizeof kNewModel - 1);
 }
 
 }  // namespace
 
-ConversionResult ConvertHeaderLine(ConversionState& state, char* line, char* output,
-                                   std::uint32_t& lineCount, std::uint32_t& producedCount) {
+LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char* output) {
   const char kind = line[0];
-  if (kind == '\0') return ResultInvalidFormatFile;
+  if (kind == '\0') return GiveUp(0, 0);
   output[0] = kind;
-  std::uint32_t taken = 1;
-  std::uint32_t produced = 1;
+  if (kind != 'i' && kind != 'l' && kind != 't') return CopyToTerminator(line, output, 1);
 
-  ConversionResult result = ResultInvalidFormatFile;
-  if (kind == 'i' || kind == 'l' || kind == 't') {
-    if (line[1] == '\0') {
-      lineCount += taken;
-      producedCount += produced;
-      return ResultInvalidFormatFile;
-    }
-    output[1] = line[1];
-    taken = produced = 2;
-  }
-
+  if (line[1] == '\0') return GiveUp(1, 1);
+  output[1] = line[1];
   switch (kind) {
     case 'i':
-      result = ConvertModelLine(state, line, output, taken, produced);
-      break;
+      return ConvertModelLine(state, line, output);
     case 'l':
       std::memcpy(output + 2, kNewStandard, sizeof kNewStandard - 1);
-      produced = 2 + sizeof kNewStandard - 1;
-      if (line[2] == '\0') break;
-      result = DropToTerminator(line, 3, kGiveUpRewritten, taken);
-      break;
-    case 't': {
-      if (line[2] == '\0') break;
+      if (line[2] == '\0') return GiveUp(2, 2 + sizeof kNewStandard - 1);
+      return DropToTerminator(line, 3, 2 + sizeof kNewStandard - 1);
+    default: {
+      if (line[2] == '\0') return GiveUp(2, 2);
       output[2] = line[2];
-      taken = produced = 3;
       bool reachedEnd = false;
-      if (!MatchesUpToChunkEnd(line + 2, "FRT", 3, reachedEnd)) break;
-      result = CopyToTerminator(line, output, 3, taken, produced);
-      break;
+      if (!MatchesUpToChunkEnd(line + 2, "FRT", 3, reachedEnd)) {
+        // Only a line that ends right behind position 4 is cut off before its
+        // tag could be read; any other line lacks it.
+        return GiveUp(3, 3, line[3] == '\0' ? FormatFailure::NoTerminator : FormatFailure::MissingFrtTag);
+      }
+      return CopyToTerminator(line, output, 3);
     }
-    default:
-      result = CopyToTerminator(line, output, 1, taken, produced);
-      break;
   }
-  lineCount += taken;
-  producedCount += produced;
-  return result;
 }
 
 }  // namespace quarnel

@@ -1,8 +1,6 @@
-#include "quarnel/line_dispatcher.h"
+#include "line_dispatcher.h"
 
-#include <cstring>
-
-#include "quarnel/line_converters.h"
+#include "line_converters.h"
 
 namespace quarnel {
 namespace {
@@ -37,7 +35,7 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
   std::size_t out = 0;
   for (;;) {
     const char current = chunk[in];
-    if (static_cast<unsigned char>(current) == kEndMarker) {
+    if (IsEndMarker(current)) {
       walk.result = ResultEndMarker;
       break;
     }
@@ -45,28 +43,18 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
     ++in;
 
     if (state.m_bConversionNeeded && (current == '$' || current == '@')) {
-      std::uint32_t lineCount = 0;
-      std::uint32_t producedCount = 0;
-      const ConversionResult lineResult =
-          current == '$'
-              ? ConvertFormatLine(state, chunk + in, output + out, lineCount, producedCount)
-              : ConvertHeaderLine(state, chunk + in, output + out, lineCount, producedCount);
-      in += lineCount;
-      out += producedCount;
-      if (lineResult == ResultInvalidFormatFile) {
-        walk.failedLineStart = static_cast<std::uint32_t>(in - lineCount - 1);
-        walk.result = lineResult;
+      const LineConversion line = current == '$' ? ConvertFormatLine(state, chunk + in, output + out)
+                                                 : ConvertHeaderLine(state, chunk + in, output + out);
+      in += line.taken;
+      out += line.produced;
+      if (line.result == ResultInvalidFormatFile) {
+        walk.failedLineStart = static_cast<std::uint32_t>(in - line.taken - 1);
+        walk.failure = line.failure;
+      }
+      if (line.result != ResultOk) {
+        walk.result = line.result;
         break;
       }
-      if (lineResult == ResultEndMarker) {
-        walk.result = lineResult;
-        break;
-      }
-    }
-
-    if (in >= walkEnd) {
-      walk.result = ResultIncompleteLine;
-      break;
     }
 
     // The characters up to the next one that the steps above act on are
@@ -80,14 +68,8 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
     }
   }
   walk.consumed = static_cast<std::uint32_t>(in);
+  walk.produced = static_cast<std::uint32_t>(out);
   return walk;
-}
-
-ConversionResult ConvertChunk(ConversionState& state, char* chunk, char* output,
-                              std::uint32_t& consumed) {
-  const ChunkWalk walk = WalkChunk(state, chunk, std::strlen(chunk), output);
-  consumed = walk.consumed;
-  return walk.result;
 }
 
 }  // namespace quarnel

@@ -9,7 +9,6 @@
 
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
-#include "quarnel/line_dispatcher.h"
 
 namespace quarnel::bench {
 namespace {

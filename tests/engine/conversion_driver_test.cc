@@ -40,10 +40,11 @@ std::string ReferenceConvert(const std::string& text, ConversionState& state, Co
     if (added) chunk += '\n';
     std::vector<char> buffer(chunk.begin(), chunk.end());
     buffer.push_back('\0');
-    std::vector<char> output(kOutputCapacity, '\0');
-    std::uint32_t consumed = 0;
-    result = ConvertChunk(state, buffer.data(), output.data(), consumed);
-    std::string piece = output.data();
+    std::vector<char> output(kOutputCapacity);
+    const ChunkWalk walk = WalkChunk(state, buffer.data(), chunk.size(), output.data());
+    result = walk.result;
+    const std::size_t consumed = walk.consumed;
+    std::string piece(output.data(), walk.produced);
     if (added && consumed == chunk.size() && !piece.empty() && piece.back() == '\n') piece.pop_back();
     converted += piece;
     position += consumed;
@@ -273,15 +274,13 @@ TEST(ConversionDriverTest, MarkerInsideALongLine) {
 
 class FailingSource : public ByteSource {
  public:
-  std::size_t Read(char* buffer, std::size_t capacity) override {
+  IoResult Read(char* buffer, std::size_t capacity) override {
     if (calls_++ == 0) {
       std::memset(buffer, 'a', std::min<std::size_t>(capacity, 10));
       buffer[9] = '\n';
-      return 10;
+      return {10, {}};
     }
-    failed = true;
-    failure = "Input/output error";
-    return 0;
+    return {0, "Input/output error"};
   }
 
  private:
@@ -290,17 +289,14 @@ class FailingSource : public ByteSource {
 
 class FailingSink : public ByteSink {
  public:
-  bool Write(const char*, std::size_t) override {
-    failure = "No space left on device";
-    return false;
-  }
+  IoResult Write(const char*, std::size_t) override { return {0, "No space left on device"}; }
 };
 
 class StringSink : public ByteSink {
  public:
-  bool Write(const char* bytes, std::size_t count) override {
+  IoResult Write(const char* bytes, std::size_t count) override {
     text.append(bytes, count);
-    return true;
+    return {count, {}};
   }
   std::string text;
 };
@@ -324,11 +320,11 @@ TEST(ConversionDriverTest, FileErrorsEndTheRunAsFailures) {
     class Source : public ByteSource {
      public:
       explicit Source(std::string text) : text_(std::move(text)) {}
-      std::size_t Read(char* buffer, std::size_t capacity) override {
+      IoResult Read(char* buffer, std::size_t capacity) override {
         const std::size_t n = std::min(capacity, text_.size() - offset_);
         std::memcpy(buffer, text_.data() + offset_, n);
         offset_ += n;
-        return n;
+        return {n, {}};
       }
 
      private:

@@ -43,16 +43,11 @@ class ConversionFileTest : public ::testing::Test {
   fs::path folder_;
 };
 
-TEST_F(ConversionFileTest, ConvertsAndReportsThroughThePresenter) {
+TEST_F(ConversionFileTest, ConvertsAndReports) {
   WriteFile(folder_ / "job.frt", kSource);
   ConversionState state;
-  std::wstring shown;
-  int shows = 0;
-  EXPECT_TRUE(ConvertFormatFile(folder_ / "QZ_job.frt", state, folder_ / "job.frt", [&](const std::wstring& report) {
-    shown = report;
-    ++shows;
-  }));
-  EXPECT_EQ(shows, 1);
+  const ConversionOutcome outcome = ConvertFormatFile(folder_ / "QZ_job.frt", state, folder_ / "job.frt");
+  const std::wstring shown = ComposeReport(outcome.result, state);
   EXPECT_EQ(ReadFile(folder_ / "QZ_job.frt"), kConverted);
   EXPECT_EQ(ReadFile(folder_ / "job.frt"), kSource);
   EXPECT_NE(shown.find(L"51: Prism Constant, AtmosPPM\n"), std::wstring::npos);
@@ -141,7 +136,7 @@ TEST_F(ConversionFileTest, StagedTargetsShareOneCommit) {
     ASSERT_TRUE(fresh.Open(folder_ / "new.frt"));
     ASSERT_TRUE(dropped.Open(folder_ / "dropped.frt"));
     for (StagedTarget* target : {&existing, &fresh, &dropped}) {
-      ASSERT_TRUE(target->Sink().Write("converted", 9));
+      ASSERT_FALSE(target->Sink().Write("converted", 9).error);
       ASSERT_TRUE(target->Finish(true));
     }
     EXPECT_EQ(ReadFile(folder_ / "old.frt"), "previous");

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "quarnel/conversion_state.h"
-#include "quarnel/line_dispatcher.h"
+#include "line_converters.h"
+#include "line_dispatcher.h"
 
 namespace quarnel::testing {
 
@@ -31,21 +32,21 @@ inline std::vector<std::int16_t> Listed(const NumberList& list) {
 // What one converter call did with a line.
 struct LineRun {
   ConversionResult result;
-  std::string output;  // the output buffer up to its first NUL
+  std::string output;  // the text the converter reports as written
   std::uint32_t lineCount;
   std::uint32_t producedCount;
   std::string chunkAfter;  // the input after the call (code 100 is rewritten in place)
+  FormatFailure failure;
 };
 
 template <typename Converter>
 LineRun RunConverter(Converter convert, ConversionState& state, const std::string& line) {
   std::vector<char> input(line.begin(), line.end());
   input.push_back('\0');
-  std::vector<char> output(ConvertedChunkBound(line.size()) + 1, '\0');
-  LineRun run{};
-  run.result = convert(state, input.data(), output.data(), run.lineCount, run.producedCount);
-  run.output = output.data();
-  run.chunkAfter.assign(input.data(), line.size());
+  std::vector<char> output(ConvertedChunkBound(line.size()), '\0');
+  const LineConversion conversion = convert(state, input.data(), output.data());
+  LineRun run{conversion.result, std::string(output.data(), conversion.produced), conversion.taken,
+              conversion.produced, std::string(input.data(), line.size()), conversion.failure};
   return run;
 }
 
@@ -59,14 +60,9 @@ struct ChunkRun {
 inline ChunkRun RunChunk(ConversionState& state, const std::string& chunk) {
   std::vector<char> input(chunk.begin(), chunk.end());
   input.push_back('\0');
-  std::vector<char> output(kOutputCapacity > ConvertedChunkBound(chunk.size()) + 1
-                               ? kOutputCapacity
-                               : ConvertedChunkBound(chunk.size()) + 1,
-                           '\0');
-  ChunkRun run{};
-  run.result = ConvertChunk(state, input.data(), output.data(), run.consumed);
-  run.output = output.data();
-  return run;
+  std::vector<char> output(ConvertedChunkBound(chunk.size()));
+  const ChunkWalk walk = WalkChunk(state, input.data(), chunk.size(), output.data());
+  return ChunkRun{walk.result, std::string(output.data(), walk.produced), walk.consumed};
 }
 
 }  // namespace quarnel::testing

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine_test_support.h"
-#include "quarnel/line_converters.h"
+#include "line_converters.h"
 
 namespace quarnel {
 namespace {

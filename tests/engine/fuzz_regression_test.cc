@@ -6,7 +6,7 @@
 
 #include "engine_test_support.h"
 #include "quarnel/conversion_driver.h"
-#include "quarnel/line_converters.h"
+#include "line_converters.h"
 
 namespace quarnel {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_test_support.h"
-#include "quarnel/line_converters.h"
+#include "line_converters.h"
 
 namespace quarnel {
 namespace {

@@ -71,11 +71,12 @@ TEST(LineDispatcherTest, ShortKindLLinesConvertCompletely) {
 TEST(LineDispatcherTest, WalkReportsTheFailingLine) {
   ConversionState state;
   char chunk[] = "AB\nCD\n@tXYZ rest\nEF\n";
-  char output[kOutputCapacity] = {};
+  char output[kOutputCapacity];
   const ChunkWalk walk = WalkChunk(state, chunk, sizeof chunk - 1, output);
   EXPECT_EQ(walk.result, ResultInvalidFormatFile);
+  EXPECT_EQ(walk.failure, FormatFailure::MissingFrtTag);
   EXPECT_EQ(walk.failedLineStart, 6u);
-  EXPECT_EQ(std::string(output), "AB\nCD\n@tXY");
+  EXPECT_EQ(std::string(output, walk.produced), "AB\nCD\n@tXY");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "dialog_path.h"
 #include "quarnel/conversion_file.h"
+#include "quarnel/conversion_report.h"
 #include "quarnel/target_name.h"
 
 namespace quarnel::ui {
@@ -65,9 +66,11 @@ void CQuarnelDlg::OnConvert() {
     ShowMessageBox(std::wstring(kNotSelectedMessage), MessageIcon::Exclamation);
     return;
   }
-  // The report has the same caption and icon as the refusal above.
-  ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile),
-                    [this](const std::wstring& report) { ShowMessageBox(report, MessageIcon::Exclamation); });
+  // Every run ends with its report, a failure's included, with the same
+  // caption and icon as the refusal above.
+  const ConversionOutcome outcome =
+      ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile));
+  ShowMessageBox(ComposeReport(outcome.result, m_conversionState), MessageIcon::Exclamation);
 }
 
 void CQuarnelDlg::OnBrowseSource() {

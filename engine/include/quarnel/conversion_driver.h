@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,10 @@ enum class FileFailure : std::uint8_t {
   LinkLoop,       // ResultInvalidInput: the target's links never end at a file
 };
 
+// A chunk holds at most this many characters in front of its terminating NUL.
+// Header and format lines that a chunk does not hold whole are not converted.
+inline constexpr std::size_t kMaxChunkLength = 2047;
+
 struct ConversionOutcome {
   ConversionResult result = ResultOk;
   FormatFailure formatFailure = FormatFailure::None;
@@ -57,30 +62,33 @@ struct ConversionOutcome {
   std::uint64_t bytesBehindEndMarker = 0;
 };
 
-// Where the driver reads the source's bytes from. Read returns the number of
-// bytes placed in `buffer` (at most `capacity`), 0 at the end; on an error it
-// returns 0 and sets `failed` with the system's message.
+// What one read or write did: the bytes it moved and, on a failure, the
+// operating system's message.
+struct IoResult {
+  std::size_t count = 0;
+  std::optional<std::string> error;
+};
+
+// Where the driver reads the source's bytes from. Read places at most
+// `capacity` bytes in `buffer`; a count of 0 without an error is the end.
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
-  virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
-  bool failed = false;
-  std::string failure;
+  virtual IoResult Read(char* buffer, std::size_t capacity) = 0;
 };
 
-// Where the driver writes the target's bytes. Write returns false on an error
-// and sets `failure` with the system's message.
+// Where the driver writes the target's bytes. Write takes all `count` bytes
+// or reports an error.
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
-  virtual bool Write(const char* bytes, std::size_t count) = 0;
-  std::string failure;
+  virtual IoResult Write(const char* bytes, std::size_t count) = 0;
 };
 
 // Converts everything `source` delivers into `sink`, chunk by chunk.
 // The state is read and written as the run goes; a failure result does not
-// touch m_bConversionNeeded (ComposeReport does). A write or read error stops
-// the run at once with ResultFileError.
+// touch m_bConversionNeeded (ComposeReport does). A read or write error stops
+// the run at once with ResultFileError and the system's message.
 ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state, ByteSink& sink);
 
 // In-memory conversion: `target` receives the converted bytes (it is cleared

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "quarnel/conversion_driver.h"
@@ -46,14 +45,5 @@ ConversionOutcome StageFormatFile(const std::filesystem::path& target, Conversio
 // Converts `source` as ConvertFormatFile would, with the same checks of the
 // source, and throws the text away: nothing is written, no target is named.
 ConversionOutcome CheckFormatFile(ConversionState& state, const std::filesystem::path& source);
-
-// Shows a composed report to the user and returns when they have closed it.
-using ReportPresenter = std::function<void(const std::wstring& report)>;
-
-// One run as the dialog's Convert starts it: converts, composes the report
-// (clearing m_bConversionNeeded on a failure) and hands it to `presentReport`.
-// @return true: the report has been presented (every run ends with one).
-bool ConvertFormatFile(const std::filesystem::path& target, ConversionState& state,
-                       const std::filesystem::path& source, const ReportPresenter& presentReport);
 
 }  // namespace quarnel

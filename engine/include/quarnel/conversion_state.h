@@ -36,8 +36,9 @@ inline constexpr std::size_t kListCapacity = 10;
 using NumberList = std::array<std::int16_t, kListCapacity>;
 
 struct ConversionState {
-  // Set while the source counts as a format file of an old model; a model line
-  // naming any other model clears it and the rest of the file is copied.
+  // Set while the source counts as a format file of an old model. A model line
+  // naming any other model clears it: the rest of its chunk is copied as it
+  // stands and the run ends with that chunk.
   bool m_bConversionNeeded = true;
   // Set when the model line named KRV880: format lines use the wide layout.
   bool m_bWideCodes = false;
