@@ -95,7 +95,8 @@ void CompareFormatLinePaths(const ConversionState& start, const std::string& lin
   };
   Path paths[2] = {{start, line, std::unique_ptr<char[]>(new char[bound]), {}},
                    {start, line, std::unique_ptr<char[]>(new char[bound]), {}}};
-  paths[0].conversion = ConvertFormatLine(paths[0].state, paths[0].line.data(), paths[0].output.get());
+  paths[0].conversion =
+      ConvertFormatLine(paths[0].state, paths[0].line.data(), line.size(), paths[0].output.get());
   paths[1].conversion = ScanFormatLine(paths[1].state, paths[1].line.data(), paths[1].output.get());
   const LineConversion& a = paths[0].conversion;
   const LineConversion& b = paths[1].conversion;

@@ -98,41 +98,43 @@ for name in names:
         open(os.path.join(folder, f"{stem}-{key}.frt"), "wb").write(value)
 EOF
 
-# One run: exit status, then standard output and error, then the target.
-run() {
-  local program=$1 source=$2 result=$3
-  local target=$work/target.frt status=0
-  rm -f "$target"
-  "$program" "$source" "$target" >"$result.out" 2>"$result.err" || status=$?
-  echo "$status" >"$result.status"
-  if [[ -e $target ]]; then mv "$target" "$result.target"; else rm -f "$result.target"; fi
-}
+# Both programs on every source, two sources at a time; each run's exit
+# status, standard output and error and its target (or its absence) are
+# compared. Differing sources are kept in build/compare/differ.
+python3 - "$old" "$new" "$sources" "$work" "$root/differ" "${rev:0:12}" <<'EOF'
+import concurrent.futures, os, shutil, subprocess, sys
 
-same() {
-  local a=$1 b=$2 part
-  for part in status out err; do cmp -s "$a.$part" "$b.$part" || return 1; done
-  if [[ -e $a.target || -e $b.target ]]; then
-    [[ -e $a.target && -e $b.target ]] && cmp -s "$a.target" "$b.target" || return 1
-  fi
-}
+old, new, sources, work, differ_dir, rev = sys.argv[1:]
 
-count=0
-differ=()
-for source in "$sources"/*; do
-  run "$old" "$source" "$work/old"
-  run "$new" "$source" "$work/new"
-  count=$((count + 1))
-  if ! same "$work/old" "$work/new"; then
-    differ+=("${source##*/}")
-    mkdir -p "$root/differ"
-    cp "$source" "$root/differ/"
-  fi
-done
+def run(program, source, target):
+    done = subprocess.run([program, source, target], capture_output=True)
+    converted = None
+    if os.path.exists(target):
+        with open(target, "rb") as file:
+            converted = file.read()
+        os.remove(target)
+    return done.returncode, done.stdout, done.stderr, converted
 
-echo "Compared $count sources: quarnel at ${rev:0:12} against this tree."
-if ((${#differ[@]})); then
-  printf '%d differ (copies in %s):\n' "${#differ[@]}" "$root/differ" >&2
-  printf '  %s\n' "${differ[@]}" >&2
-  exit 1
-fi
-echo "Every exit status, report, error line and target is identical."
+def compare(index_and_name):
+    index, name = index_and_name
+    source = os.path.join(sources, name)
+    # One target name for both programs, so an error line that names it reads alike.
+    target = os.path.join(work, f"target-{index}.frt")
+    return name, run(old, source, target) == run(new, source, target)
+
+names = sorted(os.listdir(sources))
+with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+    results = list(pool.map(compare, enumerate(names)))
+differ = [name for name, same in results if not same]
+print(f"Compared {len(names)} sources: quarnel at {rev} against this tree.")
+if differ:
+    shutil.rmtree(differ_dir, ignore_errors=True)
+    os.makedirs(differ_dir)
+    for name in differ:
+        shutil.copy(os.path.join(sources, name), differ_dir)
+    print(f"{len(differ)} differ (copies in {differ_dir}):", file=sys.stderr)
+    for name in differ:
+        print(f"  {name}", file=sys.stderr)
+    sys.exit(1)
+print("Every exit status, report, error line and target is identical.")
+EOF

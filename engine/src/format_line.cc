@@ -2,6 +2,7 @@
 // field runs, then after the first ";" the code section of code groups.
 // Narrow layout (KRV110/330/440): runs of 9 characters, codes of 3.
 // Wide layout (KRV880 and the new family): runs of 11 characters, codes of 5.
+#include <bit>
 #include <cstring>
 
 #include "line_converters.h"
@@ -11,6 +12,30 @@ namespace quarnel {
 namespace {
 
 constexpr int kReplacedCode = 100;
+
+// The table of reported numbers as a lookup by number, for the two lookups
+// every variable run and code group makes.
+struct ReportedLookup {
+  static constexpr int kSize = 1024;
+  // 0: not reported; else 1 + the number's kind.
+  std::uint8_t kinds[kSize];
+  constexpr ReportedLookup() : kinds() {
+    for (const ReportedNumber& entry : kReportedNumbers)
+      kinds[entry.number] = static_cast<std::uint8_t>(1 + static_cast<int>(entry.kind));
+  }
+};
+constexpr ReportedLookup kReportedLookup;
+static_assert([] {
+  for (const ReportedNumber& entry : kReportedNumbers) {
+    if (entry.number < 0 || entry.number >= ReportedLookup::kSize) return false;
+  }
+  return true;
+}(), "every reported number fits the lookup");
+
+inline bool IsReportedFast(std::int16_t value, ReportedKind kind) {
+  return value >= 0 && value < ReportedLookup::kSize &&
+         kReportedLookup.kinds[value] == 1 + static_cast<int>(kind);
+}
 
 struct Layout {
   std::uint32_t runLength;
@@ -251,6 +276,16 @@ LineConversion FormatLineScan::Run() {
   return conversion;
 }
 
+static_assert(std::endian::native == std::endian::little, "the first character is a word's low byte");
+
+// The top bit of each byte of `word` that is `c`; above the lowest such byte
+// a byte may show falsely, so only the lowest set bit counts.
+constexpr std::uint64_t ByteMask(std::uint64_t word, unsigned char c) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t x = word ^ (kOnes * c);
+  return (x - kOnes) & ~x & (kOnes * 0x80);
+}
+
 // True for the characters that a quoted part cannot copy without a closer
 // look: the chunk's NUL, the two terminators and the double quote.
 struct QuotedPartStops {
@@ -272,8 +307,11 @@ constexpr QuotedPartStops kQuotedPartStops;
 // first ones the scan records again, in the same order, and a code 100 that
 // it rewrote to 107 in place reads as a code that is neither replaced nor
 // dropped, which gives the same text.
-inline bool ConvertUsualLine(ConversionState& state, const Layout& layout, char* line, char* output,
-                             LineConversion& conversion) {
+template <bool kWide>
+bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, char* output,
+                      LineConversion& conversion) {
+  // The layout's lengths are constants here, in each of the two copies.
+  constexpr Layout layout = kWide ? kWideLayout : kNarrowLayout;
   std::uint32_t in = 0;
   std::uint32_t out = 0;
 
@@ -283,6 +321,18 @@ inline bool ConvertUsualLine(ConversionState& state, const Layout& layout, char*
   int quotes = c == '"' ? 1 : 0;
   output[out++] = c;
   for (in = 1; quotes < 2;) {
+    // Eight characters at a time up to the next one that needs a closer look.
+    if (in + 8 <= length) {
+      std::uint64_t word;
+      std::memcpy(&word, line + in, 8);
+      const std::uint64_t stops = ByteMask(word, '"') | ByteMask(word, '\n') | ByteMask(word, kEndMarker);
+      const std::uint32_t plain = stops == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(stops)) / 8;
+      for (std::uint32_t i = 0; i < plain; ++i) output[out + i] = line[in + i];
+      out += plain;
+      in += plain;
+      if (in >= kMaxLineTaken) return false;
+      if (plain == 8) continue;
+    }
     c = line[in];
     if (kQuotedPartStops.stops[static_cast<unsigned char>(c)]) {
       if (c != '"') return false;
@@ -327,21 +377,20 @@ LineConversion ScanFormatLine(ConversionState& state, char* line, char* output) 
   return FormatLineScan(state, line, output).Run();
 }
 
-LineConversion ConvertFormatLine(ConversionState& state, char* line, char* output) {
+LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t length, char* output) {
   LineConversion conversion;
-  // Each layout gets its own copy of the one-pass path, with its lengths fixed.
-  const bool usual = state.m_bWideCodes ? ConvertUsualLine(state, kWideLayout, line, output, conversion)
-                                        : ConvertUsualLine(state, kNarrowLayout, line, output, conversion);
+  const bool usual = state.m_bWideCodes ? ConvertUsualLine<true>(state, line, length, output, conversion)
+                                        : ConvertUsualLine<false>(state, line, length, output, conversion);
   if (usual) return conversion;
   return ScanFormatLine(state, line, output);
 }
 
 void RecordFlaggedVariable(std::int16_t value, ConversionState& state) {
-  if (IsReported(value, ReportedKind::FlaggedVariable)) AddToList(state.m_aFlaggedVariables, value);
+  if (IsReportedFast(value, ReportedKind::FlaggedVariable)) AddToList(state.m_aFlaggedVariables, value);
 }
 
 bool RecordRemovedApp(std::int16_t value, ConversionState& state) {
-  if (!IsReported(value, ReportedKind::RemovedApp)) return false;
+  if (!IsReportedFast(value, ReportedKind::RemovedApp)) return false;
   AddToList(state.m_aRemovedApps, value);
   return true;
 }

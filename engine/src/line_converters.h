@@ -9,6 +9,7 @@
 // of it and gives up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "format_text.h"
@@ -41,10 +42,11 @@ LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char*
 // variable runs and codes, turns code 100 into 107 (in place in `line`, then
 // copied), drops the removed applications' codes and records them, and
 // records the flagged variables. m_bWideCodes selects the source layout.
-// Lines of the usual shape take a one-pass path; every other line, and any
-// line the one-pass path gives up on, takes the plain scan.
-// Precondition: state.m_bConversionNeeded is set.
-LineConversion ConvertFormatLine(ConversionState& state, char* line, char* output);
+// Lines of the usual shape take a one-pass path, which reads several
+// characters at once, never more than the `length` in front of the chunk's
+// NUL; every other line, and any line the one-pass path gives up on, takes
+// the plain scan. Precondition: state.m_bConversionNeeded is set.
+LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t length, char* output);
 
 // The plain scan alone: the definition of a format line's conversion, which
 // the one-pass path must match on every line (a fuzz target checks that).

@@ -43,7 +43,7 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
     ++in;
 
     if (state.m_bConversionNeeded && (current == '$' || current == '@')) {
-      const LineConversion line = current == '$' ? ConvertFormatLine(state, chunk + in, output + out)
+      const LineConversion line = current == '$' ? ConvertFormatLine(state, chunk + in, length - in, output + out)
                                                  : ConvertHeaderLine(state, chunk + in, output + out);
       in += line.taken;
       out += line.produced;

@@ -39,12 +39,22 @@ struct LineRun {
   FormatFailure failure;
 };
 
+// A header-line converter, or the format-line converter handed the line's length.
+inline LineConversion ConvertLine(LineConversion (*convert)(ConversionState&, const char*, char*),
+                                  ConversionState& state, char* line, std::size_t, char* output) {
+  return convert(state, line, output);
+}
+inline LineConversion ConvertLine(LineConversion (*convert)(ConversionState&, char*, std::size_t, char*),
+                                  ConversionState& state, char* line, std::size_t length, char* output) {
+  return convert(state, line, length, output);
+}
+
 template <typename Converter>
 LineRun RunConverter(Converter convert, ConversionState& state, const std::string& line) {
   std::vector<char> input(line.begin(), line.end());
   input.push_back('\0');
   std::vector<char> output(ConvertedChunkBound(line.size()), '\0');
-  const LineConversion conversion = convert(state, input.data(), output.data());
+  const LineConversion conversion = ConvertLine(convert, state, input.data(), line.size(), output.data());
   LineRun run{conversion.result, std::string(output.data(), conversion.produced), conversion.taken,
               conversion.produced, std::string(input.data(), line.size()), conversion.failure};
   return run;
