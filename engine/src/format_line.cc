@@ -102,8 +102,10 @@ inline std::uint32_t ConvertWholeRun(ConversionState& state, const Layout& layou
     std::memcpy(out, run, 11);
     return 11;
   }
-  RecordFlaggedVariable(Narrow(DigitsValue(run + 5, 3)), state);
-  RecordFlaggedVariable(Narrow(DigitsValue(run + 6, 3)), state);
+  // Positions 6 to 8 and 7 to 9: three of the four digits are shared.
+  const int middle = (run[6] - '0') * 10 + (run[7] - '0');
+  RecordFlaggedVariable(Narrow((run[5] - '0') * 100 + middle), state);
+  RecordFlaggedVariable(Narrow(middle * 10 + (run[8] - '0')), state);
   std::memcpy(out, run, 5);
   out[5] = '0';
   out[6] = run[5];
@@ -327,7 +329,8 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
       std::memcpy(&word, line + in, 8);
       const std::uint64_t stops = ByteMask(word, '"') | ByteMask(word, '\n') | ByteMask(word, kEndMarker);
       const std::uint32_t plain = stops == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(stops)) / 8;
-      for (std::uint32_t i = 0; i < plain; ++i) output[out + i] = line[in + i];
+      // All eight are stored: the room behind the kept ones is the bound's.
+      std::memcpy(output + out, &word, 8);
       out += plain;
       in += plain;
       if (in >= kMaxLineTaken) return false;
