@@ -28,9 +28,8 @@ echo "Load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
   --benchmark_out="$results" --benchmark_out_format=json "$@" >/dev/null
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# Best repetition of each benchmark (the least disturbed by other work), and
-# each in-memory one's throughput against the slower of the two realistic
-# 1 MB files. Rates are per CPU second, which other work on the machine
+# The median of each benchmark's repetitions, and each in-memory one's
+# throughput against the slower of the two realistic 1 MB files. Rates are per CPU second, which other work on the machine
 # disturbs less than wall-clock time. The on-disk conversion measures the
 # file system (open, create, rename) and is shown for its time alone.
 python3 - "$results" <<'EOF'
@@ -39,16 +38,16 @@ import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
 best = {}
 for run in runs:
-    if run.get("run_type") != "iteration" or "bytes_per_second" not in run:
+    if run.get("run_type") != "aggregate" or run.get("aggregate_name") != "median":
         continue
-    name = run["run_name"]
-    if name not in best or run["bytes_per_second"] > best[name]["bytes_per_second"]:
-        best[name] = run
+    if "bytes_per_second" not in run:
+        continue
+    best[run["run_name"]] = run
 
 realistic = [run["bytes_per_second"] for name, run in best.items() if name.split("/")[1:2] in (["narrow"], ["wide"])]
 baseline = min(realistic) if realistic else None
 print()
-print("| Benchmark | MB/s (read + written) | CPU time per conversion | Output/input | vs realistic |")
+print("| Benchmark (medians) | MB/s (read + written) | CPU time per conversion | Output/input | vs realistic |")
 print("|---|---|---|---|---|")
 for name, run in best.items():
     unit = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[run["time_unit"]]

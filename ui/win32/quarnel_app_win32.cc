@@ -6,6 +6,7 @@
 
 #include "quarnel/ui/quarnel_dlg.h"
 #include "quarnel_dlg_win32.h"
+#include "win32_rules.h"
 
 namespace quarnel::win32 {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "about_dlg_win32.h"
 #include "resource.h"
+#include "win32_rules.h"
 
 namespace quarnel::win32 {
 namespace {

@@ -26,8 +26,6 @@ inline constexpr std::wstring_view kInitialTargetText = L"Target File";
 inline constexpr std::wstring_view kNotSelectedMessage = L"File is not selected!";
 inline constexpr std::wstring_view kSaveDialogTitle = L"Save As";
 inline constexpr std::wstring_view kDefaultExtension = L"frt";
-// The system-menu command of the About entry (IDM_ABOUTBOX).
-inline constexpr std::uint32_t kAboutBoxCommand = 0x0010;
 
 // The two text fields of the main dialog.
 enum class DialogField : std::uint8_t { Source, Target };
@@ -135,18 +133,5 @@ struct SplitPath {
   std::wstring_view name;
 };
 SplitPath SplitAtLastSeparator(std::wstring_view path);
-
-// The application's name as the platform's frameworks take it: the base name
-// of the running executable without its extension ("C:\x\Quarnel.exe" gives
-// "Quarnel").
-std::wstring ApplicationNameFromModulePath(std::wstring_view modulePath);
-
-// True for the system-menu commands that open the About box: those whose
-// identifier masked with 0xFFF0 is kAboutBoxCommand (16), that is 16 to 31.
-bool IsAboutCommand(std::uint32_t command);
-
-// Where an icon of `iconExtent` pixels goes to stand centred in a minimised
-// window's client extent: (client - icon + 1) / 2, truncated toward zero.
-int CentredIconOrigin(int clientExtent, int iconExtent);
 
 }  // namespace quarnel::ui
