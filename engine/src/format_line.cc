@@ -293,7 +293,9 @@ constexpr std::uint64_t ByteMask(std::uint64_t word, unsigned char c) {
 struct QuotedPartStops {
   bool stops[256];
   constexpr QuotedPartStops() : stops() {
-    stops[0] = stops['\n'] = stops[kEndMarker] = stops['"'] = true;
+    for (unsigned char c : {static_cast<unsigned char>('\0'), static_cast<unsigned char>('\n'), kEndMarker,
+                            static_cast<unsigned char>('"')})
+      stops[c] = true;
   }
 };
 constexpr QuotedPartStops kQuotedPartStops;
