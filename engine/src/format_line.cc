@@ -67,10 +67,10 @@ int ReadNumber(const char* text, std::uint32_t width) {
 // Keeps the low 16 bits, as the lists hold them.
 std::int16_t Narrow(int value) { return static_cast<std::int16_t>(value); }
 
-// True when all `count` characters at `text` are digits. A NUL, a terminator
-// or a ";" is none, so such a stretch lies whole within the line and the chunk.
-// Eight at a time: a byte is a digit when neither subtracting "0" nor adding
-// 0x46 (which carries "9" + 1 into the top bit) sets its top bit.
+// True when all `count` characters at `text` are digits; all of them must
+// lie in front of the chunk's NUL. Eight at a time: a byte is a digit when
+// neither subtracting "0" nor adding 0x46 (which carries "9" + 1 into the top
+// bit) sets its top bit.
 inline bool AllDigits(const char* text, std::uint32_t count) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   std::uint32_t i = 0;
@@ -349,7 +349,11 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
 
   while (IsDigit(line[in])) {
     const char* run = line + in;
-    if (in + layout.runLength >= kMaxLineTaken || !AllDigits(run, layout.runLength)) return false;
+    // A run that the chunk's end cuts short is no run of digits; AllDigits
+    // may then read no further than the chunk holds.
+    if (in + layout.runLength >= kMaxLineTaken || in + layout.runLength > length ||
+        !AllDigits(run, layout.runLength))
+      return false;
     out += ConvertWholeRun(state, layout, run, output + out);
     in += layout.runLength;
   }
@@ -358,7 +362,9 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
     output[out++] = line[in++];
     for (;;) {
       char* group = line + in;
-      if (in + layout.groupLength >= kMaxLineTaken || !AllDigits(group, layout.groupLength)) return false;
+      if (in + layout.groupLength >= kMaxLineTaken || in + layout.groupLength > length ||
+          !AllDigits(group, layout.groupLength))
+        return false;
       out += ConvertWholeGroup(state, layout, group, output + out);
       in += layout.groupLength;
       if (line[in] == ';') {
