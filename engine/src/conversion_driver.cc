@@ -283,16 +283,16 @@ bool ConversionRun::ConvertNextChunk() {
   if (window_.error() || available == 0) return false;
   const Chunk chunk = CutChunk(available);
 
-  // The chunk is walked where it stands, behind it its NUL (and the added
-  // newline); the character so covered is put back afterwards.
+  // The chunk is walked where it stands, with its NUL (and before it the
+  // added newline) written behind it. A source character so covered, which
+  // only a full chunk or a NUL byte leaves there, is put back afterwards.
   std::size_t length = chunk.length;
-  const char covered = chunk.text[length];
+  const bool coversSource = length < available;
+  const char covered = coversSource ? chunk.text[length] : '\0';
   if (chunk.addedNewline) chunk.text[length++] = '\n';
-  const char coveredBehind = chunk.text[length];
   chunk.text[length] = '\0';
   const ChunkWalk walk = WalkChunk(state_, chunk.text, length, output_);
-  chunk.text[length] = coveredBehind;
-  chunk.text[chunk.length] = covered;
+  if (coversSource) chunk.text[chunk.length] = covered;
 
   std::size_t produced = walk.produced;
   if (chunk.addedNewline && walk.consumed == length && produced > 0 && output_[produced - 1] == '\n')
