@@ -45,7 +45,8 @@ TEST(FormatLineLimitTest, RunsAndGroupsStopAtTheLimit) {
        "12345670051;00", "12345670051;00100"},
   };
   for (const Case& c : cases) {
-    const std::string quoted = "\"" + std::string(c.quotedLength - 2, 'q') + "\"";
+    std::string quoted(c.quotedLength, 'q');
+    quoted.front() = quoted.back() = '"';
     ConversionState state;
     state.m_bWideCodes = c.wide;
     const auto run = RunConverter(ConvertFormatLine, state, quoted + c.body + "\n");
