@@ -25,7 +25,8 @@ class QuarnelEngine {
   }
 
   // Converts one file. `status` is the command line's exit status: 0
-  // completed, 3 not necessary, 1 failed. `target` is null unless completed.
+  // completed, 3 not necessary, 1 failed. `target` is null unless completed;
+  // `targetName` is the name the command line would give it.
   convert(name, sourceBytes) {
     const e = this.exports;
     const nameBytes = new TextEncoder().encode(name);
@@ -41,6 +42,7 @@ class QuarnelEngine {
       status,
       report: text(e.quarnel_report(), e.quarnel_report_size()),
       messages: text(e.quarnel_messages(), e.quarnel_messages_size()),
+      targetName: text(e.quarnel_target_name(), e.quarnel_target_name_size()),
       target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
     };
   }

@@ -10,6 +10,7 @@
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/failure_text.h"
+#include "quarnel/target_prefix.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ constexpr int kNotNecessary = 3;
 struct LastRun {
   std::string input;  // the source's name, then its bytes
   std::size_t nameSize = 0;
+  std::string targetName;
   std::string target;
   std::string report;
   std::string messages;  // what the command line prints on stderr, one line each
@@ -53,13 +55,14 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   LastRun& run = Run();
   const std::string name = run.input.substr(0, run.nameSize);
   const std::string_view source = std::string_view(run.input).substr(run.nameSize);
+  run.targetName = std::string(quarnel::kTargetPrefix) + name;
 
   quarnel::ConversionState state;
   const quarnel::ConversionOutcome outcome = quarnel::ConvertFormatFileBytes(source, state, run.target);
   run.report = quarnel::ReportToAscii(quarnel::ComposeReport(outcome.result, state));
   if (!quarnel::IsSuccess(outcome.result)) {
     const quarnel::FailureDescription failure = quarnel::DescribeFailure(outcome);
-    run.messages = "quarnel: " + quarnel::FailureMessage(failure, name, "QZ_" + name) + "\n";
+    run.messages = "quarnel: " + quarnel::FailureMessage(failure, name, run.targetName) + "\n";
     run.target.clear();
     return kFailed;
   }
@@ -77,5 +80,7 @@ QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }
 QUARNEL_EXPORT(quarnel_messages) const char* QuarnelMessages() { return Run().messages.data(); }
 QUARNEL_EXPORT(quarnel_messages_size) std::size_t QuarnelMessagesSize() { return Run().messages.size(); }
+QUARNEL_EXPORT(quarnel_target_name) const char* QuarnelTargetName() { return Run().targetName.data(); }
+QUARNEL_EXPORT(quarnel_target_name_size) std::size_t QuarnelTargetNameSize() { return Run().targetName.size(); }
 QUARNEL_EXPORT(quarnel_target) const char* QuarnelTarget() { return Run().target.data(); }
 QUARNEL_EXPORT(quarnel_target_size) std::size_t QuarnelTargetSize() { return Run().target.size(); }

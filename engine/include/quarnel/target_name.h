@@ -2,12 +2,10 @@
 #pragma once
 
 #include <filesystem>
-#include <string_view>
+
+#include "quarnel/target_prefix.h"
 
 namespace quarnel {
-
-// Put in front of the source's file name to name the converted file.
-inline constexpr std::string_view kTargetPrefix = "QZ_";
 
 // The source's folder, then "QZ_" and the source's whole file name, extension
 // included: "data/job.frt" gives "data/QZ_job.frt", "job" gives "QZ_job".
