@@ -15,30 +15,21 @@
 #include <thread>
 
 #include "json_reader.h"
-#include "process_runner.h"
+#include "quarnel_process_test.h"
 
 namespace quarnel {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::JsonValue;
+using testing::kPlainConverted;
+using testing::kPlainSource;
 using testing::ParseJson;
+using testing::ReadFile;
+using testing::WriteFile;
 
-// A small narrow file that lists nothing in its report.
-const std::string kPlainSource = "@i1KRV110 Total Station\r\n@t1FRT test\r\n$\"Pt \"010800011;101\r\n";
-const std::string kPlainConverted = "@i1QZ21/25/27\r\n@t1FRT test\r\n$\"Pt \"01080000011;00101\r\n";
 const std::string kOldTarget = "an earlier target\r\n";
 const std::string kPlainLine = ": converted, 0 variables to move, 0 applications removed\n";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  if (path.has_parent_path()) fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 std::string Sample(const std::string& name) { return ReadFile(fs::path(QUARNEL_SAMPLES_DIR) / name); }
 
@@ -59,22 +50,8 @@ std::vector<JsonValue> ParseRecords(const std::string& out) {
   return records;
 }
 
-class QuarnelBatchTest : public ::testing::Test {
+class QuarnelBatchTest : public testing::QuarnelProcessTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quarnel-batch-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directory(Work());
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  fs::path Work() const { return root_ / "work"; }
-  fs::path Scratch() const { return root_; }
-
-  testing::ProcessResult Run(const std::vector<std::string>& arguments) const {
-    return testing::RunProcess(QUARNEL_EXECUTABLE, arguments, Work(), root_);
-  }
 
   // Every file under Work() with its content; folders with "/".
   std::map<std::string, std::string> WorkTree() const {
@@ -103,9 +80,6 @@ class QuarnelBatchTest : public ::testing::Test {
     fs::create_directory_symlink("sub", Work() / "jobs/link");
     ASSERT_EQ(mkfifo((Work() / "jobs/pipe.frt").c_str(), 0600), 0);
   }
-
- private:
-  fs::path root_;
 };
 
 std::string Lines(const std::vector<std::string>& pairs) {
@@ -394,14 +368,14 @@ TEST_F(QuarnelBatchTest, InterruptedBatchLeavesEveryTargetOldOrNew) {
   ASSERT_EQ(mkfifo((Work() / "pipe.frt").c_str(), 0600), 0);
 
   const int process =
-      testing::StartProcess(QUARNEL_EXECUTABLE, {"-j", "1", "-b", "a.frt", "pipe.frt", "c.frt"}, Work(), Scratch());
+      testing::StartProcess(QUARNEL_EXECUTABLE, {"-j", "1", "-b", "a.frt", "pipe.frt", "c.frt"}, Work(), Root());
   // Opening the pipe waits for the batch to reach it; a.frt's line shows that its target is in place.
   const int pipe = open((Work() / "pipe.frt").c_str(), O_WRONLY);
   ASSERT_GE(pipe, 0);
   ASSERT_EQ(write(pipe, kPlainSource.data(), 20), 20);
-  while (ReadFile(Scratch() / "stdout").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (ReadFile(Root() / "stdout").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kill(process, SIGINT);
-  const auto result = testing::FinishProcess(process, Scratch());
+  const auto result = testing::FinishProcess(process, Root());
   close(pipe);
 
   EXPECT_EQ(result.signal, SIGINT);
@@ -426,7 +400,7 @@ TEST_F(QuarnelBatchTest, ProgressLineOnATerminal) {
     pipe << kPlainSource;
   });
   const std::string command = std::string(QUARNEL_EXECUTABLE) + " -j 1 -b a.frt pipe.frt";
-  const auto result = testing::RunProcess("/usr/bin/script", {"-qec", command, "/dev/null"}, Work(), Scratch());
+  const auto result = testing::RunProcess("/usr/bin/script", {"-qec", command, "/dev/null"}, Work(), Root());
   feeder.join();
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_NE(result.out.find("\r1 of 2 files, "), std::string::npos) << result.out;

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <set>
 
-#include "process_runner.h"
+#include "quarnel_process_test.h"
 #include "quarnel/version.h"
 
 namespace quarnel {
@@ -45,43 +45,15 @@ std::string CompletedReport(const std::string& variables, const std::string& app
          "Make sure the Format File works correctly before using!\n";
 }
 
-// A small narrow file that lists nothing in its report.
-const std::string kPlainSource =
-    "@i1KRV110 Total Station\r\n@t1FRT test\r\n$\"Pt \"010800011;101\r\n";
-const std::string kPlainConverted = "@i1QZ21/25/27\r\n@t1FRT test\r\n$\"Pt \"01080000011;00101\r\n";
 const std::string kPreviousContent = "previous content, not a format file\r\n";
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::kPlainConverted;
+using testing::kPlainSource;
+using testing::ReadFile;
+using testing::WriteFile;
 
-void WriteFile(const fs::path& path, const std::string& content) {
-  if (path.has_parent_path()) fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-class QuarnelCliTest : public ::testing::Test {
+class QuarnelCliTest : public testing::QuarnelProcessTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quarnel-cli-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directory(Work());
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  fs::path Work() const { return root_ / "work"; }
-  fs::path Root() const { return root_; }
-
-  // Runs quarnel in Work(); "{work}" in an argument stands for Work()'s absolute path.
-  testing::ProcessResult Run(std::vector<std::string> arguments) const {
-    for (std::string& argument : arguments) {
-      if (const auto at = argument.find("{work}"); at != std::string::npos)
-        argument.replace(at, 6, Work().string());
-    }
-    return testing::RunProcess(QUARNEL_EXECUTABLE, arguments, Work(), root_);
-  }
 
   // Every file and folder under Work(), relative to it.
   std::set<std::string> WorkEntries() const {
@@ -90,9 +62,6 @@ class QuarnelCliTest : public ::testing::Test {
       entries.insert(entry.path().lexically_relative(Work()).string());
     return entries;
   }
-
- private:
-  fs::path root_;
 };
 
 TEST_F(QuarnelCliTest, SamplesConvertToExpectedFiles) {
