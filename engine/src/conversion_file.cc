@@ -3,6 +3,7 @@
 // outcome abandons it, so the target stays as it was.
 #include "quarnel/conversion_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -67,22 +68,35 @@ class SourceTap : public ByteSource {
       return;
     }
     // The common case, without a marker: only CR LF pairs make the text
-    // shorter than the bytes, and memchr finds them quickly.
+    // shorter than the bytes. A CR held back from the read before is settled
+    // first (a CR may hold the next one back in turn).
     std::size_t start = 0;
-    if (pendingCarriageReturn_) Step(bytes[start++]);
-    const char* at = bytes + start;
-    const char* const end = bytes + count;
-    raw_ += count - start;
-    text_ += count - start;
-    while ((at = static_cast<const char*>(std::memchr(at, '\r', end - at))) != nullptr) {
-      if (at + 1 == end) {
-        --text_;  // counted once the next byte is known
-        pendingCarriageReturn_ = true;
-        break;
-      }
-      if (at[1] == '\n') --text_;
-      ++at;
+    while (pendingCarriageReturn_ && start < count) Step(bytes[start++]);
+    const std::size_t rest = count - start;
+    if (rest == 0) return;
+    const char* const at = bytes + start;
+    raw_ += rest;
+    text_ += rest - CountCrLfPairs(at, rest);
+    if (at[rest - 1] == '\r') {
+      --text_;  // counted once the next byte is known
+      pendingCarriageReturn_ = true;
     }
+  }
+
+  // CR LF pairs that lie wholly among the `count` bytes at `bytes`: a plain
+  // loop over blocks whose byte-wide counts cannot overflow, which the
+  // compiler turns into vector compares.
+  static std::size_t CountCrLfPairs(const char* bytes, std::size_t count) {
+    constexpr std::size_t kBlock = 255;
+    std::size_t pairs = 0;
+    std::size_t i = 0;
+    while (i + 1 < count) {
+      const std::size_t blockEnd = std::min(count - 1, i + kBlock);
+      unsigned char blockPairs = 0;
+      for (; i < blockEnd; ++i) blockPairs += (bytes[i] == '\r') & (bytes[i + 1] == '\n');
+      pairs += blockPairs;
+    }
+    return pairs;
   }
 
   void Step(char c) {

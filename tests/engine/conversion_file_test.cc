@@ -96,6 +96,21 @@ TEST_F(ConversionFileTest, FailuresToOpenLeaveTheTargetAlone) {
   }
 }
 
+TEST_F(ConversionFileTest, BytesBehindTheEndMarkerAfterCarriageReturnsAcrossReads) {
+  // The file is read in pieces of a power of two. A lone CR in front of a CR
+  // LF pair stands at 4, 16, 64 and 256 KB, where the first piece of that size
+  // ends; the second one ends among plain lines.
+  std::string source;
+  while (source.size() < (1u << 20)) source += "abcdefg\n";
+  for (int power = 12; power <= 18; power += 2) source.replace((std::size_t{1} << power) - 1, 3, "\r\r\n");
+  source += "\xFFtail";
+  WriteFile(folder_ / "job.frt", source);
+  ConversionState state;
+  const ConversionOutcome outcome = ConvertFormatFile(folder_ / "QZ_job.frt", state, folder_ / "job.frt");
+  EXPECT_EQ(outcome.result, ResultEndMarker);
+  EXPECT_EQ(outcome.bytesBehindEndMarker, 4u);
+}
+
 TEST_F(ConversionFileTest, NamesOfAnyBytes) {
   const fs::path source = folder_ / "Messpunkte \xC3\xBC und \xFF.frt";
   WriteFile(source, kSource);
