@@ -43,10 +43,22 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
     ++in;
 
     if (state.m_bConversionNeeded && (current == '$' || current == '@')) {
-      const LineConversion line = current == '$' ? ConvertFormatLine(state, chunk + in, length - in, output + out)
-                                                 : ConvertHeaderLine(state, chunk + in, output + out);
+      LineConversion line = current == '$' ? ConvertFormatLine(state, chunk + in, length - in, output + out)
+                                           : ConvertHeaderLine(state, chunk + in, output + out);
       in += line.taken;
       out += line.produced;
+      // Format lines mostly follow one another: a newline with a "$" right
+      // behind it, in front of the chunk's last newline, is copied here and
+      // the next line converted at once, as the steps below would do.
+      while (line.result == ResultOk && current == '$' && in + 1 < walkEnd && chunk[in + 1] == '$') {
+        output[out] = '\n';
+        output[out + 1] = '$';
+        in += 2;
+        out += 2;
+        line = ConvertFormatLine(state, chunk + in, length - in, output + out);
+        in += line.taken;
+        out += line.produced;
+      }
       if (line.result == ResultInvalidFormatFile) {
         walk.failedLineStart = static_cast<std::uint32_t>(in - line.taken - 1);
         walk.failure = line.failure;
