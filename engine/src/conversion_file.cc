@@ -158,6 +158,22 @@ class DiscardingSink : public ByteSink {
   IoResult Write(const char*, std::size_t count) override { return {count, {}}; }
 };
 
+// A stream cannot be left as it was, but a file for another model sends it
+// nothing: the run stops after the chunk that named the model, and what that
+// chunk gave is dropped here instead of reaching the stream.
+class StreamSink : public ByteSink {
+ public:
+  StreamSink(ByteSink& stream, const ConversionState& state) : stream_(stream), state_(state) {}
+  IoResult Write(const char* bytes, std::size_t count) override {
+    if (!state_.m_bConversionNeeded) return {count, {}};
+    return stream_.Write(bytes, count);
+  }
+
+ private:
+  ByteSink& stream_;
+  const ConversionState& state_;
+};
+
 // Runs the conversion of an open source into `sink`, then closes the source.
 // `inPlace`: the sink replaces the source itself.
 ConversionOutcome ConvertSource(SourceFile& sourceFile, ConversionState& state, ByteSink& sink, bool inPlace) {
@@ -196,7 +212,9 @@ ConversionOutcome StageFormatFile(const fs::path& target, ConversionState& state
     return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
   }
   const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity);
-  ConversionOutcome outcome = ConvertSource(sourceFile, state, staged.Sink(), inPlace);
+  StreamSink streamSink(staged.Sink(), state);
+  ConversionOutcome outcome =
+      ConvertSource(sourceFile, state, staged.IsStream() ? streamSink : staged.Sink(), inPlace);
 
   if (staged.IsStream()) {
     // A device or pipe cannot be replaced; what was written stays written.

@@ -289,8 +289,19 @@ bool StagedTarget::Impl::Resolve(const std::string& target) {
       char text[4096];
       const ssize_t length = readlinkat(folder, name.c_str(), text, sizeof text - 1);
       if (length < 0) return Fail(FileFailure::OpenTarget, errno);
+      const std::string linkText(text, static_cast<std::size_t>(length));
+      // The kernel's own links to an open pipe or socket (/dev/stdout in a
+      // pipeline, /proc/self/fd/N) name no path ("pipe:[N]"); the kernel
+      // still leads them to the stream, which is written as such.
+      struct stat led {};
+      struct stat named {};
+      if (fstatat(folder, name.c_str(), &led, 0) == 0 && !S_ISREG(led.st_mode) && !S_ISDIR(led.st_mode) &&
+          fstatat(folder, linkText.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+        kind = Kind::Stream;
+        return true;
+      }
       std::string linkFolder;
-      SplitPath(std::string(text, static_cast<std::size_t>(length)), linkFolder, name);
+      SplitPath(linkText, linkFolder, name);
       if (!linkFolder.empty()) {
         const int next = OpenFolder(folder, linkFolder);
         if (next < 0) return Fail(errno == ENOENT ? FileFailure::DanglingLink : FileFailure::OpenTarget, errno);

@@ -423,6 +423,18 @@ TEST_F(QuarnelCliTest, NonRegularTargetsAreWrittenAsStreams) {
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.out, kCompletedPlain);
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // Into a pipe: the converted text, and nothing of a file for another model.
+  WriteFile(Work() / "other.frt", ReadFile(fs::path(QUARNEL_SAMPLES_DIR) / "other-model.frt"));
+  for (const auto& [source, streamed] : {std::pair<std::string, std::string>{"job.frt", kPlainConverted},
+                                         std::pair<std::string, std::string>{"other.frt", ""}}) {
+    SCOPED_TRACE(source);
+    const auto piped = testing::RunProcess(
+        "/bin/sh", {"-c", "\"$0\" \"$1\" /dev/fd/3 3>&1 >report | cat >streamed", QUARNEL_EXECUTABLE, source},
+        Work(), Root());
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(ReadFile(Work() / "streamed"), streamed);
+  }
 }
 
 // A link to nothing or a loop is no target to write through.
