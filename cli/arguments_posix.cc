@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "command_line.h"
+#include "quarnel/file_access_setup.h"
 
 namespace quarnel::cli {
 
@@ -11,6 +12,7 @@ std::string PathForDisplay(const std::filesystem::path& path) { return path.nati
 }  // namespace quarnel::cli
 
 int main(int argc, char** argv) {
+  quarnel::PrepareFileAccess();
   std::vector<quarnel::cli::Argument> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back({argv[i], std::filesystem::path(argv[i])});
   return quarnel::cli::RunQuarnel(arguments, std::cout, std::cerr);

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "command_line.h"
+#include "quarnel/file_access_setup.h"
 
 namespace quarnel::cli {
 namespace {
@@ -27,6 +28,7 @@ std::string PathForDisplay(const std::filesystem::path& path) { return ToUtf8(pa
 }  // namespace quarnel::cli
 
 int main() {
+  quarnel::PrepareFileAccess();
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr) return quarnel::cli::kExitFailed;

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "quarnel/file_access_setup.h"
 
 namespace quarnel {
 namespace {
@@ -34,10 +35,6 @@ BOOL WINAPI RemoveTempFiles(DWORD) {
   return FALSE;  // the system's own handling ends the process
 }
 
-void InstallCleanupHandler() {
-  static std::once_flag installed;
-  std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveTempFiles, TRUE); });
-}
 
 std::wstring RandomTempName() {
   static constexpr wchar_t kAlphabet[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
@@ -64,6 +61,11 @@ class HandleSink : public ByteSink {
 };
 
 }  // namespace
+
+void PrepareFileAccess() {
+  static std::once_flag installed;
+  std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveTempFiles, TRUE); });
+}
 
 // ---- Source ----------------------------------------------------------------
 
@@ -164,7 +166,6 @@ bool StagedTarget::Open(const std::filesystem::path& target) {
     return impl.sink.handle != INVALID_HANDLE_VALUE || impl.Fail(FileFailure::OpenTarget, GetLastError());
   }
 
-  InstallCleanupHandler();
   const std::filesystem::path folder = std::filesystem::path(impl.target).parent_path();
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {

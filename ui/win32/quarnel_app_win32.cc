@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "quarnel/file_access_setup.h"
 #include "quarnel/ui/quarnel_dlg.h"
 #include "quarnel_dlg_win32.h"
 #include "win32_rules.h"
@@ -37,6 +38,7 @@ bool CQuarnelApp::InitInstance() {
 }  // namespace quarnel::win32
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  quarnel::PrepareFileAccess();
   quarnel::win32::CQuarnelApp app(instance);
   app.InitInstance();
   return 0;

@@ -16,6 +16,7 @@
 //           caller defers that;
 //   Commit  renames it onto the target and syncs the folder;
 //   Abandon removes it (the destructor abandons whatever was not committed).
+// Once the program has called PrepareFileAccess (file_access_setup.h),
 // SIGINT, SIGTERM and SIGHUP (Ctrl+C and closing the console on Windows)
 // remove every temporary file still alive and end the process as the signal
 // would; any number of staged targets may be alive at once.

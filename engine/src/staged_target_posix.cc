@@ -1,153 +1,23 @@
-// POSIX files: the source read through a descriptor, the target staged in its
-// folder and renamed into place. Every operation on the target's folder goes
-// through a descriptor of that folder, so a folder swapped for a link after
-// the checks cannot send the rename elsewhere.
+// The target staged in its folder and renamed into place. Every operation on
+// the target's folder goes through a descriptor of that folder, so a folder
+// swapped for a link after the checks cannot send the rename elsewhere.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <set>
+#include <string>
 #include <system_error>
 
 #include "file_access.h"
+#include "file_calls_linux.h"
+#include "temp_file_registry.h"
 
 namespace quarnel {
 namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
-
-// ---- Temporary files that a signal must remove -------------------------
-//
-// A signal handler may neither allocate nor lock, so the live temporary files
-// are kept in blocks of slots that are only ever appended to, and a slot's
-// state is an atomic the handler can read at any moment. This is the one
-// piece of process-wide state in the engine; signals leave no other way.
-
-constexpr std::size_t kTempNameLength = 25;  // ".quarnel-" + 12 random + ".tmp"
-
-struct TempSlot {
-  std::atomic<int> state{0};  // 0 free, 1 claimed, 2 a file that may exist
-  int folder = -1;
-  char name[kTempNameLength + 1] = {};
-};
-
-struct TempBlock {
-  TempSlot slots[64];
-  std::atomic<TempBlock*> next{nullptr};
-};
-
-TempBlock g_tempFiles;
-
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void RemoveTempFilesAndRaise(int signalNumber) {
-  for (TempBlock* block = &g_tempFiles; block != nullptr; block = block->next.load()) {
-    for (TempSlot& slot : block->slots) {
-      if (slot.state.load() == 2) unlinkat(slot.folder, slot.name, 0);
-    }
-  }
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signalNumber, &fallback, nullptr);
-  // Delivered when the handler returns and the signal is unblocked: the
-  // process ends as the signal would have ended it.
-  raise(signalNumber);
-}
-
-void InstallCleanupHandlers() {
-  static std::atomic<bool> installed{false};
-  if (installed.exchange(true)) return;
-  for (const int signalNumber : kCleanupSignals) {
-    struct sigaction current {};
-    if (sigaction(signalNumber, nullptr, &current) != 0) continue;
-    // A signal the caller ignores (nohup) or handles itself stays theirs.
-    if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) continue;
-    struct sigaction cleanup {};
-    cleanup.sa_handler = RemoveTempFilesAndRaise;
-    sigemptyset(&cleanup.sa_mask);
-    for (const int other : kCleanupSignals) sigaddset(&cleanup.sa_mask, other);
-    sigaction(signalNumber, &cleanup, nullptr);
-  }
-}
-
-TempSlot& ClaimSlot() {
-  TempBlock* block = &g_tempFiles;
-  for (;;) {
-    for (TempSlot& slot : block->slots) {
-      int expected = 0;
-      if (slot.state.compare_exchange_strong(expected, 1)) return slot;
-    }
-    TempBlock* next = block->next.load();
-    if (next == nullptr) {
-      auto* fresh = new TempBlock;
-      if (block->next.compare_exchange_strong(next, fresh)) {
-        next = fresh;
-      } else {
-        delete fresh;
-      }
-    }
-    block = next;
-  }
-}
-
-// Holds off the clean-up signals while a temporary file and its slot change
-// together, so the handler never sees one without the other.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signalNumber : kCleanupSignals) sigaddset(&held, signalNumber);
-    pthread_sigmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-
- private:
-  sigset_t previous_;
-};
-
-void RandomTempName(char (&name)[kTempNameLength + 1]) {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[12];
-  std::size_t got = 0;
-  while (got < sizeof random) {
-    const ssize_t count = getrandom(random + got, sizeof random - got, 0);
-    if (count > 0) {
-      got += static_cast<std::size_t>(count);
-    } else if (errno != EINTR) {
-      // No random source: the clock and the process still make collisions rare,
-      // and O_EXCL turns the rest into another try.
-      static std::atomic<unsigned> counter{0};
-      unsigned long seed = static_cast<unsigned long>(getpid()) * 2654435761u + counter.fetch_add(1) +
-                           static_cast<unsigned long>(clock());
-      for (unsigned char& byte : random) byte = static_cast<unsigned char>(seed >>= 3);
-      break;
-    }
-  }
-  std::memcpy(name, ".quarnel-", 9);
-  for (std::size_t i = 0; i < sizeof random; ++i) name[9 + i] = kAlphabet[random[i] % 36];
-  std::memcpy(name + 21, ".tmp", 5);
-}
-
-mode_t CurrentUmask() {
-  // Reading the mask with umask() would change it for a moment in every thread.
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  }
-  const mode_t mask = umask(022);
-  umask(mask);
-  return mask;
-}
 
 bool WriteAll(int descriptor, const char* bytes, std::size_t count, std::string& failure) {
   while (count > 0) {
@@ -190,53 +60,6 @@ class DescriptorSink : public ByteSink {
 };
 
 }  // namespace
-
-// ---- Source ----------------------------------------------------------------
-
-SourceFile::~SourceFile() { Close(); }
-
-void SourceFile::Close() {
-  if (handle_ >= 0) close(static_cast<int>(handle_));
-  handle_ = -1;
-}
-
-bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, std::string& message) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) {
-    failure = FileFailure::OpenSource;
-    message = SystemMessage(errno);
-    return false;
-  }
-  handle_ = descriptor;
-  struct stat info {};
-  if (fstat(descriptor, &info) != 0) {
-    failure = FileFailure::OpenSource;
-    message = SystemMessage(errno);
-    Close();
-    return false;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    failure = FileFailure::SourceIsFolder;
-    message = SystemMessage(EISDIR);
-    Close();
-    return false;
-  }
-  isRegular = S_ISREG(info.st_mode);
-  size = static_cast<std::uint64_t>(info.st_size);
-  identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-  return true;
-}
-
-IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
-  for (;;) {
-    const ssize_t count = read(static_cast<int>(handle_), buffer, capacity);
-    if (count >= 0) return {static_cast<std::size_t>(count), {}};
-    if (errno == EINTR) continue;
-    return {0, SystemMessage(errno)};
-  }
-}
-
-// ---- Target ----------------------------------------------------------------
 
 struct StagedTarget::Impl {
   enum class Kind { New, Existing, Stream };
@@ -325,8 +148,7 @@ bool StagedTarget::Impl::Resolve(const std::string& target) {
 }
 
 bool StagedTarget::Impl::CreateTemp() {
-  InstallCleanupHandlers();
-  slot = &ClaimSlot();
+  slot = &ClaimTempSlot();
   slot->folder = folder;
   for (int attempt = 0; attempt < 100; ++attempt) {
     SignalsHeld held;
@@ -450,7 +272,7 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
     const StagedTarget::Impl& impl = *target->impl_;
     struct stat folderInfo {};
     if (impl.kind == StagedTarget::Impl::Kind::Stream || fstat(impl.folder, &folderInfo) != 0) continue;
-    if (synced.insert(folderInfo.st_dev).second && syncfs(impl.folder) != 0) return 0;
+    if (synced.insert(folderInfo.st_dev).second && SyncFileSystem(impl.folder) != 0) return 0;
   }
   std::size_t committed = 0;
   std::set<std::pair<dev_t, ino_t>> folders;

@@ -1,0 +1,61 @@
+// The source read through a descriptor, as its bytes stand.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "file_access.h"
+
+namespace quarnel {
+namespace {
+
+std::string SystemMessage(int error) { return std::generic_category().message(error); }
+
+}  // namespace
+
+SourceFile::~SourceFile() { Close(); }
+
+void SourceFile::Close() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, std::string& message) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) {
+    failure = FileFailure::OpenSource;
+    message = SystemMessage(errno);
+    return false;
+  }
+  handle_ = descriptor;
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0) {
+    failure = FileFailure::OpenSource;
+    message = SystemMessage(errno);
+    Close();
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    failure = FileFailure::SourceIsFolder;
+    message = SystemMessage(EISDIR);
+    Close();
+    return false;
+  }
+  isRegular = S_ISREG(info.st_mode);
+  size = static_cast<std::uint64_t>(info.st_size);
+  identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
+IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
+  for (;;) {
+    const ssize_t count = read(static_cast<int>(handle_), buffer, capacity);
+    if (count >= 0) return {static_cast<std::size_t>(count), {}};
+    if (errno == EINTR) continue;
+    return {0, SystemMessage(errno)};
+  }
+}
+
+}  // namespace quarnel
