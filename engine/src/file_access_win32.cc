@@ -67,6 +67,11 @@ void PrepareFileAccess() {
   std::call_once(installed, [] { SetConsoleCtrlHandler(RemoveTempFiles, TRUE); });
 }
 
+// The console's handler runs on a thread of its own and takes the lock.
+void BlockCleanupSignalsInThisThread() {}
+CleanupSignalsHeld::CleanupSignalsHeld() = default;
+CleanupSignalsHeld::~CleanupSignalsHeld() = default;
+
 // ---- Source ----------------------------------------------------------------
 
 SourceFile::~SourceFile() { Close(); }

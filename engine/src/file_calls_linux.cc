@@ -1,15 +1,15 @@
 #include "file_calls_linux.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <string>
 
 namespace quarnel {
 
@@ -36,16 +36,18 @@ void RandomTempName(char (&name)[kTempNameLength + 1]) {
   std::memcpy(name + 21, ".tmp", 5);
 }
 
-mode_t CurrentUmask() {
-  // Reading the mask with umask() would change it for a moment in every thread.
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-  }
-  const mode_t mask = umask(022);
-  umask(mask);
-  return mask;
+int OpenUnnamedFile(int folder, mode_t mode) {
+  // The name is given through /proc: linkat with AT_EMPTY_PATH would need a
+  // capability that an ordinary caller lacks.
+  static const bool procPresent = access("/proc/self/fd", X_OK) == 0;
+  if (!procPresent) return -1;
+  return openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+}
+
+int NameUnnamedFile(int descriptor, int folder, const char* name) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", descriptor);
+  return linkat(AT_FDCWD, path, folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 int SyncFileSystem(int descriptor) { return syncfs(descriptor) == 0 ? 0 : errno; }

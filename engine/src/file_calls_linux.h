@@ -11,8 +11,15 @@ namespace quarnel {
 // A random name ".quarnel-XXXXXXXXXXXX.tmp".
 void RandomTempName(char (&name)[kTempNameLength + 1]);
 
-// The process's umask, read without changing it.
-mode_t CurrentUmask();
+// An unnamed file in `folder`, open for writing, created with `mode` less the
+// umask (or as the folder's default ACL says); a killed process leaves
+// nothing of it. @return its descriptor, or -1 where the file system or the
+// kernel has no unnamed files or /proc is missing to name one later.
+int OpenUnnamedFile(int folder, mode_t mode);
+
+// Gives the unnamed file `descriptor` the name `name` in `folder`; the name
+// must be free. @return 0 or the errno of the failure.
+int NameUnnamedFile(int descriptor, int folder, const char* name);
 
 // Puts the data of every file on the file system that holds `descriptor` on
 // disk. @return 0 or the errno of the failure.

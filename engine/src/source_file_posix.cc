@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "temp_file_registry.h"
 
 namespace quarnel {
 namespace {
@@ -51,6 +52,8 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
 
 IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
   for (;;) {
+    // The process is ending: the conversion stops here.
+    if (CleanupStarted()) return {0, SystemMessage(EINTR)};
     const ssize_t count = read(static_cast<int>(handle_), buffer, capacity);
     if (count >= 0) return {static_cast<std::size_t>(count), {}};
     if (errno == EINTR) continue;

@@ -21,6 +21,11 @@ std::string SystemMessage(int error) { return std::generic_category().message(er
 
 bool WriteAll(int descriptor, const char* bytes, std::size_t count, std::string& failure) {
   while (count > 0) {
+    // The process is ending: what is still being written is abandoned.
+    if (CleanupStarted()) {
+      failure = SystemMessage(EINTR);
+      return false;
+    }
     const ssize_t written = write(descriptor, bytes, count);
     if (written < 0) {
       if (errno == EINTR) continue;
@@ -69,6 +74,9 @@ struct StagedTarget::Impl {
   struct stat existing {};
   DescriptorSink sink;
   TempSlot* slot = nullptr;
+  // An unnamed temporary file, kept open from Finish until Commit names it.
+  bool unnamed = false;
+  int finished = -1;
   bool committed = false;
   // Set by CommitStagedTargets, which syncs each folder once for all its renames.
   bool folderSyncDeferred = false;
@@ -82,6 +90,8 @@ struct StagedTarget::Impl {
   }
   bool Resolve(const std::string& target);
   bool CreateTemp();
+  bool NameTemp();
+  void ReleaseSlot();
 };
 
 // Follows the links of the target's last name until a file or a free name.
@@ -148,23 +158,74 @@ bool StagedTarget::Impl::Resolve(const std::string& target) {
 }
 
 bool StagedTarget::Impl::CreateTemp() {
+  // A new target is made with its final mode, which the kernel narrows by the
+  // umask or by the folder's default ACL; an existing target's mode and owner
+  // are given back whole in Finish.
+  const mode_t mode = kind == Kind::New ? 0666 : 0600;
   slot = &ClaimTempSlot();
   slot->folder = folder;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  const int unnamedFile = OpenUnnamedFile(folder, mode);
+  if (unnamedFile >= 0) {
+    unnamed = true;
+    sink.descriptor = unnamedFile;
+    return true;
+  }
+  // Where the file system has no unnamed files: a named one from the start.
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
     SignalsHeld held;
+    if (!BeginTempFile()) {
+      error = EINTR;
+      break;
+    }
     RandomTempName(slot->name);
-    const int descriptor = openat(folder, slot->name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int descriptor = openat(folder, slot->name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    error = errno;
+    if (descriptor >= 0) slot->state.store(2);
+    EndTempFile();
     if (descriptor >= 0) {
-      slot->state.store(2);
       sink.descriptor = descriptor;
       return true;
     }
-    if (errno != EEXIST) break;
   }
-  const int error = errno;
+  ReleaseSlot();
+  return Fail(FileFailure::OpenTarget, error);
+}
+
+// Called with the signals held: the name and the slot change together.
+bool StagedTarget::Impl::NameTemp() {
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+    if (!BeginTempFile()) {
+      error = EINTR;
+      break;
+    }
+    RandomTempName(slot->name);
+    error = NameUnnamedFile(finished, folder, slot->name);
+    if (error == 0) slot->state.store(2);
+    EndTempFile();
+  }
+  const int descriptor = finished;
+  finished = -1;
+  if (error == 0 && close(descriptor) != 0) {
+    Fail(FileFailure::WriteTarget, errno);
+    ReleaseSlot();
+    return false;
+  }
+  if (error == 0) return true;
+  close(descriptor);
+  Fail(FileFailure::ReplaceTarget, error);
+  ReleaseSlot();
+  return false;
+}
+
+// Removes the temporary file if it has a name, and frees its slot.
+void StagedTarget::Impl::ReleaseSlot() {
+  if (slot == nullptr) return;
+  SignalsHeld held;
+  if (slot->state.load() == 2) unlinkat(folder, slot->name, 0);
   slot->state.store(0);
   slot = nullptr;
-  return Fail(FileFailure::OpenTarget, error);
 }
 
 StagedTarget::StagedTarget() : impl_(std::make_unique<Impl>()) {}
@@ -209,13 +270,16 @@ bool StagedTarget::Finish(bool deferSync) {
         fchown(descriptor, impl.existing.st_uid, impl.existing.st_gid) == 0 ||
         fchown(descriptor, static_cast<uid_t>(-1), impl.existing.st_gid) == 0;
     complete = fchmod(descriptor, impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID)) == 0;
-  } else if (impl.kind == Impl::Kind::New) {
-    complete = fchmod(descriptor, 0666 & ~CurrentUmask()) == 0;
   }
   if (!complete) error = errno;
   if (complete && impl.kind != Impl::Kind::Stream && !deferSync && fsync(descriptor) != 0) {
     complete = false;
     error = errno;
+  }
+  if (complete && impl.unnamed) {
+    // Closing it would lose it: Commit names it, then closes it.
+    impl.finished = descriptor;
+    return true;
   }
   if (close(descriptor) != 0 && complete) {
     complete = false;
@@ -233,11 +297,10 @@ bool StagedTarget::Commit() {
   if (impl.slot == nullptr || impl.sink.descriptor >= 0) return false;
   {
     SignalsHeld held;
+    if (impl.unnamed && !impl.NameTemp()) return false;
     if (renameat(impl.folder, impl.slot->name, impl.folder, impl.name.c_str()) != 0) {
       impl.Fail(FileFailure::ReplaceTarget, errno);
-      unlinkat(impl.folder, impl.slot->name, 0);
-      impl.slot->state.store(0);
-      impl.slot = nullptr;
+      impl.ReleaseSlot();
       return false;
     }
     impl.slot->state.store(0);
@@ -254,11 +317,9 @@ void StagedTarget::Abandon() {
   Impl& impl = *impl_;
   if (impl.sink.descriptor >= 0) close(impl.sink.descriptor);
   impl.sink.descriptor = -1;
-  if (impl.slot == nullptr) return;
-  SignalsHeld held;
-  unlinkat(impl.folder, impl.slot->name, 0);
-  impl.slot->state.store(0);
-  impl.slot = nullptr;
+  if (impl.finished >= 0) close(impl.finished);
+  impl.finished = -1;
+  impl.ReleaseSlot();
 }
 
 FileFailure StagedTarget::failure() const { return impl_->failure; }

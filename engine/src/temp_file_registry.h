@@ -5,36 +5,37 @@
 // engine; signals leave no other way.
 #pragma once
 
-#include <signal.h>
-
 #include <atomic>
 #include <cstddef>
+
+#include "quarnel/file_access_setup.h"
 
 namespace quarnel {
 
 constexpr std::size_t kTempNameLength = 25;  // ".quarnel-" + 12 random + ".tmp"
 
 struct TempSlot {
-  std::atomic<int> state{0};  // 0 free, 1 claimed, 2 a file that may exist
+  std::atomic<int> state{0};  // 0 free, 1 claimed, 2 a file that may exist under `name`
   int folder = -1;
   char name[kTempNameLength + 1] = {};
 };
 
-// A free slot, marked claimed; the caller stores 2 once the file exists and 0
-// once it is gone, both while the signals are held.
+// A free slot, marked claimed.
 TempSlot& ClaimTempSlot();
 
-// Holds off the clean-up signals while a temporary file and its slot change
-// together, so the handler never sees one without the other.
-class SignalsHeld {
- public:
-  SignalsHeld();
-  ~SignalsHeld();
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
+// Brackets the making of a named temporary file in a thread that may have the
+// signals blocked for good (a worker): the clean-up waits until the file's
+// slot says it exists. @return false once the clean-up has begun: the caller
+// then makes no file.
+bool BeginTempFile();
+void EndTempFile();
 
- private:
-  sigset_t previous_;
-};
+// True once a clean-up signal has come: the process is about to end, and
+// whatever is still being written is abandoned.
+bool CleanupStarted();
+
+// The engine's own hold of the signals while a temporary file and its slot
+// change together, so the handler never sees one without the other.
+using SignalsHeld = CleanupSignalsHeld;
 
 }  // namespace quarnel

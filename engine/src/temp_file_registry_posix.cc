@@ -2,9 +2,8 @@
 #include "temp_file_registry.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
-
-#include "quarnel/file_access_setup.h"
 
 namespace quarnel {
 namespace {
@@ -15,10 +14,24 @@ struct TempBlock {
 };
 
 TempBlock g_tempFiles;
+std::atomic<bool> g_cleanupStarted{false};
+std::atomic<int> g_filesBeingMade{0};
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+
+sigset_t CleanupSignalSet() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signalNumber : kCleanupSignals) sigaddset(&signals, signalNumber);
+  return signals;
+}
 
 extern "C" void RemoveTempFilesAndRaise(int signalNumber) {
+  g_cleanupStarted.store(true);
+  // A worker that was making a file when the flag went up finishes it and
+  // marks its slot; one that comes later sees the flag and makes none.
+  while (g_filesBeingMade.load() != 0) {
+  }
   for (TempBlock* block = &g_tempFiles; block != nullptr; block = block->next.load()) {
     for (TempSlot& slot : block->slots) {
       if (slot.state.load() == 2) unlinkat(slot.folder, slot.name, 0);
@@ -36,8 +49,8 @@ extern "C" void RemoveTempFilesAndRaise(int signalNumber) {
 }  // namespace
 
 void PrepareFileAccess() {
-  static std::atomic<bool> installed{false};
-  if (installed.exchange(true)) return;
+  static std::atomic<bool> prepared{false};
+  if (prepared.exchange(true)) return;
   for (const int signalNumber : kCleanupSignals) {
     struct sigaction current {};
     if (sigaction(signalNumber, nullptr, &current) != 0) continue;
@@ -45,11 +58,32 @@ void PrepareFileAccess() {
     if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) continue;
     struct sigaction cleanup {};
     cleanup.sa_handler = RemoveTempFilesAndRaise;
-    sigemptyset(&cleanup.sa_mask);
-    for (const int other : kCleanupSignals) sigaddset(&cleanup.sa_mask, other);
+    cleanup.sa_mask = CleanupSignalSet();
     sigaction(signalNumber, &cleanup, nullptr);
   }
+  // Both would end the process with a temporary file on the disk; as errors
+  // they end one write, which the caller reports.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  // A batch keeps its staged files open until their group is committed.
+  struct rlimit files {};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 }
+
+void BlockCleanupSignalsInThisThread() {
+  const sigset_t signals = CleanupSignalSet();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+  const sigset_t signals = CleanupSignalSet();
+  pthread_sigmask(SIG_BLOCK, &signals, &previous_);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 TempSlot& ClaimTempSlot() {
   TempBlock* block = &g_tempFiles;
@@ -71,13 +105,15 @@ TempSlot& ClaimTempSlot() {
   }
 }
 
-SignalsHeld::SignalsHeld() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (const int signalNumber : kCleanupSignals) sigaddset(&held, signalNumber);
-  pthread_sigmask(SIG_BLOCK, &held, &previous_);
+bool BeginTempFile() {
+  g_filesBeingMade.fetch_add(1);
+  if (!g_cleanupStarted.load()) return true;
+  g_filesBeingMade.fetch_sub(1);
+  return false;
 }
 
-SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+void EndTempFile() { g_filesBeingMade.fetch_sub(1); }
+
+bool CleanupStarted() { return g_cleanupStarted.load(std::memory_order_relaxed); }
 
 }  // namespace quarnel

@@ -397,15 +397,15 @@ TEST_F(QuarnelCliTest, SignalsRemoveTheTemporaryFile) {
     const int pipe = open((Work() / "job.frt").c_str(), O_WRONLY);
     ASSERT_GE(pipe, 0);
     ASSERT_EQ(write(pipe, sample.data(), 1000), 1000);
-    // The temporary file exists before the first read.
-    std::string temporary;
-    while (temporary.empty()) {
-      for (const std::string& entry : WorkEntries()) {
-        if (entry.rfind(".quarnel-", 0) == 0) temporary = entry;
+    // The temporary file, unnamed, is open before the first read.
+    const fs::path descriptors = "/proc/" + std::to_string(child) + "/fd";
+    for (bool open = false; !open; usleep(1000)) {
+      std::error_code error;
+      for (const auto& entry : fs::directory_iterator(descriptors, error)) {
+        const std::string link = fs::read_symlink(entry.path(), error).native();
+        if (link.find(Work().native()) == 0 && link.find("(deleted)") != std::string::npos) open = true;
       }
-      if (temporary.empty()) usleep(1000);
     }
-    EXPECT_NE(temporary.substr(temporary.size() - 4), ".frt");
     kill(child, signalNumber);
     // The signal is pending before the end of the source can be seen.
     close(pipe);

@@ -1,25 +1,30 @@
 // Writing a target file so that it is replaced whole or not at all.
 //
-// A staged target is a new temporary file in the target's folder. Its name
-// begins with ".quarnel-" and ends with ".tmp", is random and always the same
-// length, so any legal target name works, a leftover of a killed run is
-// recognisable and never blocks a later run. It is created exclusively,
-// without following links, closed on exec, readable by its owner only.
+// A staged target is a new temporary file in the target's folder. On Linux it
+// is written unnamed and named only just before its rename, so a killed run
+// leaves at most the one file it was renaming; where the file system has no
+// unnamed files, it is named from the start. Its name begins with ".quarnel-"
+// and ends with ".tmp", is random and always the same length, so any legal
+// target name works, a leftover of a killed run is recognisable and never
+// blocks a later run. It is created exclusively, without following links,
+// closed on exec; for a new target with 0666 as the mode for the kernel to
+// narrow by the umask (or the folder's default ACL), else readable by its
+// owner only.
 //
 // Steps, each separable so that a caller converting many files can share one
 // disk sync between them:
 //   Open    checks the target and creates the temporary file;
 //   Sink    receives the bytes;
-//   Finish  gives the file its final mode (an existing target's mode without
-//           setuid/setgid, else 0666 minus the umask) and, where the caller may
-//           set them, the old owner and group; then syncs its data unless the
-//           caller defers that;
+//   Finish  gives a file that replaces one the old mode without
+//           setuid/setgid and, where the caller may set them, the old owner
+//           and group; then syncs its data unless the caller defers that;
 //   Commit  renames it onto the target and syncs the folder;
 //   Abandon removes it (the destructor abandons whatever was not committed).
-// Once the program has called PrepareFileAccess (file_access_setup.h),
-// SIGINT, SIGTERM and SIGHUP (Ctrl+C and closing the console on Windows)
-// remove every temporary file still alive and end the process as the signal
-// would; any number of staged targets may be alive at once.
+// Once the program has called PrepareFileAccess (file_access_setup.h), the
+// clean-up signals (Ctrl+C and closing the console on Windows) remove every
+// temporary file still alive and end the process as the signal would; any
+// number of staged targets may be alive at once. Commit holds them back while
+// it names and renames.
 //
 // Targets that are not regular files (devices, FIFOs) are written directly:
 // Open opens them, Finish and Commit only report how the writing went.
