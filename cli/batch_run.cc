@@ -18,6 +18,7 @@
 #include "batch_system.h"
 #include "command_line.h"
 #include "file_conversion.h"
+#include "quarnel/file_access_setup.h"
 
 namespace quarnel::cli {
 namespace {
@@ -99,6 +100,7 @@ struct BatchWork {
   const std::vector<PlannedFile>& files;
   const TargetWrite write;
   std::atomic<std::size_t> next{0};
+  bool stopped = false;                                   // guarded by `mutex`: take no more files
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<std::unique_ptr<FileConversion>> results;  // guarded by `mutex`
@@ -119,13 +121,31 @@ struct BatchWork {
   }
 
   void Work() {
+    // A signal is handled by the thread that commits and prints, never while
+    // it renames and prints, so a worker never sees one.
+    BlockCleanupSignalsInThisThread();
     for (;;) {
       const std::size_t index = next.fetch_add(1);
       if (index >= files.size()) return;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return index < committed + kMostStaged; });
+        changed.wait(lock, [&] { return stopped || index < committed + kMostStaged; });
+        if (stopped) return;
       }
+      Convert(index);
+    }
+  }
+
+  // For a batch without workers: the next file, if any is left.
+  bool ConvertNext() {
+    const std::size_t index = next.fetch_add(1);
+    if (index >= files.size()) return false;
+    Convert(index);
+    return true;
+  }
+
+  void Convert(std::size_t index) {
+    {
       const PlannedFile& file = files[index];
       auto result = std::make_unique<FileConversion>();
       std::string problem = file.problem;
@@ -135,6 +155,12 @@ struct BatchWork {
       results[index] = std::move(result);
       changed.notify_all();
     }
+  }
+
+  void Stop() {
+    std::lock_guard lock(mutex);
+    stopped = true;
+    changed.notify_all();
   }
 };
 
@@ -172,15 +198,26 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(plan.files.size(), 1)));
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < jobs; ++i) workers.emplace_back([&work] { work.Work(); });
+  for (unsigned i = 0; i < jobs; ++i) {
+    try {
+      workers.emplace_back([&work] { work.Work(); });
+    } catch (const std::system_error&) {
+      // The system gives no more threads: the batch runs on those it gave,
+      // or on this one.
+      break;
+    }
+  }
 
   ProgressLine progress(out, err, IsErrorTerminal() && !options.json, plan.files.size(), start);
   std::size_t converted = 0;
   std::size_t notNecessary = 0;
   std::size_t failed = 0;
-  // Ctrl+C ends the process at once (the engine removes every temporary file
-  // on the way out), so each file is printed only once its target is in place.
-  for (std::size_t index = 0; index < plan.files.size();) {
+  bool reportLost = false;
+  // A clean-up signal ends the process (the engine removes every temporary
+  // file on the way out), but never between a rename and the line that
+  // reports it: a target whose line was printed is in place, every other is
+  // as it was.
+  for (std::size_t index = 0; index < plan.files.size() && !reportLost;) {
     std::vector<std::unique_ptr<FileConversion>> group;
     {
       std::unique_lock lock(work.mutex);
@@ -196,13 +233,19 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
           for (std::size_t i = 0; i < ready; ++i) group.push_back(std::move(work.results[index + i]));
           break;
         }
-        out.flush();
+        if (workers.empty()) {
+          lock.unlock();
+          work.ConvertNext();
+          lock.lock();
+          continue;
+        }
         work.changed.wait_for(lock, ready > 0 ? kGroupWait : kProgressInterval);
         lock.unlock();
         progress.Draw(index);
         lock.lock();
       }
     }
+    const CleanupSignalsHeld held;
     CommitGroup(group);
     for (const auto& result : group) {
       const PlannedFile& file = plan.files[index++];
@@ -224,11 +267,16 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
         ++notNecessary;
       }
     }
+    // Whole lines only: out waits for nothing once the signals are let go.
+    out.flush();
+    // A closed standard output (EPIPE): no more files are taken.
+    reportLost = !out;
     progress.Draw(index);
     std::lock_guard lock(work.mutex);
     work.committed = index;
     work.changed.notify_all();
   }
+  if (reportLost) work.Stop();
   for (std::thread& worker : workers) worker.join();
   progress.Wipe();
   out.flush();

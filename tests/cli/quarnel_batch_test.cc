@@ -389,6 +389,63 @@ TEST_F(QuarnelBatchTest, InterruptedBatchLeavesEveryTargetOldOrNew) {
   EXPECT_EQ(names, (std::set<std::string>{"a.frt", "c.frt", "pipe.frt", "QZ_a.frt", "QZ_c.frt", "QZ_pipe.frt"}));
 }
 
+// Signals, limits and a thread that cannot start, each at a chosen moment:
+// a printed line means its target is in place, every other target is as it
+// was, and no temporary file is left (a kill at a rename may leave its one).
+TEST_F(QuarnelBatchTest, SignalsLimitsAndThreadsLeaveEveryTargetOldOrReported) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  struct Case {
+    std::string script;  // "$1" is quarnel; the sources are in src
+    int exitCode;        // -1 when ended by `signal`
+    int signal;
+    std::size_t leftovers;
+    bool linesTell;  // a line is printed for each target replaced
+  };
+  const std::string atRename = "exec strace -f -qq -o /dev/null -e trace=renameat -e inject=renameat:signal=";
+  const Case cases[] = {
+      {atRename + "INT:when=2 \"$1\" -b -j 4 src", -1, SIGINT, 0, true},
+      {atRename + "TERM:when=1 \"$1\" -b -j 1 src", -1, SIGTERM, 0, true},
+      {atRename + "HUP:when=3 \"$1\" -b src", -1, SIGHUP, 0, true},
+      {atRename + "USR1:when=2 \"$1\" -b -j 4 src", -1, SIGUSR1, 0, true},
+      {atRename + "KILL:when=3 \"$1\" -b -j 4 src", -1, SIGKILL, 1, false},
+      {"exec strace -f -qq -o /dev/null -e trace=clone3,clone -e inject=clone3,clone:error=EAGAIN:when=2+ "
+       "\"$1\" -b -j 4 src",
+       0, 0, 0, true},
+      // A standard output whose reader is gone.
+      {"mkfifo p; exec 3<>p 4>p 3<&-; rm p; exec \"$1\" -b -j 4 src >&4", 4, 0, 0, false},
+      {"ulimit -f 1; exec \"$1\" -b src", 1, 0, 0, true},
+  };
+  const std::string source = Sample("wide-krv880.frt");
+  WriteFile(Work() / "one.frt", source);
+  ASSERT_EQ(Run({"one.frt", "converted.frt"}).exitCode, 0);
+  const std::string converted = ReadFile(Work() / "converted.frt");
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.script);
+    fs::remove_all(Work() / "src");
+    for (int i = 1; i <= 6; ++i) {
+      WriteFile(Work() / "src" / ("s" + std::to_string(i) + ".frt"), source);
+      WriteFile(Work() / "src" / ("QZ_s" + std::to_string(i) + ".frt"), kOldTarget);
+    }
+    const auto result =
+        testing::RunProcess("/bin/sh", {"-c", row.script, "sh", QUARNEL_EXECUTABLE}, Work(), Root());
+    EXPECT_EQ(result.exitCode, row.exitCode);
+    EXPECT_EQ(result.signal, row.signal);
+    std::size_t leftovers = 0;
+    for (const auto& entry : fs::directory_iterator(Work() / "src")) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".quarnel-", 0) == 0) ++leftovers;
+      if (name.rfind("QZ_", 0) != 0) continue;
+      const std::string target = ReadFile(entry.path());
+      EXPECT_TRUE(target == kOldTarget || target == converted) << name;
+      const bool printed = result.out.find("-> src/" + name + ": converted") != std::string::npos;
+      if (row.linesTell) {
+        EXPECT_EQ(printed, target == converted) << name;
+      }
+    }
+    EXPECT_LE(leftovers, row.leftovers);
+  }
+}
+
 // On a terminal a batch that takes more than a second shows its progress. The
 // pipe holds the batch until the line has had time to show.
 TEST_F(QuarnelBatchTest, ProgressLineOnATerminal) {
