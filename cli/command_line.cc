@@ -6,6 +6,7 @@
 #include "batch_record.h"
 #include "batch_run.h"
 #include "file_conversion.h"
+#include "quarnel/file_access_setup.h"
 #include "quarnel/target_name.h"
 #include "quarnel/version.h"
 
@@ -71,16 +72,21 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   const bool targetGiven = options.paths.size() == 2;
   const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
   // Longer names no file system takes; say why instead of a bare error.
-  const FileConversion file = !targetGiven && target.filename().native().size() > kLongestFileName
-                                  ? RefuseFile(std::string(kTargetNameTooLong) + "; give a TARGET")
-                                  : ConvertOneFile(source, target,
-                                                   options.dryRun ? TargetWrite::None : TargetWrite::Now);
-  if (options.json) {
-    out << FormatJsonRecord(source, &target, file);
-  } else if (options.verbosity != Verbosity::Quiet) {
-    out << file.report << '\n';
+  FileConversion file = !targetGiven && target.filename().native().size() > kLongestFileName
+                            ? RefuseFile(std::string(kTargetNameTooLong) + "; give a TARGET")
+                            : ConvertOneFile(source, target, options.dryRun ? TargetWrite::None : TargetWrite::Synced);
+  {
+    // A signal waits for the rename and the report of it: after it the target
+    // is either as it was or converted with its report printed.
+    const CleanupSignalsHeld held;
+    if (file.staged != nullptr) EndCommit(file, file.staged->Commit());
+    if (options.json) {
+      out << FormatJsonRecord(source, &target, file);
+    } else if (options.verbosity != Verbosity::Quiet) {
+      out << file.report << '\n';
+    }
+    out.flush();
   }
-  out.flush();
 
   if (file.Failed()) {
     err << FormatFailureMessage(source, target, file);

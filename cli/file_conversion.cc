@@ -51,19 +51,13 @@ FileConversion ConvertOneFile(const std::filesystem::path& source, const std::fi
     Describe(CheckFormatFile(state, source), state, file);
     return file;
   }
-  if (write == TargetWrite::Now) {
-    Describe(ConvertFormatFile(target, state, source), state, file);
-    // Only a completed conversion creates or replaces the target.
-    file.written = file.outcome == Outcome::Converted;
-    return file;
-  }
   auto staged = std::make_unique<StagedTarget>();
   const ConversionOutcome outcome = StageFormatFile(target, state, source, *staged);
   Describe(outcome, state, file);
   if (file.outcome != Outcome::Converted) return file;
   if (staged->IsStream()) {
     file.written = true;
-  } else if (staged->Finish(true)) {
+  } else if (staged->Finish(write == TargetWrite::Staged)) {
     file.staged = std::move(staged);
   } else {
     ConversionState failed;

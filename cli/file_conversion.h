@@ -34,7 +34,8 @@ struct FileConversion {
   // Remarks on a run that did not fail, such as text left behind the end marker.
   std::vector<std::string> notes;
   // With TargetWrite::Staged: the completed text, finished (its sync deferred)
-  // and waiting for CommitStagedTargets; then EndCommit.
+  // and waiting for CommitStagedTargets; with TargetWrite::Synced, finished
+  // and waiting for its Commit; then EndCommit.
   std::unique_ptr<StagedTarget> staged;
 
   bool Failed() const { return outcome != Outcome::Converted && outcome != Outcome::NotNecessary; }
@@ -42,8 +43,8 @@ struct FileConversion {
 
 // What becomes of the converted text.
 enum class TargetWrite : std::uint8_t {
-  Now,     // the target is replaced (and synced) before the call returns
-  Staged,  // a completed conversion waits in FileConversion::staged
+  Synced,  // a completed conversion, its data synced, waits in FileConversion::staged for its Commit
+  Staged,  // a completed conversion waits in FileConversion::staged, its sync deferred
   None,    // converted in memory and thrown away; the target is not touched
 };
 
@@ -52,7 +53,7 @@ enum class TargetWrite : std::uint8_t {
 FileConversion ConvertOneFile(const std::filesystem::path& source, const std::filesystem::path& target,
                               TargetWrite write);
 
-// After CommitStagedTargets: a committed file counts as written; one that
+// After CommitStagedTargets or Commit: a committed file counts as written; one that
 // could not be committed becomes a failure (its target as it was).
 void EndCommit(FileConversion& file, bool committed);
 
