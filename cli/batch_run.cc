@@ -95,10 +95,18 @@ constexpr auto kGroupWait = std::chrono::milliseconds(50);
 // What the workers share with the thread that commits and prints.
 struct BatchWork {
   BatchWork(const std::vector<PlannedFile>& plannedFiles, TargetWrite targetWrite)
-      : files(plannedFiles), write(targetWrite), results(plannedFiles.size()) {}
+      : files(plannedFiles), write(targetWrite), results(plannedFiles.size()) {
+    // A staged file holds its folder and (on Linux) its unnamed file open;
+    // the rest of the limit is left for sources, workers and the streams.
+    const std::size_t limit = OpenFileLimit();
+    if (limit / 4 < mostStaged) mostStaged = std::max<std::size_t>(limit / 4, 1);
+    commitGroup = std::min(commitGroup, mostStaged);
+  }
 
   const std::vector<PlannedFile>& files;
   const TargetWrite write;
+  std::size_t mostStaged = kMostStaged;
+  std::size_t commitGroup = kCommitGroup;
   std::atomic<std::size_t> next{0};
   bool stopped = false;                                   // guarded by `mutex`: take no more files
   std::mutex mutex;
@@ -129,7 +137,7 @@ struct BatchWork {
       if (index >= files.size()) return;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return stopped || index < committed + kMostStaged; });
+        changed.wait(lock, [&] { return stopped || index < committed + mostStaged; });
         if (stopped) return;
       }
       Convert(index);
@@ -224,11 +232,11 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
       std::optional<Clock::time_point> firstReady;
       for (;;) {
         std::size_t ready = 0;
-        while (ready < kCommitGroup && index + ready < plan.files.size() && work.results[index + ready] != nullptr)
+        while (ready < work.commitGroup && index + ready < plan.files.size() && work.results[index + ready] != nullptr)
           ++ready;
         if (ready > 0 && !firstReady) firstReady = Clock::now();
         // A full group, the end of the batch, or a short group that has waited long enough.
-        if (ready == kCommitGroup || index + ready == plan.files.size() ||
+        if (ready == work.commitGroup || index + ready == plan.files.size() ||
             (ready > 0 && Clock::now() - *firstReady >= kGroupWait)) {
           for (std::size_t i = 0; i < ready; ++i) group.push_back(std::move(work.results[index + i]));
           break;

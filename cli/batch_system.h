@@ -31,6 +31,10 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
 // which leaves the text invalid and so marked as such).
 std::string PathBytes(const std::filesystem::path& path);
 
+// How many files the process may hold open at once (as good as no limit on
+// Windows).
+std::size_t OpenFileLimit();
+
 // True when standard error goes to a terminal (the progress line goes there).
 bool IsErrorTerminal();
 

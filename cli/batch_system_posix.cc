@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,12 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
 }
 
 std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
+
+std::size_t OpenFileLimit() {
+  struct rlimit files {};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  return static_cast<std::size_t>(files.rlim_cur);
+}
 
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
 

@@ -56,6 +56,8 @@ std::string PathBytes(const std::filesystem::path& path) {
   return bytes;
 }
 
+std::size_t OpenFileLimit() { return SIZE_MAX; }
+
 bool IsErrorTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
