@@ -1,6 +1,9 @@
 // The file operations whose calls differ between platforms: reading the
-// source here, writing the target in staged_target.h. Each platform's file
-// implements both.
+// source here, writing the target in staged_target.h. Windows implements both
+// in file_access_win32.cc; Linux in source_file_posix.cc and
+// staged_target_posix.cc, with the temporary-file registry and its signal
+// handlers in temp_file_registry_posix.cc and the calls only Linux has in
+// file_calls_linux.cc.
 #pragma once
 
 #include <cstdint>
