@@ -408,9 +408,12 @@ TEST_F(QuarnelBatchTest, SignalsLimitsAndThreadsLeaveEveryTargetOldOrReported) {
       {atRename + "HUP:when=3 \"$1\" -b src", -1, SIGHUP, 0, true},
       {atRename + "USR1:when=2 \"$1\" -b -j 4 src", -1, SIGUSR1, 0, true},
       {atRename + "KILL:when=3 \"$1\" -b -j 4 src", -1, SIGKILL, 1, false},
+      // The second thread, or the first, cannot start.
       {"exec strace -f -qq -o /dev/null -e trace=clone3,clone -e inject=clone3,clone:error=EAGAIN:when=2+ "
        "\"$1\" -b -j 4 src",
        0, 0, 0, true},
+      {"exec strace -f -qq -o /dev/null -e trace=clone3,clone -e inject=clone3,clone:error=EAGAIN \"$1\" -b src", 0, 0,
+       0, true},
       // A standard output whose reader is gone.
       {"mkfifo p; exec 3<>p 4>p 3<&-; rm p; exec \"$1\" -b -j 4 src >&4", 4, 0, 0, false},
       {"ulimit -f 1; exec \"$1\" -b src", 1, 0, 0, true},
