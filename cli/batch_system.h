@@ -31,6 +31,11 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
 // which leaves the text invalid and so marked as such).
 std::string PathBytes(const std::filesystem::path& path);
 
+// For a link that neither the caller nor root owns: its owner, "user N
+// (name)"; nullopt for any other path. Windows: always nullopt (its links
+// need a privilege to make).
+std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path);
+
 // True when standard error goes to a terminal (the progress line goes there).
 bool IsErrorTerminal();
 

@@ -56,6 +56,8 @@ std::string PathBytes(const std::filesystem::path& path) {
   return bytes;
 }
 
+std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path&) { return std::nullopt; }
+
 bool IsErrorTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
