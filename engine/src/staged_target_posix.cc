@@ -307,7 +307,8 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
     if (!renamed) continue;
     ++committed;
     struct stat folderInfo {};
-    if (fstat(impl.folder, &folderInfo) == 0) folders.emplace(std::pair{folderInfo.st_dev, folderInfo.st_ino}, impl.folder);
+    if (fstat(impl.folder, &folderInfo) == 0)
+      folders.emplace(std::pair{folderInfo.st_dev, folderInfo.st_ino}, impl.folder);
   }
   for (const auto& [place, folder] : folders) fsync(folder);
   return committed;

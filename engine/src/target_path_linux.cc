@@ -85,11 +85,10 @@ class Walk {
     message = error != 0 ? std::generic_category().message(error) : std::string();
     return false;
   }
-  bool Enter(int next, const std::string& name) {
+  void Enter(int next, const std::string& name) {
     close(folder_);
     folder_ = next;
     walked_ += name + "/";
-    return true;
   }
   bool Restart(bool atRoot) {
     const int next = open(atRoot ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -113,7 +112,7 @@ bool Walk::Run(const std::string& path, TargetPlace& place) {
   PushFront(path, false, steps);
   // "out/", "." and ".." name folders whatever they hold.
   if (steps.empty() || path.back() == '/' || steps.back().name == ".." ||
-      (path.size() >= 2 && path.compare(path.size() - 2, 2, "/.") == 0) || path == ".")
+      (path.size() >= 2 && path.compare(path.size() - 2, 2, "/.") == 0))
     return Fail(FileFailure::TargetIsFolder, EISDIR);
   if (!Restart(path[0] == '/')) return false;
   while (!steps.empty()) {

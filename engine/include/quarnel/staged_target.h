@@ -34,8 +34,9 @@
 // root owns it (root's include the kernel's /dev/stdout and /proc/self/fd/N);
 // a target that is a link has the file it names replaced and the link kept.
 // A dangling link or a loop is refused. A device or FIFO is opened without
-// following a link and refused unless it is the file that was checked. Renaming detaches a file with several hard links from the
-// others, and makes the caller the owner where it may not give the file back.
+// following a link and refused unless it is the file that was checked.
+// Renaming detaches a file with several hard links from the others, and makes
+// the caller the owner where it may not give the file back.
 #pragma once
 
 #include <cstdint>
