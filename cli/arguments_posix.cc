@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
   std::ostream out(&outBuffer);
   std::ostream err(&errBuffer);
   err.setf(std::ios::unitbuf);
+  // Each line shows as soon as it is printed on a terminal, as stdio's would.
+  if (isatty(STDOUT_FILENO) == 1) out.setf(std::ios::unitbuf);
   const int status = quarnel::cli::RunQuarnel(arguments, out, err);
   out.flush();
   return status;
