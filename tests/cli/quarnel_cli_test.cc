@@ -630,10 +630,18 @@ TEST_F(QuarnelCliTest, ReplacedTargetKeepsItsAcl) {
 
 // Calls failed on purpose through strace: a write that a signal cut short is
 // tried again; a file system that cannot be synced fails every file of the
-// batch with its message, and is synced once, not once per file.
+// batch with its message, and is synced once per group of files, not once
+// per file (the four files here fall into fewer groups than four).
 TEST_F(QuarnelCliTest, InjectedFaults) {
   if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
-  const std::string ioError = ": unknown error: cannot write the target: Input/output error\n";
+  const std::vector<std::string> batch = {"f1.frt", "f2.frt", "f3.frt", "f4.frt"};
+  std::string batchFailed;
+  for (const std::string& name : batch) {
+    WriteFile(Work() / name, kPlainSource);
+    batchFailed += name + " -> QZ_" + name + ": unknown error: cannot write the target: Input/output error\n";
+  }
+  std::vector<std::string> batchArguments = {"-b", "-j", "2"};
+  batchArguments.insert(batchArguments.end(), batch.begin(), batch.end());
   struct Case {
     std::vector<std::string> arguments;
     std::string injection;
@@ -645,11 +653,9 @@ TEST_F(QuarnelCliTest, InjectedFaults) {
       {{"job.frt", "out.frt"}, "write:error=EINTR:when=1+2", 0, kCompletedPlain, "out.frt"},
       {{"-b", "job.frt"}, "write:error=EINTR:when=1+2", 0,
        "job.frt -> QZ_job.frt: converted, 0 variables to move, 0 applications removed\n", "QZ_job.frt"},
-      {{"-b", "-j", "1", "job.frt", "two.frt"}, "syncfs:error=EIO", 1,
-       "job.frt -> QZ_job.frt" + ioError + "two.frt -> QZ_two.frt" + ioError, nullptr},
+      {batchArguments, "syncfs:error=EIO", 1, batchFailed, nullptr},
   };
   WriteFile(Work() / "job.frt", kPlainSource);
-  WriteFile(Work() / "two.frt", kPlainSource);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.injection);
     const std::string call = c.injection.substr(0, c.injection.find(':'));
@@ -664,9 +670,10 @@ TEST_F(QuarnelCliTest, InjectedFaults) {
     }
     const std::string log = ReadFile(Root() / "strace.log");
     if (call == "syncfs") {
-      EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+      EXPECT_LT(std::count(log.begin(), log.end(), '\n'), static_cast<long>(batch.size())) << log;
     }
-    for (const char* target : {"out.frt", "QZ_job.frt", "QZ_two.frt"}) fs::remove(Work() / target);
+    fs::remove(Work() / "out.frt");
+    fs::remove(Work() / "QZ_job.frt");
   }
 }
 
