@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <map>
-#include <set>
 #include <string>
 #include <system_error>
 
