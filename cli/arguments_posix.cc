@@ -1,11 +1,56 @@
 // POSIX hands over arguments as bytes, and a path is those bytes: no encoding
 // is assumed, so any name the file system holds can be given.
-#include <iostream>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ostream>
+#include <streambuf>
 
 #include "command_line.h"
 #include "quarnel/file_access_setup.h"
 
 namespace quarnel::cli {
+namespace {
+
+// Standard output and error through write(2): a write that a signal cuts
+// short (EINTR) is tried again, where stdio would give up and lose the output.
+class DescriptorBuffer : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) { setp(buffer_, buffer_ + sizeof buffer_); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!Drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  bool Drain() {
+    const char* at = pbase();
+    bool written = true;
+    while (at < pptr()) {
+      const ssize_t count = write(descriptor_, at, static_cast<std::size_t>(pptr() - at));
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) {
+        written = false;
+        break;
+      }
+      at += count;
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return written;
+  }
+
+  int descriptor_;
+  char buffer_[4096];
+};
+
+}  // namespace
 
 std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
 
@@ -15,5 +60,14 @@ int main(int argc, char** argv) {
   quarnel::PrepareFileAccess();
   std::vector<quarnel::cli::Argument> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back({argv[i], std::filesystem::path(argv[i])});
-  return quarnel::cli::RunQuarnel(arguments, std::cout, std::cerr);
+  quarnel::cli::DescriptorBuffer outBuffer(STDOUT_FILENO);
+  quarnel::cli::DescriptorBuffer errBuffer(STDERR_FILENO);
+  std::ostream out(&outBuffer);
+  std::ostream err(&errBuffer);
+  err.setf(std::ios::unitbuf);
+  // Each line shows as soon as it is printed on a terminal, as stdio's would.
+  if (isatty(STDOUT_FILENO) == 1) out.setf(std::ios::unitbuf);
+  const int status = quarnel::cli::RunQuarnel(arguments, out, err);
+  out.flush();
+  return status;
 }

@@ -178,16 +178,11 @@ void CommitGroup(std::vector<std::unique_ptr<FileConversion>>& group) {
   for (auto& file : group) {
     if (file->staged != nullptr) waiting.push_back(file.get());
   }
-  std::size_t from = 0;
-  while (from < waiting.size()) {
-    std::vector<StagedTarget*> targets;
-    for (std::size_t i = from; i < waiting.size(); ++i) targets.push_back(waiting[i]->staged.get());
-    const std::size_t count = CommitStagedTargets(targets);
-    for (std::size_t i = 0; i < count; ++i) EndCommit(*waiting[from + i], true);
-    from += count;
-    // The next one failed (its rename, or the sync before it): it stays as it was; the rest try again.
-    if (from < waiting.size()) EndCommit(*waiting[from++], false);
-  }
+  std::vector<StagedTarget*> targets;
+  for (FileConversion* file : waiting) targets.push_back(file->staged.get());
+  CommitStagedTargets(targets);
+  // One that failed (its rename, or the sync before it) stays as it was.
+  for (FileConversion* file : waiting) EndCommit(*file, file->staged->Committed());
 }
 
 }  // namespace

@@ -35,6 +35,11 @@ std::string PathBytes(const std::filesystem::path& path);
 // Windows).
 std::size_t OpenFileLimit();
 
+// For a link that neither the caller nor root owns: its owner, "user N
+// (name)"; nullopt for any other path. Windows: always nullopt (its links
+// need a privilege to make).
+std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path);
+
 // True when standard error goes to a terminal (the progress line goes there).
 bool IsErrorTerminal();
 

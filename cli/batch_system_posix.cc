@@ -1,3 +1,4 @@
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +28,19 @@ std::size_t OpenFileLimit() {
   struct rlimit files {};
   if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   return static_cast<std::size_t>(files.rlim_cur);
+}
+
+std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return std::nullopt;
+  if (status.st_uid == geteuid() || status.st_uid == 0) return std::nullopt;
+  std::string owner = "user " + std::to_string(status.st_uid);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[1024];
+  if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+    owner += std::string(" (") + found->pw_name + ")";
+  return owner;
 }
 
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }

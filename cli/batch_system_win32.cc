@@ -58,6 +58,8 @@ std::string PathBytes(const std::filesystem::path& path) {
 
 std::size_t OpenFileLimit() { return SIZE_MAX; }
 
+std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path&) { return std::nullopt; }
+
 bool IsErrorTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "batch_system.h"
+
 namespace quarnel::cli {
 namespace fs = std::filesystem;
 namespace {
@@ -38,9 +40,14 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
     // A link counts as the file it names: links to folders are never walked,
     // so the walk cannot loop.
     if (!IsSourceName(name) || !fs::is_regular_file(entry.status(ignored))) continue;
-    found.push_back({folder / name, below / name, {}});
+    std::string problem;
+    if (fs::is_symlink(own)) {
+      if (const std::optional<std::string> owner = UntrustedLinkOwner(folder / name))
+        problem = "the link belongs to " + *owner + ", not to you or root; it is not followed";
+    }
+    found.push_back({folder / name, below / name, {}, std::move(problem)});
   }
-  if (error) found.push_back({folder, below, error.message()});
+  if (error) found.push_back({folder, below, error.message(), {}});
 }
 
 }  // namespace
@@ -56,7 +63,7 @@ std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool re
   for (const fs::path& path : paths) {
     std::error_code ignored;
     if (!fs::is_directory(path, ignored)) {
-      sources.push_back({path, path.filename(), {}});
+      sources.push_back({path, path.filename(), {}, {}});
       continue;
     }
     std::vector<FoundSource> found;

@@ -16,6 +16,8 @@ struct FoundSource {
   std::filesystem::path below;
   // Set when `path` is a folder that could not be read: the system's message.
   std::string folderProblem;
+  // Set when `path` is a file not to be read: why, without its name.
+  std::string problem;
 };
 
 // True for a name a folder walk takes: ".frt" at its end in any case, and
@@ -23,7 +25,9 @@ struct FoundSource {
 bool IsSourceName(const std::filesystem::path& fileName);
 
 // Expands `paths` in the order given. A PATH that is a folder (or a link to
-// one) contributes the regular files in it whose names IsSourceName takes;
+// one) contributes the regular files in it whose names IsSourceName takes,
+// and links to such files that the caller or root owns (another's link comes
+// with a `problem`, so that root cannot be led to a file it alone may read);
 // with `recursive` those of its sub-folders too, except folders whose names
 // begin with "." and links to folders. A folder's files come sorted by their
 // path below it, byte by byte. Any other PATH is taken as a file whatever its

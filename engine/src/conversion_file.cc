@@ -207,7 +207,7 @@ ConversionOutcome StageFormatFile(const fs::path& target, ConversionState& state
   if (!sourceFile.Open(source, openFailure, message))
     return FileFailureOutcome(ResultInvalidInput, openFailure, std::move(message));
 
-  if (!staged.Open(target)) {
+  if (!staged.Open(target, sourceFile.mode)) {
     const FileFailure failure = staged.failure();
     return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
   }

@@ -64,13 +64,17 @@ FailureDescription DescribeFailure(const ConversionOutcome& outcome) {
       failure.reason = "the target is read-only";
       return failure;
     case FileFailure::UnsafeLink:
-      failure.reason = "the target is a link owned by another user in a shared sticky folder; it is not followed";
+      // The message names the link and its owner.
+      failure.reason = "the link " + outcome.systemMessage + ", not to you or root; it is not followed";
       return failure;
     case FileFailure::DanglingLink:
       failure.reason = "the target is a link to a file that does not exist";
       return failure;
     case FileFailure::LinkLoop:
       failure.reason = "the target's links never end at a file";
+      return failure;
+    case FileFailure::TargetChanged:
+      failure.reason = "the target was replaced while it was opened; it is not written";
       return failure;
     case FileFailure::None:
       break;

@@ -31,6 +31,8 @@ class SourceFile : public ByteSource {
   void Close();
 
   bool isRegular = false;
+  // The permission bits of a regular file (POSIX); 0777 for anything else.
+  std::uint32_t mode = 0777;
   std::uint64_t size = 0;  // for a regular file
   FileIdentity identity;
 

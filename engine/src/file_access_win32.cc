@@ -124,6 +124,7 @@ struct StagedTarget::Impl {
   std::wstring temp;  // empty when no temporary file exists
   FileIdentity existing;
   HandleSink sink;
+  bool committed = false;
   FileFailure failure = FileFailure::None;
   std::string message;
 
@@ -138,7 +139,8 @@ StagedTarget::StagedTarget() : impl_(std::make_unique<Impl>()) {}
 
 StagedTarget::~StagedTarget() { Abandon(); }
 
-bool StagedTarget::Open(const std::filesystem::path& target) {
+// Windows keeps no mode bits to limit.
+bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t /*sourceMode*/) {
   Impl& impl = *impl_;
   // ReplaceFileW wants whole paths; a relative one may fail as an invalid folder name.
   std::error_code ignored;
@@ -231,8 +233,11 @@ bool StagedTarget::Commit() {
   }
   TempFiles().erase(impl.temp);
   impl.temp.clear();
+  impl.committed = replaced;
   return replaced;
 }
+
+bool StagedTarget::Committed() const { return impl_->committed; }
 
 void StagedTarget::Abandon() {
   Impl& impl = *impl_;
@@ -251,8 +256,7 @@ const std::string& StagedTarget::failureMessage() const { return impl_->message;
 std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
   std::size_t committed = 0;
   for (StagedTarget* target : targets) {
-    if (!target->Commit()) break;
-    ++committed;
+    if (target->Commit()) ++committed;
   }
   return committed;
 }

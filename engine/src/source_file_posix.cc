@@ -45,6 +45,7 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
     return false;
   }
   isRegular = S_ISREG(info.st_mode);
+  if (isRegular) mode = info.st_mode & 0777;
   size = static_cast<std::uint64_t>(info.st_size);
   identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   return true;

@@ -6,12 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <set>
+#include <map>
 #include <string>
 #include <system_error>
 
 #include "file_access.h"
 #include "file_calls_linux.h"
+#include "target_path.h"
 #include "temp_file_registry.h"
 
 namespace quarnel {
@@ -38,22 +39,6 @@ bool WriteAll(int descriptor, const char* bytes, std::size_t count, std::string&
   return true;
 }
 
-// Splits a path into its folder ("" for the current one) and its last name.
-void SplitPath(const std::string& path, std::string& folder, std::string& name) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    folder.clear();
-    name = path;
-    return;
-  }
-  folder = slash == 0 ? "/" : path.substr(0, slash);
-  name = path.substr(slash + 1);
-}
-
-int OpenFolder(int base, const std::string& folder) {
-  return openat(base, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
 class DescriptorSink : public ByteSink {
  public:
   IoResult Write(const char* bytes, std::size_t count) override {
@@ -73,6 +58,7 @@ struct StagedTarget::Impl {
   std::string name;  // the target's name in `folder`, links followed
   struct stat existing {};
   DescriptorSink sink;
+  std::uint32_t sourceMode = 0777;
   TempSlot* slot = nullptr;
   // An unnamed temporary file, kept open from Finish until Commit names it.
   bool unnamed = false;
@@ -94,74 +80,29 @@ struct StagedTarget::Impl {
   void ReleaseSlot();
 };
 
-// Follows the links of the target's last name until a file or a free name.
 bool StagedTarget::Impl::Resolve(const std::string& target) {
-  std::string folderPath;
-  SplitPath(target, folderPath, name);
-  folder = OpenFolder(AT_FDCWD, folderPath);
-  if (folder < 0) return Fail(FileFailure::OpenTarget, errno);
-  for (int hops = 0;; ++hops) {
-    if (name.empty() || name == "." || name == "..") return Fail(FileFailure::TargetIsFolder, EISDIR);
-    struct stat info {};
-    if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return Fail(FileFailure::OpenTarget, errno);
-      if (hops > 0) return Fail(FileFailure::DanglingLink, ENOENT);
-      kind = Kind::New;
-      return true;
-    }
-    if (S_ISLNK(info.st_mode)) {
-      if (hops >= 40) return Fail(FileFailure::LinkLoop, ELOOP);
-      // The kernel's protected-symlinks rule, applied whatever the system's
-      // setting: in a shared sticky folder only the caller's links and the
-      // folder owner's are followed.
-      struct stat folderInfo {};
-      if (fstat(folder, &folderInfo) != 0) return Fail(FileFailure::OpenTarget, errno);
-      const bool shared = (folderInfo.st_mode & S_ISVTX) != 0 && (folderInfo.st_mode & S_IWOTH) != 0;
-      if (shared && info.st_uid != geteuid() && info.st_uid != folderInfo.st_uid)
-        return Fail(FileFailure::UnsafeLink, EACCES);
-      char text[4096];
-      const ssize_t length = readlinkat(folder, name.c_str(), text, sizeof text - 1);
-      if (length < 0) return Fail(FileFailure::OpenTarget, errno);
-      const std::string linkText(text, static_cast<std::size_t>(length));
-      // The kernel's own links to an open pipe or socket (/dev/stdout in a
-      // pipeline, /proc/self/fd/N) name no path ("pipe:[N]"); the kernel
-      // still leads them to the stream, which is written as such.
-      struct stat led {};
-      struct stat named {};
-      if (fstatat(folder, name.c_str(), &led, 0) == 0 && !S_ISREG(led.st_mode) && !S_ISDIR(led.st_mode) &&
-          fstatat(folder, linkText.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
-        kind = Kind::Stream;
-        return true;
-      }
-      std::string linkFolder;
-      SplitPath(linkText, linkFolder, name);
-      if (!linkFolder.empty()) {
-        const int next = OpenFolder(folder, linkFolder);
-        if (next < 0) return Fail(errno == ENOENT ? FileFailure::DanglingLink : FileFailure::OpenTarget, errno);
-        close(folder);
-        folder = next;
-      }
-      continue;
-    }
-    if (S_ISDIR(info.st_mode)) return Fail(FileFailure::TargetIsFolder, EISDIR);
-    if (!S_ISREG(info.st_mode)) {
-      kind = Kind::Stream;
-      return true;
-    }
-    if (faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) {
-      return errno == EACCES ? Fail(FileFailure::TargetReadOnly, EACCES) : Fail(FileFailure::OpenTarget, errno);
-    }
-    kind = Kind::Existing;
-    existing = info;
-    return true;
+  TargetPlace place;
+  if (!ResolveTarget(target, place, failure, message)) {
+    if (place.folder >= 0) close(place.folder);
+    return false;
   }
+  folder = place.folder;
+  name = std::move(place.name);
+  existing = place.existing;
+  kind = place.kind == TargetPlace::Kind::New        ? Kind::New
+         : place.kind == TargetPlace::Kind::Existing ? Kind::Existing
+                                                      : Kind::Stream;
+  sink.descriptor = place.stream;
+  return true;
 }
 
 bool StagedTarget::Impl::CreateTemp() {
   // A new target is made with its final mode, which the kernel narrows by the
   // umask or by the folder's default ACL; an existing target's mode and owner
   // are given back whole in Finish.
-  const mode_t mode = kind == Kind::New ? 0666 : 0600;
+  // A new target is never wider than its source, as with cp; its owner keeps
+  // read and write so that the next run may replace it.
+  const mode_t mode = kind == Kind::New ? 0666 & (sourceMode | 0600) : 0600;
   slot = &ClaimTempSlot();
   slot->folder = folder;
   const int unnamedFile = OpenUnnamedFile(folder, mode);
@@ -235,14 +176,12 @@ StagedTarget::~StagedTarget() {
   if (impl_->folder >= 0) close(impl_->folder);
 }
 
-bool StagedTarget::Open(const std::filesystem::path& target) {
+bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t sourceMode) {
   Impl& impl = *impl_;
+  impl.sourceMode = sourceMode;
   if (!impl.Resolve(target.native())) return false;
-  if (impl.kind != Impl::Kind::Stream) return impl.CreateTemp();
-  const int descriptor = openat(impl.folder, impl.name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-  if (descriptor < 0) return impl.Fail(FileFailure::OpenTarget, errno);
-  impl.sink.descriptor = descriptor;
-  return true;
+  // A stream was opened by the walk, as checked.
+  return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
 }
 
 ByteSink& StagedTarget::Sink() { return impl_->sink; }
@@ -270,8 +209,13 @@ bool StagedTarget::Finish(bool deferSync) {
         fchown(descriptor, impl.existing.st_uid, impl.existing.st_gid) == 0 ||
         fchown(descriptor, static_cast<uid_t>(-1), impl.existing.st_gid) == 0;
     complete = fchmod(descriptor, impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID)) == 0;
+    if (!complete) {
+      error = errno;
+    } else {
+      error = CopyAccessAcl(impl.folder, impl.name, descriptor);
+      complete = error == 0;
+    }
   }
-  if (!complete) error = errno;
   if (complete && impl.kind != Impl::Kind::Stream && !deferSync && fsync(descriptor) != 0) {
     complete = false;
     error = errno;
@@ -322,36 +266,50 @@ void StagedTarget::Abandon() {
   impl.ReleaseSlot();
 }
 
+bool StagedTarget::Committed() const { return impl_->committed; }
+
 FileFailure StagedTarget::failure() const { return impl_->failure; }
 const std::string& StagedTarget::failureMessage() const { return impl_->message; }
 
 std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
   // One sync per file system puts every temporary file's data on disk before
-  // the first rename.
-  std::set<dev_t> synced;
-  for (StagedTarget* target : targets) {
-    const StagedTarget::Impl& impl = *target->impl_;
+  // the first rename. A failed sync fails every target on that file system,
+  // each with the sync's own message; it is not tried again for each.
+  std::map<dev_t, int> syncErrors;
+  std::vector<int> targetErrors(targets.size(), 0);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const StagedTarget::Impl& impl = *targets[i]->impl_;
+    if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
     struct stat folderInfo {};
-    if (impl.kind == StagedTarget::Impl::Kind::Stream || fstat(impl.folder, &folderInfo) != 0) continue;
-    if (synced.insert(folderInfo.st_dev).second && SyncFileSystem(impl.folder) != 0) return 0;
+    if (fstat(impl.folder, &folderInfo) != 0) {
+      targetErrors[i] = errno;
+      continue;
+    }
+    const auto [entry, fresh] = syncErrors.emplace(folderInfo.st_dev, 0);
+    if (fresh) entry->second = SyncFileSystem(impl.folder);
+    targetErrors[i] = entry->second;
   }
   std::size_t committed = 0;
-  std::set<std::pair<dev_t, ino_t>> folders;
-  for (StagedTarget* target : targets) {
-    StagedTarget::Impl& impl = *target->impl_;
+  // Each folder is synced once, after all the renames in it.
+  std::map<std::pair<dev_t, ino_t>, int> folders;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    StagedTarget::Impl& impl = *targets[i]->impl_;
+    if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
+    if (targetErrors[i] != 0) {
+      impl.Fail(FileFailure::WriteTarget, targetErrors[i]);
+      targets[i]->Abandon();
+      continue;
+    }
     impl.folderSyncDeferred = true;
-    const bool renamed = target->Commit();
+    const bool renamed = targets[i]->Commit();
     impl.folderSyncDeferred = false;
-    if (!renamed) break;
+    if (!renamed) continue;
     ++committed;
-  }
-  // Then each folder once, for all the renames in it.
-  for (std::size_t i = 0; i < committed; ++i) {
-    const StagedTarget::Impl& impl = *targets[i]->impl_;
     struct stat folderInfo {};
-    if (impl.kind == StagedTarget::Impl::Kind::Stream || fstat(impl.folder, &folderInfo) != 0) continue;
-    if (folders.insert({folderInfo.st_dev, folderInfo.st_ino}).second) fsync(impl.folder);
+    if (fstat(impl.folder, &folderInfo) == 0)
+      folders.emplace(std::pair{folderInfo.st_dev, folderInfo.st_ino}, impl.folder);
   }
+  for (const auto& [place, folder] : folders) fsync(folder);
   return committed;
 }
 

@@ -142,6 +142,26 @@ TEST_F(QuarnelBatchTest, OutputFolderMirrorsTheFolders) {
   EXPECT_EQ(out, expected);
 }
 
+// Root walking a user's folder follows only root's links to files: another
+// user's link (here to a file only root may read) is a failure naming it.
+TEST_F(QuarnelBatchTest, FolderWalkFollowsOnlyTrustedLinks) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  WriteFile(Work() / "jobs/a.frt", kPlainSource);
+  WriteFile(Work() / "b.frt", kPlainSource);
+  WriteFile(Root() / "key.frt", kPlainSource);
+  ASSERT_EQ(chmod((Root() / "key.frt").c_str(), 0600), 0);
+  fs::create_symlink(Root() / "key.frt", Work() / "jobs/key.frt");
+  ASSERT_EQ(lchown((Work() / "jobs/key.frt").c_str(), 4333, 4333), 0);
+  fs::create_symlink("../b.frt", Work() / "jobs/root.frt");
+  const auto result = Run({"-o", "out", "jobs"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "jobs/a.frt -> out/QZ_a.frt" + kPlainLine +
+                            "jobs/key.frt: invalid input: the link belongs to user 4333, not to you or root; it is "
+                            "not followed\n"
+                            "jobs/root.frt -> out/QZ_root.frt" + kPlainLine);
+  EXPECT_FALSE(fs::exists(Work() / "out/QZ_key.frt"));
+}
+
 TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
   for (const char* name : {"one/a.frt", "two/a.frt", "one/x/b.frt", "two/x/b.frt", "c.frt", "QZ_c.frt", "d.frt"})
     WriteFile(Work() / name, kPlainSource);

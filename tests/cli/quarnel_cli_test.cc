@@ -4,11 +4,15 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <set>
 
 #include "quarnel_process_test.h"
@@ -502,8 +506,10 @@ TEST_F(QuarnelCliTest, FinalOwnerAndModeAsRoot) {
 }
 
 // An ordinary user (CI runs as root, so privileges are dropped to a fixed
-// uid) in a shared sticky folder: another user's planted link is not
-// followed, the user's own link is, and a read-only file is refused.
+// uid) in a shared sticky folder: another user's link is not followed
+// anywhere in the target's path, not even inside that user's own folder
+// where the kernel's rule does not look; the user's own and root's are
+// followed, and a read-only file is refused.
 TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
   if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv";
   constexpr uid_t kUser = 4321;
@@ -524,6 +530,14 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
   ASSERT_EQ(lchown((Work() / "planted.frt").c_str(), kOther, kOther), 0);
   fs::create_symlink("mine.frt", Work() / "my-link.frt");
   ASSERT_EQ(lchown((Work() / "my-link.frt").c_str(), kUser, kUser), 0);
+  fs::create_directory(Work() / "other");
+  fs::create_symlink("../mine.frt", Work() / "other/QZ_x.frt");
+  ASSERT_EQ(lchown((Work() / "other/QZ_x.frt").c_str(), kOther, kOther), 0);
+  ASSERT_EQ(chown((Work() / "other").c_str(), kOther, kOther), 0);
+  fs::create_symlink(".", Work() / "via");
+  ASSERT_EQ(lchown((Work() / "via").c_str(), kOther, kOther), 0);
+  fs::create_symlink(".", Work() / "root-via");
+  const std::string notFollowed = " belongs to user 4333, not to you or root; it is not followed\n";
 
   struct Case {
     const char* target;
@@ -532,12 +546,12 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
     const char* changed;  // the file that takes the converted text, or nullptr
   };
   const Case cases[] = {
-      {"planted.frt", 1,
-       "quarnel: planted.frt: the target is a link owned by another user in a shared sticky folder; it is not "
-       "followed\n",
-       nullptr},
+      {"planted.frt", 1, "quarnel: planted.frt: the link planted.frt" + notFollowed, nullptr},
+      {"other/QZ_x.frt", 1, "quarnel: other/QZ_x.frt: the link other/QZ_x.frt" + notFollowed, nullptr},
+      {"via/mine.frt", 1, "quarnel: via/mine.frt: the link via" + notFollowed, nullptr},
       {"readonly.frt", 1, "quarnel: readonly.frt: the target is read-only\n", nullptr},
       {"my-link.frt", 0, "", "mine.frt"},
+      {"root-via/mine.frt", 0, "", "mine.frt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
@@ -555,6 +569,179 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
     EXPECT_TRUE(fs::is_symlink(Work() / "my-link.frt"));
     WriteFile(Work() / "mine.frt", kPreviousContent);
   }
+}
+
+
+// A new target is never readable by more than its source (as with cp), and
+// its owner may always replace it on the next run.
+TEST_F(QuarnelCliTest, NewTargetIsNoWiderThanItsSource) {
+  struct Case {
+    mode_t source;
+    const char* umask;
+    mode_t target;
+  };
+  const Case cases[] = {{0600, "022", 0600}, {0444, "022", 0644}, {0640, "002", 0640}, {0666, "027", 0640}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    WriteFile(Work() / "job.frt", kPlainSource);
+    ASSERT_EQ(chmod((Work() / "job.frt").c_str(), c.source), 0);
+    const auto result = testing::RunProcess(
+        "/bin/sh", {"-c", std::string("umask ") + c.umask + "; exec \"$0\" job.frt new.frt", QUARNEL_EXECUTABLE},
+        Work(), Root());
+    EXPECT_EQ(result.exitCode, 0);
+    struct stat info {};
+    ASSERT_EQ(stat((Work() / "new.frt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.target);
+    fs::remove(Work() / "new.frt");
+    fs::remove(Work() / "job.frt");
+  }
+}
+
+// A replaced target keeps its POSIX ACL (user 4321 may read and write it),
+// not only the mode that shows the ACL's mask.
+TEST_F(QuarnelCliTest, ReplacedTargetKeepsItsAcl) {
+  WriteFile(Work() / "job.frt", kPlainSource);
+  const fs::path target = Work() / "shared.frt";
+  WriteFile(target, kPreviousContent);
+  ASSERT_EQ(chmod(target.c_str(), 0660), 0);
+  // The attribute's form: a version, then (tag, permissions, id) per entry in
+  // tag order: owner, user 4321, group, mask, others.
+  struct Entry {
+    std::uint16_t tag, permissions;
+    std::uint32_t id;
+  };
+  const Entry entries[] = {{0x01, 6, ~0u}, {0x02, 6, 4321}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 0, ~0u}};
+  std::string acl(4, '\0');
+  acl[0] = 2;
+  for (const Entry& entry : entries) acl.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+  if (setxattr(target.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+    GTEST_SKIP() << "no POSIX ACLs here: " << std::strerror(errno);
+
+  const auto result = Run({"job.frt", "shared.frt"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(ReadFile(target), kPlainConverted);
+  std::string kept(acl.size() + 16, '\0');
+  const ssize_t length = getxattr(target.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+  EXPECT_EQ(length < 0 ? std::string() : kept.substr(0, static_cast<std::size_t>(length)), acl);
+  struct stat info {};
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0660);
+}
+
+// Calls failed on purpose through strace: a write that a signal cut short is
+// tried again; a file system that cannot be synced fails every file of the
+// batch with its message, and is synced once per group of files, not once
+// per file (the four files here fall into fewer groups than four).
+TEST_F(QuarnelCliTest, InjectedFaults) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  const std::vector<std::string> batch = {"f1.frt", "f2.frt", "f3.frt", "f4.frt"};
+  std::string batchFailed;
+  for (const std::string& name : batch) {
+    WriteFile(Work() / name, kPlainSource);
+    batchFailed += name + " -> QZ_" + name + ": unknown error: cannot write the target: Input/output error\n";
+  }
+  std::vector<std::string> batchArguments = {"-b", "-j", "2"};
+  batchArguments.insert(batchArguments.end(), batch.begin(), batch.end());
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string injection;
+    int exitCode;
+    std::string out;
+    const char* converted;  // the target that must hold the converted text, or nullptr
+  };
+  const Case cases[] = {
+      {{"job.frt", "out.frt"}, "write:error=EINTR:when=1+2", 0, kCompletedPlain, "out.frt"},
+      {{"-b", "job.frt"}, "write:error=EINTR:when=1+2", 0,
+       "job.frt -> QZ_job.frt: converted, 0 variables to move, 0 applications removed\n", "QZ_job.frt"},
+      {batchArguments, "syncfs:error=EIO", 1, batchFailed, nullptr},
+  };
+  WriteFile(Work() / "job.frt", kPlainSource);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.injection);
+    const std::string call = c.injection.substr(0, c.injection.find(':'));
+    std::vector<std::string> arguments = {"-qq", "-o", (Root() / "strace.log").string(), "-e", "trace=" + call,
+                                          "-e", "inject=" + c.injection, QUARNEL_EXECUTABLE};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const auto result = testing::RunProcess("/usr/bin/strace", arguments, Work(), Root());
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.out, c.out);
+    if (c.converted != nullptr) {
+      EXPECT_EQ(ReadFile(Work() / c.converted), kPlainConverted);
+    }
+    const std::string log = ReadFile(Root() / "strace.log");
+    if (call == "syncfs") {
+      EXPECT_LT(std::count(log.begin(), log.end(), '\n'), static_cast<long>(batch.size())) << log;
+    }
+    fs::remove(Work() / "out.frt");
+    fs::remove(Work() / "QZ_job.frt");
+  }
+}
+
+// A FIFO in a shared folder swapped for a link to a root-only file between
+// the check and the open (the check's return held back by strace while the
+// swap is made) must not lead root's write to that file.
+TEST_F(QuarnelCliTest, StreamTargetSwappedForALinkIsRefused) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs root and strace";
+  // The kernel's own rule would refuse this link; the program must not need it.
+  const char* const kSetting = "/proc/sys/fs/protected_symlinks";
+  const std::string setting = ReadFile(kSetting);
+  {
+    std::ofstream off(kSetting);
+    if (!(off << "0\n" << std::flush)) GTEST_SKIP() << "cannot set " << kSetting;
+  }
+  struct Restore {
+    const char* path;
+    std::string value;
+    ~Restore() { std::ofstream(path) << value; }
+  } restore{kSetting, setting};
+
+  ASSERT_EQ(chmod(Work().c_str(), 01777), 0);
+  WriteFile(Work() / "job.frt", kPlainSource);
+  const fs::path secret = Root() / "secret";
+  WriteFile(secret, kPreviousContent);
+  ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((Work() / "pipe.frt").c_str(), 0666), 0);
+  ASSERT_EQ(chown((Work() / "pipe.frt").c_str(), 4333, 4333), 0);
+  // Holding the FIFO open for reading lets the writer's open go through.
+  const int reader = open((Work() / "pipe.frt").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+
+  // A first run finds the last look at the name before it is opened for writing.
+  const fs::path log = Root() / "strace.log";
+  const auto traced = [&](const std::string& trace, const std::string& injection) {
+    std::vector<std::string> arguments = {"-qq", "-o", log.string(), "-e", "trace=" + trace};
+    if (!injection.empty()) arguments.insert(arguments.end(), {"-e", "inject=" + injection});
+    arguments.insert(arguments.end(), {QUARNEL_EXECUTABLE, "job.frt", "pipe.frt"});
+    return arguments;
+  };
+  ASSERT_EQ(testing::RunProcess("/usr/bin/strace", traced("openat,newfstatat", ""), Work(), Root()).exitCode, 0);
+  std::map<std::string, int> calls;
+  std::string checkCall;
+  int checkNumber = 0;
+  std::istringstream lines(ReadFile(log));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string call = line.substr(0, line.find('('));
+    ++calls[call];
+    if (line.find("\"pipe.frt\"") == std::string::npos) continue;
+    if (line.find("O_WRONLY") != std::string::npos) break;
+    checkCall = call;
+    checkNumber = calls[call];
+  }
+  ASSERT_FALSE(checkCall.empty());
+
+  fs::create_symlink(secret, Work() / "swap");
+  ASSERT_EQ(lchown((Work() / "swap").c_str(), 4333, 4333), 0);
+  const int process = testing::StartProcess(
+      "/usr/bin/strace",
+      traced(checkCall, checkCall + ":delay_exit=2000000:when=" + std::to_string(checkNumber)), Work(), Root());
+  // strace logs the call as it holds its return back.
+  for (int wait = 0; wait < 3000 && ReadFile(log).find("(DELAYED)") == std::string::npos; ++wait) usleep(10000);
+  fs::rename(Work() / "swap", Work() / "pipe.frt");
+  const auto result = testing::FinishProcess(process, Root());
+  close(reader);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "quarnel: pipe.frt: the target was replaced while it was opened; it is not written\n");
+  EXPECT_EQ(ReadFile(secret), kPreviousContent);
 }
 
 }  // namespace

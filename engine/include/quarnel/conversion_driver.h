@@ -36,9 +36,10 @@ enum class FileFailure : std::uint8_t {
   SourceIsFolder, // ResultInvalidInput
   TargetIsFolder, // ResultInvalidInput
   TargetReadOnly, // ResultInvalidInput: the caller may not write the existing target
-  UnsafeLink,     // ResultInvalidInput: another user's link in a shared sticky folder
+  UnsafeLink,     // ResultInvalidInput: a link in the target's path owned by neither the caller nor root
   DanglingLink,   // ResultInvalidInput: the target is a link to nothing
   LinkLoop,       // ResultInvalidInput: the target's links never end at a file
+  TargetChanged,  // ResultInvalidInput: the target opened was not the file checked
 };
 
 // A chunk holds at most this many characters in front of its terminating NUL.

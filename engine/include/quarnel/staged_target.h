@@ -7,17 +7,18 @@
 // and ends with ".tmp", is random and always the same length, so any legal
 // target name works, a leftover of a killed run is recognisable and never
 // blocks a later run. It is created exclusively, without following links,
-// closed on exec; for a new target with 0666 as the mode for the kernel to
-// narrow by the umask (or the folder's default ACL), else readable by its
-// owner only.
+// closed on exec; for a new target with 0666, less the group and other bits
+// the source lacks, as the mode for the kernel to narrow by the umask (or the
+// folder's default ACL), else readable by its owner only.
 //
 // Steps, each separable so that a caller converting many files can share one
 // disk sync between them:
 //   Open    checks the target and creates the temporary file;
 //   Sink    receives the bytes;
 //   Finish  gives a file that replaces one the old mode without
-//           setuid/setgid and, where the caller may set them, the old owner
-//           and group; then syncs its data unless the caller defers that;
+//           setuid/setgid, its POSIX ACL and, where the caller may set them,
+//           the old owner and group; then syncs its data unless the caller
+//           defers that;
 //   Commit  renames it onto the target and syncs the folder;
 //   Abandon removes it (the destructor abandons whatever was not committed).
 // Once the program has called PrepareFileAccess (file_access_setup.h), the
@@ -29,11 +30,13 @@
 // Targets that are not regular files (devices, FIFOs) are written directly:
 // Open opens them, Finish and Commit only report how the writing went.
 //
-// A target that is a link is followed only where the link is the caller's, or
-// its folder's owner's, or its folder is not both sticky and world-writable;
-// the file it names is replaced and the link kept. A dangling link or a loop
-// is refused. Renaming detaches a file with several hard links from the
-// others, and makes the caller the owner where it may not give the file back.
+// A link anywhere in the target's path is followed only when the caller or
+// root owns it (root's include the kernel's /dev/stdout and /proc/self/fd/N);
+// a target that is a link has the file it names replaced and the link kept.
+// A dangling link or a loop is refused. A device or FIFO is opened without
+// following a link and refused unless it is the file that was checked.
+// Renaming detaches a file with several hard links from the others, and makes
+// the caller the owner where it may not give the file back.
 #pragma once
 
 #include <cstdint>
@@ -63,8 +66,10 @@ class StagedTarget {
   // @return true when the temporary file (or the stream) is open for writing;
   //         false with failure() and failureMessage() set, nothing created.
   //         failure(): OpenTarget, TargetIsFolder, TargetReadOnly, UnsafeLink,
-  //         DanglingLink or LinkLoop.
-  bool Open(const std::filesystem::path& target);
+  //         DanglingLink, LinkLoop or TargetChanged.
+  // `sourceMode`: the source's permission bits; a new target gets no group or
+  // other bit that they lack (the owner keeps read and write). Not on Windows.
+  bool Open(const std::filesystem::path& target, std::uint32_t sourceMode = 0777);
 
   ByteSink& Sink();
   bool IsStream() const;
@@ -77,6 +82,7 @@ class StagedTarget {
   // @return false with failure() ReplaceTarget when the rename failed; the
   //         target is then as it was and the temporary file removed.
   bool Commit();
+  bool Committed() const;
   void Abandon();
 
   FileFailure failure() const;
@@ -90,8 +96,9 @@ class StagedTarget {
 };
 
 // Syncs the file systems that hold the finished (Finish(true)) `targets`, once
-// each, then commits them in order. @return the number committed; it stops at
-// the first that fails.
+// each, then commits them in order; each reports through Committed() and
+// failure(). A file system that cannot be synced fails each of its targets
+// with WriteTarget and the system's message. @return the number committed.
 std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets);
 
 }  // namespace quarnel

@@ -1,0 +1,39 @@
+// Where a target path leads, walked one name at a time so that no link is
+// followed unless its owner may be trusted.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "quarnel/conversion_driver.h"
+
+namespace quarnel {
+
+struct TargetPlace {
+  enum class Kind { New, Existing, Stream };
+  Kind kind = Kind::New;
+  // The folder that holds `name`, open for reading; the caller closes it.
+  int folder = -1;
+  std::string name;
+  // The existing file as it was checked.
+  struct stat existing {};
+  // A stream target, already open for writing; the caller closes it.
+  int stream = -1;
+};
+
+// Follows `path` name by name. A link anywhere in it is followed only when the
+// caller or root owns it; the kernel's own links (/dev/stdout, /proc/self/fd/N)
+// are root's or the caller's. A target that is not a regular file is opened
+// here, without following a link, and refused unless it is the file checked.
+// @return false with `failure` (OpenTarget, TargetIsFolder, TargetReadOnly,
+//         UnsafeLink, DanglingLink, LinkLoop or TargetChanged) and `message`:
+//         the system's message, or for UnsafeLink the link and its owner.
+bool ResolveTarget(const std::string& path, TargetPlace& place, FileFailure& failure, std::string& message);
+
+// Gives the open file `descriptor` the POSIX ACL of `name` in `folder`, as
+// editors that replace a file do. @return 0, or the errno of a failed call;
+// a file without an ACL, or a system without /proc, keeps none.
+int CopyAccessAcl(int folder, const std::string& name, int descriptor);
+
+}  // namespace quarnel
