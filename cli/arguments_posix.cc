@@ -8,6 +8,8 @@ namespace quarnel::cli {
 
 std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
 
+bool IsBackslashInNames() { return true; }
+
 }  // namespace quarnel::cli
 
 int main(int argc, char** argv) {

@@ -25,9 +25,8 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   std::map<FileIdentity, std::size_t> sourceByIdentity;
   std::map<fs::path::string_type, std::size_t> sourceByPlace;
   for (const FoundSource& found : sources) {
-    PlannedFile file{found.path, {}, found.folderProblem};
+    PlannedFile file{found.path, {}, found.problem};
     if (!file.problem.empty()) {
-      file.problem = "cannot read the folder: " + file.problem;
       plan.files.push_back(std::move(file));
       continue;
     }

@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 
 #include "batch_system.h"
@@ -23,5 +25,13 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
 std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
 
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::string CheckFolderWritable(const std::filesystem::path& folder) {
+  // The effective ids decide, as they do for the files to be created.
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
+  return std::generic_category().message(errno);
+}
+
+void RemoveEmptyFolder(const std::filesystem::path& folder) { rmdir(folder.c_str()); }
 
 }  // namespace quarnel::cli
