@@ -51,10 +51,12 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
     if (statError) {
       // A folder that can be listed but not searched, a path too long, a
       // failing disk: what the name holds is unknown, and a source in it
-      // must not drop out of the batch unseen. The listing's own type spares
-      // the names the walk would skip anyway.
+      // must not drop out of the batch unseen. A link is taken only as a
+      // file; for another name, the listing's own type spares the files the
+      // walk would skip anyway.
       std::error_code ignored;
-      if (IsSourceName(name) || (recursive && !entry.is_regular_file(ignored)))
+      const bool mayBeFolder = recursive && !fs::is_symlink(own) && !entry.is_regular_file(ignored);
+      if (IsSourceName(name) || mayBeFolder)
         found.push_back({folder / name, below / name, "cannot read the folder entry: " + statError.message()});
       continue;
     }
