@@ -54,6 +54,8 @@ class DescriptorBuffer : public std::streambuf {
 
 std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
 
+bool IsBackslashInNames() { return true; }
+
 }  // namespace quarnel::cli
 
 int main(int argc, char** argv) {

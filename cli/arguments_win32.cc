@@ -25,6 +25,8 @@ std::string ToUtf8(const std::wstring& text) {
 
 std::string PathForDisplay(const std::filesystem::path& path) { return ToUtf8(path.native()); }
 
+bool IsBackslashInNames() { return false; }
+
 }  // namespace quarnel::cli
 
 int main() {

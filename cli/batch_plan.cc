@@ -25,9 +25,8 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   std::map<FileIdentity, std::size_t> sourceByIdentity;
   std::map<fs::path::string_type, std::size_t> sourceByPlace;
   for (const FoundSource& found : sources) {
-    PlannedFile file{found.path, {}, found.folderProblem};
-    if (!file.problem.empty() || !found.problem.empty()) {
-      file.problem = file.problem.empty() ? found.problem : "cannot read the folder: " + file.problem;
+    PlannedFile file{found.path, {}, found.problem};
+    if (!file.problem.empty()) {
       plan.files.push_back(std::move(file));
       continue;
     }

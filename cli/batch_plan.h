@@ -23,8 +23,9 @@ struct PlannedFile {
   std::filesystem::path source;
   // Empty when no legal target name can be made; `problem` then says why.
   std::filesystem::path target;
-  // Set when the file cannot be converted at all (a folder that could not
-  // be read, a target name too long): the reason, without the file's name.
+  // Set when the file cannot be converted at all (a folder or a name in it
+  // that could not be read, a target name too long): the reason, without the
+  // file's name.
   std::string problem;
 };
 

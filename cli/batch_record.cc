@@ -1,5 +1,7 @@
 #include "batch_record.h"
 
+#include <algorithm>
+
 #include "batch_system.h"
 #include "command_line.h"
 
@@ -71,6 +73,42 @@ bool AppendJsonString(std::string& json, std::string_view text) {
   }
   json += '"';
   return valid;
+}
+
+// `text` with each byte that could drive the terminal or mislead its reader
+// written as \xNN: C0 controls and DEL; C1 controls, both as UTF-8 (C2 80 to
+// C2 9F) and as bare bytes 80 to 9F outside valid UTF-8, which 8-bit
+// terminals obey; the line and paragraph separators U+2028 and U+2029; and
+// the backslash where names may hold it, so that no name passes for an
+// escaped one.
+std::string EscapeControls(std::string_view text) {
+  const bool escapeBackslash = IsBackslashInNames();
+  std::string escaped;
+  while (!text.empty()) {
+    // A byte outside valid UTF-8 stands alone.
+    const std::size_t length = std::max<std::size_t>(ValidSequenceLength(text), 1);
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = byte(0);
+    bool control = false;
+    if (length == 1) {
+      control = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || (c == '\\' && escapeBackslash);
+    } else if (length == 2) {
+      control = c == 0xC2 && byte(1) <= 0x9F;
+    } else if (length == 3) {
+      control = c == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9);
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+      if (control) {
+        escaped += "\\x";
+        escaped += kHexDigits[byte(i) >> 4];
+        escaped += kHexDigits[byte(i) & 0xF];
+      } else {
+        escaped += text[i];
+      }
+    }
+    text.remove_prefix(length);
+  }
+  return escaped;
 }
 
 std::string Hex(std::string_view bytes) {

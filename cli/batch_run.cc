@@ -8,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "command_line.h"
 #include "file_conversion.h"
 #include "quarnel/file_access_setup.h"
+#include "target_folders.h"
 
 namespace quarnel::cli {
 namespace {
@@ -113,20 +113,7 @@ struct BatchWork {
   std::condition_variable changed;
   std::vector<std::unique_ptr<FileConversion>> results;  // guarded by `mutex`
   std::size_t committed = 0;                              // guarded by `mutex`: files done and printed
-  std::set<std::filesystem::path> foldersMade;            // guarded by `mutex`
-
-  // -o creates the folders below it as needed, once each.
-  std::string MakeFolderFor(const std::filesystem::path& target) {
-    const std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) return {};
-    std::lock_guard lock(mutex);
-    if (foldersMade.count(folder) != 0) return {};
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) return "cannot create the folder " + DisplayName(folder) + ": " + error.message();
-    foldersMade.insert(folder);
-    return {};
-  }
+  TargetFolders folders;
 
   void Work() {
     // A signal is handled by the thread that commits and prints, never while
@@ -157,7 +144,7 @@ struct BatchWork {
       const PlannedFile& file = files[index];
       auto result = std::make_unique<FileConversion>();
       std::string problem = file.problem;
-      if (problem.empty() && write != TargetWrite::None) problem = MakeFolderFor(file.target);
+      if (problem.empty() && write != TargetWrite::None) problem = folders.MakeFolderFor(file.target);
       *result = problem.empty() ? ConvertOneFile(file.source, file.target, write) : RefuseFile(problem);
       std::lock_guard lock(mutex);
       results[index] = std::move(result);
@@ -198,6 +185,13 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   }
 
   BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged);
+  if (options.placement == TargetPlacement::OutputFolder && !options.dryRun) {
+    if (const std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files);
+        !problem.empty()) {
+      err << "quarnel: " << problem << "\nquarnel: nothing was converted\n";
+      return kExitUsage;
+    }
+  }
   unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(plan.files.size(), 1)));
   std::vector<std::thread> workers;
@@ -281,6 +275,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   }
   if (reportLost) work.Stop();
   for (std::thread& worker : workers) worker.join();
+  work.folders.RemoveEmptyFolders();
   progress.Wipe();
   out.flush();
 

@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 
 #include "batch_system.h"
@@ -44,5 +46,13 @@ std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path)
 }
 
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::string CheckFolderWritable(const std::filesystem::path& folder) {
+  // The effective ids decide, as they do for the files to be created.
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
+  return std::generic_category().message(errno);
+}
+
+void RemoveEmptyFolder(const std::filesystem::path& folder) { rmdir(folder.c_str()); }
 
 }  // namespace quarnel::cli

@@ -65,4 +65,8 @@ bool IsErrorTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+std::string CheckFolderWritable(const std::filesystem::path&) { return {}; }
+
+void RemoveEmptyFolder(const std::filesystem::path& folder) { RemoveDirectoryW(folder.c_str()); }
+
 }  // namespace quarnel::cli

@@ -57,10 +57,19 @@ constexpr std::string_view kHelp =
     "\n"
     "Exit status: 0 converted, 3 conversion not necessary (the file names another\n"
     "model), 1 conversion failed, 2 wrong arguments, 4 converted, but the report\n"
-    "could not be written. A batch: 0 no file failed, 1 a file failed, 2 wrong\n"
-    "arguments or a refused set of sources, 4 no file failed, but the output\n"
-    "could not be written, 130 stopped by Ctrl+C (the targets of the files\n"
-    "printed so far are in place, the others as they were).\n";
+    "could not be written (with -n, --help or --version: the output could not be\n"
+    "written). A batch: 0 no file failed, 1 a file failed, 2 wrong arguments, a\n"
+    "refused set of sources or an -o folder that cannot be made or written, 4 no\n"
+    "file failed, but the output could not be written, 130 stopped by Ctrl+C (the\n"
+    "targets of the files printed so far are in place, the others as they were).\n";
+
+// The end of a run whose only product is its output on `out`.
+int EndOutput(std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return kExitCompleted;
+  err << "quarnel: cannot write to standard output\n";
+  return kExitReportLost;
+}
 
 int UsageError(std::ostream& err, std::string_view problem) {
   err << "quarnel: " << problem << '\n' << kUsage;
@@ -94,6 +103,8 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   }
   for (const std::string& note : file.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
   if (file.outcome == Outcome::NotNecessary) return kExitNotNecessary;
+  // A dry run wrote no target that the message could name.
+  if (options.dryRun) return EndOutput(out, err);
   if (!out) {
     err << "quarnel: " << DisplayName(target) << ": converted, but the report could not be written\n";
     return kExitReportLost;
@@ -103,41 +114,17 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
 
 }  // namespace
 
-std::string EscapeControls(const std::string& text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string escaped;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    // C1 controls reach a UTF-8 terminal as C2 80 to C2 9F.
-    const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (c < 0x20 || c == 0x7F || c1) {
-      const std::size_t count = c1 ? 2 : 1;
-      for (std::size_t k = 0; k < count; ++k) {
-        const auto byte = static_cast<unsigned char>(text[i + k]);
-        escaped += "\\x";
-        escaped += kHex[byte >> 4];
-        escaped += kHex[byte & 0xF];
-      }
-      i += count - 1;
-    } else {
-      escaped += text[i];
-    }
-  }
-  return escaped;
-}
-
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err) {
   CommandOptions options;
   if (const std::string problem = ParseCommandOptions(arguments, options); !problem.empty())
     return UsageError(err, problem);
-  if (options.showHelp) {
-    out << kUsage << kHelp;
-    return kExitCompleted;
-  }
-  if (options.showVersion) {
-    out << "quarnel " QUARNEL_VERSION_TEXT "\n";
-    return kExitCompleted;
+  if (options.showHelp || options.showVersion) {
+    if (options.showHelp) {
+      out << kUsage << kHelp;
+    } else {
+      out << "quarnel " QUARNEL_VERSION_TEXT "\n";
+    }
+    return EndOutput(out, err);
   }
   if (options.placement == TargetPlacement::Given) return RunOneFile(options, out, err);
   return RunBatch(options, out, err);

@@ -14,7 +14,8 @@ inline constexpr int kExitCompleted = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNotNecessary = 3;
-// The target was replaced, but the report could not be written.
+// Standard output could not be written: the report of a replaced target, or
+// all a dry run, --help or --version had to say.
 inline constexpr int kExitReportLost = 4;
 
 // Runs `quarnel [OPTIONS] SOURCE [TARGET]`, a batch (`-o DIR PATH...` or
@@ -28,8 +29,8 @@ int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::o
 // A path as the user's terminal shows it. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);
 
-// `text` with its control characters written as \xNN, so that a file name
-// cannot drive the terminal.
-std::string EscapeControls(const std::string& text);
+// True where a backslash is an ordinary character of file names (POSIX),
+// false where it separates folders (Windows). Defined per platform.
+bool IsBackslashInNames();
 
 }  // namespace quarnel::cli

@@ -21,6 +21,12 @@ bool HasPrefixIgnoringCase(const fs::path::string_type& name, std::string_view p
   return true;
 }
 
+// A link whose chain ends nowhere names no file at all.
+bool IsMissing(const std::error_code& error) {
+  return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
+         error == std::errc::too_many_symbolic_link_levels;
+}
+
 // Appends the source files in the folder `below` below `root` to `found`, unsorted.
 void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std::vector<FoundSource>& found) {
   // Joining an empty path would add a separator: "jobs" / "" is "jobs/".
@@ -31,23 +37,40 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
     const fs::directory_entry& entry = *entries;
     const fs::path name = entry.path().filename();
     if (name.native().empty() || name.native()[0] == '.') continue;
-    std::error_code ignored;
-    const fs::file_status own = entry.symlink_status(ignored);
+    std::error_code statError;
+    const fs::file_status own = entry.symlink_status(statError);
     if (fs::is_directory(own)) {
       if (recursive) WalkFolder(root, below / name, recursive, found);
       continue;
     }
     // A link counts as the file it names: links to folders are never walked,
-    // so the walk cannot loop.
-    if (!IsSourceName(name) || !fs::is_regular_file(entry.status(ignored))) continue;
+    // so the walk cannot loop. A link to nothing is no file.
+    fs::file_status named = own;
+    if (!statError && fs::is_symlink(own)) {
+      named = entry.status(statError);
+      if (IsMissing(statError)) continue;
+    }
+    if (statError) {
+      // A folder that can be listed but not searched, a path too long, a
+      // failing disk: what the name holds is unknown, and a source in it
+      // must not drop out of the batch unseen. A link is taken only as a
+      // file; for another name, the listing's own type spares the files the
+      // walk would skip anyway.
+      std::error_code ignored;
+      const bool mayBeFolder = recursive && !fs::is_symlink(own) && !entry.is_regular_file(ignored);
+      if (IsSourceName(name) || mayBeFolder)
+        found.push_back({folder / name, below / name, "cannot read the folder entry: " + statError.message()});
+      continue;
+    }
+    if (!IsSourceName(name) || !fs::is_regular_file(named)) continue;
     std::string problem;
     if (fs::is_symlink(own)) {
       if (const std::optional<std::string> owner = UntrustedLinkOwner(folder / name))
         problem = "the link belongs to " + *owner + ", not to you or root; it is not followed";
     }
-    found.push_back({folder / name, below / name, {}, std::move(problem)});
+    found.push_back({folder / name, below / name, std::move(problem)});
   }
-  if (error) found.push_back({folder, below, error.message(), {}});
+  if (error) found.push_back({folder, below, "cannot read the folder: " + error.message()});
 }
 
 }  // namespace

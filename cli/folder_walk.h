@@ -14,9 +14,8 @@ struct FoundSource {
   // The file's path below the folder PATH it was found in; for a file named
   // on the command line, its file name alone.
   std::filesystem::path below;
-  // Set when `path` is a folder that could not be read: the system's message.
-  std::string folderProblem;
-  // Set when `path` is a file not to be read: why, without its name.
+  // Set when `path` cannot be taken (a folder that could not be read, a
+  // name whose status could not be): the reason, without the name.
   std::string problem;
 };
 
@@ -30,8 +29,10 @@ bool IsSourceName(const std::filesystem::path& fileName);
 // with a `problem`, so that root cannot be led to a file it alone may read);
 // with `recursive` those of its sub-folders too, except folders whose names
 // begin with "." and links to folders. A folder's files come sorted by their
-// path below it, byte by byte. Any other PATH is taken as a file whatever its
-// name, and whether or not it exists: converting it will tell.
+// path below it, byte by byte. A folder that cannot be read, and a name in it
+// whose status cannot be read that may be a source or hold some, come with
+// their problem. Any other PATH is taken as a file whatever its name, and
+// whether or not it exists: converting it will tell.
 std::vector<FoundSource> FindSources(const std::vector<std::filesystem::path>& paths, bool recursive);
 
 }  // namespace quarnel::cli

@@ -23,7 +23,7 @@ usage() {
 
 declare -A needs=(
   [cli]="build-essential cmake ninja-build"
-  [test]="googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev"
+  [test]="googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev strace"
   [gui]="qt6-base-dev qt6-base-dev-tools libgl-dev desktop-file-utils"
   [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb xauth imagemagick"
   [fuzz]="clang libclang-rt-14-dev libfuzzer-14-dev"

@@ -33,7 +33,7 @@ constexpr std::size_t kLongestEnsure = 32 * 1024;
 // Room for what is kept, one read's characters (and a CR held back from the
 // read before), and behind them a chunk's added newline and NUL.
 constexpr std::size_t kWindowCapacity = kLongestEnsure + kRawCapacity + 4;
-constexpr std::size_t kWriteCapacity = 256 * 1024;
+constexpr std::size_t kWriteCapacity = kWriteBlockSize;
 
 // The source's characters with CR LF pairs turned into LF. A lone CR stays a
 // CR; a pair split across two reads is still one LF.

@@ -124,6 +124,114 @@ TEST_F(QuarnelBatchTest, FolderWalkChoosesAndOrdersSources) {
   }
 }
 
+// Setting privileges aside: an ordinary user, for whom permissions count.
+constexpr uid_t kUser = 4321;
+const std::vector<std::string> kAsUser = {"/usr/bin/setpriv", "--reuid=4321", "--regid=4321", "--clear-groups"};
+
+bool CanRunAsUser() { return geteuid() == 0 && fs::exists(kAsUser[0]); }
+
+// A name whose kind the walk cannot learn is a failure, never a silent skip.
+TEST_F(QuarnelBatchTest, NamesThatCannotBeReadAreFailures) {
+  // A folder the user may list but not search.
+  WriteFile(Work() / "locked/sub/c.frt", kPlainSource);
+  WriteFile(Work() / "locked/sub/notes.txt", kPlainSource);
+  ASSERT_EQ(chown((Work() / "locked").c_str(), kUser, kUser), 0);
+  ASSERT_EQ(chown((Work() / "locked/sub").c_str(), kUser, kUser), 0);
+  ASSERT_EQ(chmod((Work() / "locked/sub").c_str(), 0600), 0);
+  // Folders nested past the 4096 bytes a path may have, made one below the other.
+  std::string deep = "deep";
+  fs::create_directory(Work() / deep);
+  int folder = open((Work() / deep).c_str(), O_RDONLY | O_DIRECTORY);
+  for (int i = 0; i < 17; ++i) {
+    const std::string name(250, 'd');
+    deep += "/" + name;
+    ASSERT_EQ(mkdirat(folder, name.c_str(), 0755), 0);
+    const int below = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(folder);
+    folder = below;
+  }
+  close(openat(folder, "e.frt", O_WRONLY | O_CREAT, 0644));
+  close(folder);
+  // A failing disk: stat of one name fails. strace matches the path as given.
+  const std::string disk = (Work() / "disk").string();
+  WriteFile(disk + "/a.frt", kPlainSource);
+  WriteFile(disk + "/b.frt", kPlainSource);
+  const std::vector<std::string> failingStat = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-P",
+                                                disk + "/b.frt", "-e", "trace=%%stat", "-e",
+                                                "inject=%%stat:error=EIO"};
+  struct Case {
+    std::vector<std::string> wrapper;
+    std::string path;
+    std::string out;
+    std::size_t converted;
+  };
+  const Case cases[] = {
+      {kAsUser, "locked", "locked/sub/c.frt: invalid input: cannot read the folder entry: Permission denied\n", 0},
+      {{}, "deep", deep + ": invalid input: cannot read the folder entry: File name too long\n", 0},
+      {failingStat, disk,
+       disk + "/a.frt -> " + disk + "/QZ_a.frt" + kPlainLine + disk +
+           "/b.frt: invalid input: cannot read the folder entry: Input/output error\n",
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (!c.wrapper.empty() && !fs::exists(c.wrapper[0])) continue;
+    if (c.wrapper == kAsUser && !CanRunAsUser()) continue;
+    const auto result = RunBehind(c.wrapper, {"-n", "-r", "-b", c.path});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(WithoutTime(result.err), std::to_string(c.converted) +
+                                           " converted, 0 not necessary, 1 failed in T s (dry run: nothing written)\n");
+  }
+  // Too deep for the paths that remove_all takes.
+  EXPECT_EQ(testing::RunProcess("/bin/rm", {"-rf", "deep"}, Work(), Root()).exitCode, 0);
+}
+
+TEST_F(QuarnelBatchTest, OutputFolderIsMadeFirstAndRemovedWhenLeftEmpty) {
+  WriteFile(Work() / "jobs/a.frt", kPlainSource);
+  WriteFile(Work() / "jobs/sub/bad.frt", "@i1KRV330\r\n$\r\n");
+  fs::create_directory(Work() / "shut");
+  ASSERT_EQ(chmod(Work().c_str(), 0755), 0);
+  const std::string nothing = "quarnel: nothing was converted\n";
+  struct Case {
+    bool asUser;
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string err;  // the summary's time left out
+    std::vector<std::string> made;  // what the run leaves below Work()
+  };
+  const Case cases[] = {
+      // Nothing converted: the folders made are gone again.
+      {false, {"-q", "-o", "new/deeper", "missing.frt"}, 1,
+       "missing.frt -> new/deeper/QZ_missing.frt: invalid input: cannot open the source: No such file or "
+       "directory\n0 converted, 0 not necessary, 1 failed in T s\n",
+       {}},
+      {false, {"-q", "-r", "-o", "out", "jobs"}, 1,
+       "jobs/sub/bad.frt -> out/sub/QZ_bad.frt: invalid format file: line 2: header or format line not ended "
+       "before the end of the file\n1 converted, 0 not necessary, 1 failed in T s\n",
+       {"out/", "out/QZ_a.frt"}},
+      // One message, not one per file, and nothing written.
+      {true, {"-o", "shut/out", "jobs"}, 2, "quarnel: cannot create the folder shut/out: Permission denied\n" + nothing,
+       {}},
+      {true, {"-o", "shut", "jobs"}, 2, "quarnel: cannot write into the folder shut: Permission denied\n" + nothing,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    if (c.asUser && !CanRunAsUser()) continue;
+    const auto before = WorkTree();
+    const auto result = RunBehind(c.asUser ? kAsUser : std::vector<std::string>{}, c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(WithoutTime(result.err), c.err);
+    std::vector<std::string> made;
+    for (const auto& [name, content] : WorkTree()) {
+      if (before.count(name) == 0) made.push_back(name);
+    }
+    EXPECT_EQ(made, c.made);
+    fs::remove_all(Work() / "out");
+  }
+}
+
 TEST_F(QuarnelBatchTest, OutputFolderMirrorsTheFolders) {
   MakeJobs();
   WriteFile(Work() / "out/sub/QZ_d.frt", kOldTarget);

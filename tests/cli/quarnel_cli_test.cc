@@ -191,6 +191,12 @@ TEST_F(QuarnelCliTest, FileFailuresLeaveTargetUntouched) {
       // Control characters in names reach the terminal escaped.
       {{"\x1b[31m.frt", "out.frt"}, kInvalidInput,
        "quarnel: \\x1b[31m.frt: cannot open the source: No such file or directory\n"},
+      // So are a bare C1 byte (CSI to an 8-bit terminal), the line separators
+      // and a backslash that would make "\x0a" pass for an escaped newline;
+      // a C1 byte inside a character ("\xc3\x85") is no control.
+      {{"a\\x0a\x9b[2J\xe2\x80\xa8\xe2\x80\xa9\xc3\x85.frt", "out.frt"}, kInvalidInput,
+       "quarnel: a\\x5cx0a\\x9b[2J\\xe2\\x80\\xa8\\xe2\\x80\\xa9\xc3\x85.frt: cannot open the source: No such file "
+       "or directory\n"},
       // Devices are written directly; the write error must not pass unnoticed.
       {{"job.frt", "/dev/full"}, kUnknownError, "quarnel: /dev/full: cannot write the target: No space left on device\n"},
   };
@@ -375,6 +381,10 @@ TEST_F(QuarnelCliTest, ReportThatCannotBeWritten) {
   };
   const Case cases[] = {
       {"job.frt out.frt >/dev/full", 4, "quarnel: out.frt: converted, but the report could not be written\n"},
+      // Nothing was converted into a file: the output was all there was.
+      {"-n job.frt >/dev/full", 4, "quarnel: cannot write to standard output\n"},
+      {"--version >/dev/full", 4, "quarnel: cannot write to standard output\n"},
+      {"--help >/dev/full", 4, "quarnel: cannot write to standard output\n"},
       // A failed run says so by its own status; its target is as it was.
       {"missing.frt out.frt >/dev/full", 1,
        "quarnel: missing.frt: cannot open the source: No such file or directory\n"},

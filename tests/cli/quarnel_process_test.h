@@ -32,6 +32,11 @@ class QuarnelProcessTest : public ::testing::Test {
   // Runs quarnel in Work(); "{work}" in an argument stands for Work()'s absolute path.
   ProcessResult Run(std::vector<std::string> arguments) const;
 
+  // The same behind `wrapper`, a program and its arguments (setpriv, strace).
+  // quarnel runs from a copy that an unprivileged user can reach: the build
+  // may sit under a private home.
+  ProcessResult RunBehind(const std::vector<std::string>& wrapper, std::vector<std::string> arguments) const;
+
  private:
   std::filesystem::path root_;
 };

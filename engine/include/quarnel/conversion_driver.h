@@ -46,6 +46,12 @@ enum class FileFailure : std::uint8_t {
 // Header and format lines that a chunk does not hold whole are not converted.
 inline constexpr std::size_t kMaxChunkLength = 2047;
 
+// Converted text reaches the sink in blocks of at most this many bytes. A
+// stream target keeps each block it was sent, so a file for another model
+// sends a stream nothing only when its model line is read before the first
+// block goes out, within this many bytes of converted text.
+inline constexpr std::size_t kWriteBlockSize = 256 * 1024;
+
 struct ConversionOutcome {
   ConversionResult result = ResultOk;
   FormatFailure formatFailure = FormatFailure::None;
