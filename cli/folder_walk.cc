@@ -86,7 +86,7 @@ std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool re
   for (const fs::path& path : paths) {
     std::error_code ignored;
     if (!fs::is_directory(path, ignored)) {
-      sources.push_back({path, path.filename(), {}, {}});
+      sources.push_back({path, path.filename(), {}});
       continue;
     }
     std::vector<FoundSource> found;

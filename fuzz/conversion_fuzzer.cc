@@ -35,21 +35,13 @@ bool SameRun(const Run& a, const Run& b) {
          a.target == b.target && SameState(a.state, b.state);
 }
 
-// The source as the driver sees it: every line end one LF. A CR LF pair ends
-// a line, and so does a CR followed by anything but LF or CR; a CR in front of
-// another CR stays.
+// The source as the driver sees it: every CR LF pair one LF; a lone CR stays.
 std::string JoinCrLf(std::string_view text) {
   std::string joined;
   joined.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      joined += text[i];
-    } else if (i + 1 < text.size() && text[i + 1] == '\r') {
-      joined += '\r';
-    } else {
-      joined += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    }
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    joined += text[i];
   }
   return joined;
 }
@@ -116,8 +108,7 @@ void CheckSplitsAndLineEnds(std::string_view source, const Run& whole, bool star
 
   const std::string crLf = SplitLoneLf(source);
   if (crLf != source) Require(SameRun(whole, Convert(crLf, startWide, maxRead)), "LF as CR LF converts alike");
-  // Joining CR CR LF gives a new CR LF pair, and a CR left in front of a new LF
-  // joins it: such text reads differently.
+  // Joining CR CR LF gives a new CR LF pair, which reads differently.
   const std::string lf = JoinCrLf(source);
   if (lf != source && JoinCrLf(lf) == lf)
     Require(SameRun(whole, Convert(lf, startWide, maxRead)), "CR LF as LF converts alike");
