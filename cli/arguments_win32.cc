@@ -29,7 +29,7 @@ std::string PathForDisplay(const std::filesystem::path& path) { return ToUtf8(pa
 int main() {
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == nullptr) return quarnel::cli::kExitFailed;
+  if (argv == nullptr) return quarnel::kExitFailed;
   std::vector<quarnel::cli::Argument> arguments;
   for (int i = 1; i < argc; ++i) {
     const std::wstring wide(argv[i]);

@@ -2,6 +2,7 @@
 
 #include "batch_system.h"
 #include "command_line.h"
+#include "quarnel/failure_text.h"
 
 namespace quarnel::cli {
 namespace {
@@ -94,49 +95,36 @@ void AppendNameFields(std::string& json, std::string_view field, const std::file
   json += "Hex\": \"" + Hex(bytes) + '"';
 }
 
-std::string_view OutcomeName(Outcome outcome) {
+std::string_view OutcomeName(RunOutcome outcome) {
   switch (outcome) {
-    case Outcome::Converted: return "converted";
-    case Outcome::NotNecessary: return "not-necessary";
-    case Outcome::InvalidInput: return "invalid-input";
-    case Outcome::InvalidFormatFile: return "invalid-format";
-    case Outcome::UnknownError: break;
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not-necessary";
+    case RunOutcome::InvalidInput: return "invalid-input";
+    case RunOutcome::InvalidFormatFile: return "invalid-format";
+    case RunOutcome::UnknownError: break;
   }
   return "unknown-error";
 }
 
-std::string_view OutcomeText(Outcome outcome) {
+std::string_view OutcomeText(RunOutcome outcome) {
   switch (outcome) {
-    case Outcome::Converted: return "converted";
-    case Outcome::NotNecessary: return "not necessary";
-    case Outcome::InvalidInput: return "invalid input";
-    case Outcome::InvalidFormatFile: return "invalid format file";
-    case Outcome::UnknownError: break;
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not necessary";
+    case RunOutcome::InvalidInput: return "invalid input";
+    case RunOutcome::InvalidFormatFile: return "invalid format file";
+    case RunOutcome::UnknownError: break;
   }
   return "unknown error";
 }
 
-// An entry's description as the report gives it, on its line "51: Prism Constant, AtmosPPM".
-std::string_view EntryDescription(std::string_view report, std::int16_t number) {
-  const std::string prefix = std::to_string(number) + ": ";
-  std::size_t at = 0;
-  while (at < report.size()) {
-    const std::size_t end = std::min(report.find('\n', at), report.size());
-    const std::string_view line = report.substr(at, end - at);
-    if (line.substr(0, prefix.size()) == prefix) return line.substr(prefix.size());
-    at = end + 1;
-  }
-  return {};
-}
-
-void AppendEntries(std::string& json, std::string_view field, const NumberList& list, std::string_view report) {
+void AppendEntries(std::string& json, std::string_view field, const std::vector<ReportedEntry>& entries) {
   json += ", \"";
   json += field;
   json += "\": [";
-  for (std::size_t slot = 0; slot < ListLength(list); ++slot) {
-    if (slot > 0) json += ", ";
-    json += "{\"number\": " + std::to_string(list[slot]) + ", \"description\": ";
-    AppendJsonString(json, EntryDescription(report, list[slot]));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) json += ", ";
+    json += "{\"number\": " + std::to_string(entries[i].number) + ", \"description\": ";
+    AppendJsonString(json, entries[i].description);
     json += '}';
   }
   json += ']';
@@ -161,26 +149,27 @@ std::string FormatJsonRecord(const std::filesystem::path& source, const std::fil
     json += "\"target\": null";
   }
   json += ", \"outcome\": \"";
-  json += OutcomeName(file.outcome);
+  const ConversionSummary& summary = file.summary;
+  json += OutcomeName(summary.outcome);
   json += file.written ? "\", \"written\": true" : "\", \"written\": false";
   json += ", \"report\": ";
-  AppendJsonString(json, file.report);
-  AppendEntries(json, "variables", file.variables, file.report);
-  AppendEntries(json, "applications", file.applications, file.report);
+  AppendJsonString(json, summary.report);
+  AppendEntries(json, "variables", summary.variables);
+  AppendEntries(json, "applications", summary.applications);
   json += ", \"failure\": ";
-  if (file.Failed()) {
+  if (summary.Failed()) {
     json += "{\"line\": ";
-    json += file.failureLine == 0 ? std::string("null") : std::to_string(file.failureLine);
+    json += summary.failure.line == 0 ? std::string("null") : std::to_string(summary.failure.line);
     json += ", \"reason\": ";
-    AppendJsonString(json, file.failureReason);
+    AppendJsonString(json, FailureReason(summary.failure));
     json += '}';
   } else {
     json += "null";
   }
   json += ", \"notes\": [";
-  for (std::size_t i = 0; i < file.notes.size(); ++i) {
+  for (std::size_t i = 0; i < summary.notes.size(); ++i) {
     if (i > 0) json += ", ";
-    AppendJsonString(json, file.notes[i]);
+    AppendJsonString(json, summary.notes[i]);
   }
   json += "]}\n";
   return json;
@@ -191,17 +180,14 @@ std::string FormatTextLine(const std::filesystem::path& source, const std::files
   std::string line = DisplayName(source);
   if (target != nullptr) line += " -> " + DisplayName(*target);
   line += ": ";
-  line += OutcomeText(file.outcome);
-  if (file.outcome == Outcome::Converted) {
-    line += ", " + Counted(ListLength(file.variables), "variable", "variables") + " to move, " +
-            Counted(ListLength(file.applications), "application", "applications") + " removed";
+  const ConversionSummary& summary = file.summary;
+  line += OutcomeText(summary.outcome);
+  if (summary.outcome == RunOutcome::Converted) {
+    line += ", " + Counted(summary.variables.size(), "variable", "variables") + " to move, " +
+            Counted(summary.applications.size(), "application", "applications") + " removed";
   }
-  if (file.Failed()) {
-    line += ": ";
-    if (file.failureLine != 0) line += "line " + std::to_string(file.failureLine) + ": ";
-    line += file.failureReason;
-  }
-  for (const std::string& note : file.notes) line += "; " + note;
+  if (summary.Failed()) line += ": " + FailureText(summary.failure);
+  for (const std::string& note : summary.notes) line += "; " + note;
   return line + '\n';
 }
 
@@ -220,9 +206,7 @@ std::string FormatIndentedReport(std::string_view report) {
 
 std::string FormatFailureMessage(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const FileConversion& file) {
-  std::string message = "quarnel: " + DisplayName(file.failureNamesTarget ? target : source) + ": ";
-  if (file.failureLine != 0) message += "line " + std::to_string(file.failureLine) + ": ";
-  return message + file.failureReason + '\n';
+  return "quarnel: " + FailureMessage(file.summary.failure, DisplayName(source), DisplayName(target)) + '\n';
 }
 
 }  // namespace quarnel::cli

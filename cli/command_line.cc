@@ -78,16 +78,16 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   if (options.json) {
     out << FormatJsonRecord(source, &target, file);
   } else if (options.verbosity != Verbosity::Quiet) {
-    out << file.report << '\n';
+    out << file.summary.report << '\n';
   }
   out.flush();
 
   if (file.Failed()) {
     err << FormatFailureMessage(source, target, file);
-    return kExitFailed;
+    return ExitStatus(file.summary);
   }
-  for (const std::string& note : file.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
-  if (file.outcome == Outcome::NotNecessary) return kExitNotNecessary;
+  for (const std::string& note : file.summary.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
+  if (file.summary.outcome == RunOutcome::NotNecessary) return ExitStatus(file.summary);
   if (!out) {
     err << "quarnel: " << DisplayName(target) << ": converted, but the report could not be written\n";
     return kExitReportLost;

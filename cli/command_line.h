@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "command_options.h"
+#include "quarnel/conversion_summary.h"
 
 namespace quarnel::cli {
 
-inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitFailed = 1;
+// With kExitCompleted, kExitFailed and kExitNotNecessary of a run.
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitNotNecessary = 3;
 // The target was replaced, but the report could not be written.
 inline constexpr int kExitReportLost = 4;
 

@@ -1,10 +1,13 @@
-// The words the engine's layers share: why a run failed and how long a
-// chunk may be. The driver, the converters, the walk and the file layer all
-// include this header; it includes nothing of theirs.
+// The words the engine's layers share: why a run failed, how long a chunk
+// may be, and the result of a run as every front end reads it. The driver,
+// the converters, the walk and the file layer all include this header; it
+// includes nothing of theirs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quarnel {
 
@@ -38,5 +41,48 @@ enum class FileFailure : std::uint8_t {
 // A chunk holds at most this many characters in front of its terminating NUL.
 // Header and format lines that a chunk does not hold whole are not converted.
 inline constexpr std::size_t kMaxChunkLength = 2047;
+
+// What a run came to. A failure is told by its report's kind.
+enum class RunOutcome : std::uint8_t { Converted, NotNecessary, InvalidInput, InvalidFormatFile, UnknownError };
+
+// A flagged variable or a removed application: its number and its
+// description as the report lists it, "51: Prism Constant, AtmosPPM" giving
+// 51 and "Prism Constant, AtmosPPM".
+struct ReportedEntry {
+  std::int16_t number = 0;
+  std::string description;
+  bool operator==(const ReportedEntry&) const = default;
+};
+
+// Why a run failed, without the name of the file it is about.
+struct RunFailure {
+  // The source's line at fault, counted from 1; 0 when the failure is not about a line.
+  std::uint64_t line = 0;
+  // "NUL byte; a format file holds text only", "cannot open the source"
+  std::string reason;
+  // The operating system's message, else empty: "No such file or directory".
+  std::string systemMessage;
+  // The reason is about the target rather than the source.
+  bool namesTarget = false;
+};
+
+// The result of one run, the one value every front end shows: built by
+// SummarizeConversion (conversion_summary.h).
+struct ConversionSummary {
+  RunOutcome outcome = RunOutcome::Converted;
+  // The report exactly as the engine composed it, as single-byte text.
+  std::string report;
+  // Variables to move and removed applications in the report's order; empty
+  // unless converted.
+  std::vector<ReportedEntry> variables;
+  std::vector<ReportedEntry> applications;
+  // Set when the run failed.
+  RunFailure failure;
+  // Remarks on a run that did not fail, one line each, without a file's name:
+  // "line 7: end marker (byte 0xFF); the 12 bytes behind it were not converted".
+  std::vector<std::string> notes;
+
+  bool Failed() const { return outcome != RunOutcome::Converted && outcome != RunOutcome::NotNecessary; }
+};
 
 }  // namespace quarnel
