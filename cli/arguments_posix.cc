@@ -4,12 +4,6 @@
 
 #include "command_line.h"
 
-namespace quarnel::cli {
-
-std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
-
-}  // namespace quarnel::cli
-
 int main(int argc, char** argv) {
   std::vector<quarnel::cli::Argument> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back({argv[i], std::filesystem::path(argv[i])});

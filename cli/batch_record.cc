@@ -1,7 +1,6 @@
 #include "batch_record.h"
 
-#include "batch_system.h"
-#include "command_line.h"
+#include "command_output.h"
 #include "quarnel/failure_text.h"
 
 namespace quarnel::cli {
@@ -135,8 +134,6 @@ std::string Counted(std::size_t count, std::string_view one, std::string_view ma
 }
 
 }  // namespace
-
-std::string DisplayName(const std::filesystem::path& path) { return EscapeControls(PathForDisplay(path)); }
 
 std::string FormatJsonRecord(const std::filesystem::path& source, const std::filesystem::path* target,
                              const FileConversion& file) {

@@ -26,11 +26,6 @@ std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path);
 // resolved as far as the path exists, and case folded where names ignore case.
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
 
-// The name as bytes for the machine-readable record: as stored on POSIX,
-// UTF-8 on Windows (an unpaired surrogate encoded as UTF-8 would encode it,
-// which leaves the text invalid and so marked as such).
-std::string PathBytes(const std::filesystem::path& path);
-
 // True when standard error goes to a terminal (the progress line goes there).
 bool IsErrorTerminal();
 

@@ -20,8 +20,6 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
   return place.native();
 }
 
-std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
-
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace quarnel::cli

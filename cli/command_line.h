@@ -7,14 +7,9 @@
 #include <vector>
 
 #include "command_options.h"
-#include "quarnel/conversion_summary.h"
+#include "command_output.h"
 
 namespace quarnel::cli {
-
-// With kExitCompleted, kExitFailed and kExitNotNecessary of a run.
-inline constexpr int kExitUsage = 2;
-// The target was replaced, but the report could not be written.
-inline constexpr int kExitReportLost = 4;
 
 // Runs `quarnel [OPTIONS] SOURCE [TARGET]`, a batch (`-o DIR PATH...` or
 // `-b PATH...`), `--help` or `--version` (the program name not included in
@@ -23,12 +18,5 @@ inline constexpr int kExitReportLost = 4;
 // @return the exit status: for one file kExitCompleted, kExitNotNecessary,
 // kExitFailed, kExitUsage or kExitReportLost; for a batch as RunBatch says.
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err);
-
-// A path as the user's terminal shows it. Defined per platform.
-std::string PathForDisplay(const std::filesystem::path& path);
-
-// `text` with its control characters written as \xNN, so that a file name
-// cannot drive the terminal.
-std::string EscapeControls(const std::string& text);
 
 }  // namespace quarnel::cli
