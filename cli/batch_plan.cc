@@ -3,6 +3,7 @@
 #include <map>
 
 #include "batch_system.h"
+#include "quarnel/file_identity.h"
 #include "quarnel/target_name.h"
 
 namespace quarnel::cli {

@@ -2,24 +2,9 @@
 // Defined in batch_system_posix.cc and batch_system_win32.cc.
 #pragma once
 
-#include <compare>
-#include <cstdint>
 #include <filesystem>
-#include <optional>
-#include <string>
 
 namespace quarnel::cli {
-
-// Tells files apart whatever path names them: device and inode on POSIX,
-// volume serial and file index on Windows.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t file = 0;
-  auto operator<=>(const FileIdentity&) const = default;
-};
-
-// The identity of the file `path` names, links followed; nullopt when there is none.
-std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path);
 
 // A key under which two paths compare equal when they name the same place,
 // whether or not a file is there yet: absolute, lexically normal, links

@@ -1,4 +1,3 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -6,12 +5,6 @@
 #include "batch_system.h"
 
 namespace quarnel::cli {
-
-std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0) return std::nullopt;
-  return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-}
 
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
   std::error_code error;

@@ -23,6 +23,10 @@ namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
+FileIdentity IdentityOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 // ---- Temporary files that a signal must remove -------------------------
 //
 // A signal handler may neither allocate nor lock, so the live temporary files
@@ -223,7 +227,7 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   }
   isRegular = S_ISREG(info.st_mode);
   size = static_cast<std::uint64_t>(info.st_size);
-  identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  identity = IdentityOf(info);
   return true;
 }
 
@@ -367,9 +371,7 @@ ByteSink& StagedTarget::Sink() { return impl_->sink; }
 bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
 
 bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
-  return impl_->kind == Impl::Kind::Existing &&
-         identity == FileIdentity{static_cast<std::uint64_t>(impl_->existing.st_dev),
-                                  static_cast<std::uint64_t>(impl_->existing.st_ino)};
+  return impl_->kind == Impl::Kind::Existing && identity == IdentityOf(impl_->existing);
 }
 
 bool StagedTarget::Finish(bool deferSync) {
@@ -470,6 +472,12 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
     if (folders.insert({folderInfo.st_dev, folderInfo.st_ino}).second) fsync(impl.folder);
   }
   return committed;
+}
+
+std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return IdentityOf(info);
 }
 
 }  // namespace quarnel

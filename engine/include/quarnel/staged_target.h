@@ -37,15 +37,9 @@
 #include <vector>
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/file_identity.h"
 
 namespace quarnel {
-
-// Which file a path names: equal identities are the same file.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t file = 0;
-  bool operator==(const FileIdentity& other) const { return device == other.device && file == other.file; }
-};
 
 class StagedTarget {
  public:
