@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "quarnel/target_prefix.h"
+
 namespace quarnel::cli {
 namespace fs = std::filesystem;
 namespace {
@@ -14,7 +16,7 @@ NameChar LowerAscii(NameChar c) { return c >= 'A' && c <= 'Z' ? static_cast<Name
 bool HasPrefixIgnoringCase(const fs::path::string_type& name, std::string_view prefix, std::size_t at) {
   if (name.size() < at + prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (LowerAscii(name[at + i]) != static_cast<NameChar>(prefix[i])) return false;
+    if (LowerAscii(name[at + i]) != LowerAscii(static_cast<NameChar>(prefix[i]))) return false;
   }
   return true;
 }
@@ -47,7 +49,7 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
 
 bool IsSourceName(const fs::path& fileName) {
   const fs::path::string_type& name = fileName.native();
-  if (name.empty() || name[0] == '.' || HasPrefixIgnoringCase(name, "qz_", 0)) return false;
+  if (name.empty() || name[0] == '.' || HasPrefixIgnoringCase(name, kTargetPrefix, 0)) return false;
   return name.size() > 4 && HasPrefixIgnoringCase(name, ".frt", name.size() - 4);
 }
 
