@@ -71,8 +71,9 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   const bool targetGiven = options.paths.size() == 2;
   const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
   // Longer names no file system takes; say why instead of a bare error.
-  const FileConversion file = !targetGiven && target.filename().native().size() > kLongestFileName
-                                  ? RefuseFile(std::string(kTargetNameTooLong) + "; give a TARGET")
+  const std::string nameProblem = targetGiven ? std::string() : TargetNameProblem(source);
+  const FileConversion file = !nameProblem.empty()
+                                  ? RefuseFile(nameProblem + "; give a TARGET")
                                   : ConvertOneFile(source, target,
                                                    options.dryRun ? TargetWrite::None : TargetWrite::Now);
   if (options.json) {
