@@ -51,7 +51,6 @@ enum class RunOutcome : std::uint8_t { Converted, NotNecessary, InvalidInput, In
 struct ReportedEntry {
   std::int16_t number = 0;
   std::string description;
-  bool operator==(const ReportedEntry&) const = default;
 };
 
 // Why a run failed, without the name of the file it is about.
