@@ -1,7 +1,7 @@
 // The words the engine's layers share: why a run failed, how long a chunk
 // may be, and the result of a run as every front end reads it. The driver,
-// the converters, the walk and the file layer all include this header; it
-// includes nothing of theirs.
+// the converters, the walk and the file layer take these from here; this
+// header includes none of theirs.
 #pragma once
 
 #include <cstddef>

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_types.h"
 #include "quarnel/file_identity.h"
 
 namespace quarnel {
