@@ -52,10 +52,6 @@ class DescriptorBuffer : public std::streambuf {
 
 }  // namespace
 
-std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
-
-bool IsBackslashInNames() { return true; }
-
 }  // namespace quarnel::cli
 
 int main(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "batch_system.h"
+#include "quarnel/file_identity.h"
 #include "quarnel/target_name.h"
 
 namespace quarnel::cli {
@@ -18,6 +19,12 @@ fs::path TargetBelow(const fs::path& outputFolder, const fs::path& below) {
 }
 
 }  // namespace
+
+std::string TargetNameProblem(const fs::path& source) {
+  if (source.filename().native().size() + kTargetPrefix.size() <= kLongestFileName) return {};
+  return "the target's name, " + std::string(kTargetPrefix) + " and the source's name, would be longer than " +
+         std::to_string(kLongestFileName) + " bytes";
+}
 
 BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
                     const fs::path& outputFolder) {
@@ -36,9 +43,8 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
     if (identity ? sourceByIdentity.count(*identity) != 0 : sourceByPlace.count(place) != 0) continue;
     if (identity) sourceByIdentity.emplace(*identity, plan.files.size());
     sourceByPlace.emplace(place, plan.files.size());
-    if (found.below.filename().native().size() + kTargetPrefix.size() > kLongestFileName) {
-      file.problem = kTargetNameTooLong;
-    } else {
+    file.problem = TargetNameProblem(found.below);
+    if (file.problem.empty()) {
       file.target = placement == TargetPlacement::OutputFolder ? TargetBelow(outputFolder, found.below)
                                                                : ProposeTargetPath(found.path);
     }

@@ -16,8 +16,10 @@ namespace quarnel::cli {
 
 // The longest file name the file systems take: 255 bytes on POSIX, 255 UTF-16 units on Windows.
 inline constexpr std::size_t kLongestFileName = 255;
-inline constexpr std::string_view kTargetNameTooLong =
-    "the target's name, QZ_ and the source's name, would be longer than 255 bytes";
+
+// Why no target can be named for `source`: the prefix and its file name would
+// be longer than a file name may be. Empty when the name fits.
+std::string TargetNameProblem(const std::filesystem::path& source);
 
 struct PlannedFile {
   std::filesystem::path source;

@@ -3,41 +3,14 @@
 #include <algorithm>
 
 #include "batch_system.h"
-#include "command_line.h"
+#include "command_output.h"
+#include "quarnel/failure_text.h"
 
 namespace quarnel::cli {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Length of the valid UTF-8 sequence at the start of `text`, 0 if none is there.
-std::size_t ValidSequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;       // overlong
-    if (lead == 0xED) high = 0x9F;      // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;       // overlong
-    if (lead == 0xF4) high = 0x8F;      // beyond U+10FFFF
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 // Appends `text` as a JSON string. Each byte that is not part of valid UTF-8
 // becomes U+FFFD. @return false when there was such a byte.
@@ -45,7 +18,7 @@ bool AppendJsonString(std::string& json, std::string_view text) {
   bool valid = true;
   json += '"';
   while (!text.empty()) {
-    const std::size_t length = ValidSequenceLength(text);
+    const std::size_t length = Utf8SequenceLength(text);
     if (length == 0) {
       json += "\xEF\xBF\xBD";
       valid = false;
@@ -75,41 +48,6 @@ bool AppendJsonString(std::string& json, std::string_view text) {
   return valid;
 }
 
-// `text` with each byte that could drive the terminal or mislead its reader
-// written as \xNN: C0 controls and DEL; C1 controls, both as UTF-8 (C2 80 to
-// C2 9F) and as bare bytes 80 to 9F outside valid UTF-8, which 8-bit
-// terminals obey; the line and paragraph separators U+2028 and U+2029; and
-// the backslash where names may hold it, so that no name passes for an
-// escaped one.
-std::string EscapeControls(std::string_view text) {
-  const bool escapeBackslash = IsBackslashInNames();
-  std::string escaped;
-  while (!text.empty()) {
-    // A byte outside valid UTF-8 stands alone.
-    const std::size_t length = std::max<std::size_t>(ValidSequenceLength(text), 1);
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char c = byte(0);
-    bool control = false;
-    if (length == 1) {
-      control = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || (c == '\\' && escapeBackslash);
-    } else if (length == 2) {
-      control = c == 0xC2 && byte(1) <= 0x9F;
-    } else if (length == 3) {
-      control = c == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9);
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-      if (control) {
-        escaped += "\\x";
-        escaped += kHexDigits[byte(i) >> 4];
-        escaped += kHexDigits[byte(i) & 0xF];
-      } else {
-        escaped += text[i];
-      }
-    }
-    text.remove_prefix(length);
-  }
-  return escaped;
-}
 
 std::string Hex(std::string_view bytes) {
   std::string hex;
@@ -132,49 +70,36 @@ void AppendNameFields(std::string& json, std::string_view field, const std::file
   json += "Hex\": \"" + Hex(bytes) + '"';
 }
 
-std::string_view OutcomeName(Outcome outcome) {
+std::string_view OutcomeName(RunOutcome outcome) {
   switch (outcome) {
-    case Outcome::Converted: return "converted";
-    case Outcome::NotNecessary: return "not-necessary";
-    case Outcome::InvalidInput: return "invalid-input";
-    case Outcome::InvalidFormatFile: return "invalid-format";
-    case Outcome::UnknownError: break;
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not-necessary";
+    case RunOutcome::InvalidInput: return "invalid-input";
+    case RunOutcome::InvalidFormatFile: return "invalid-format";
+    case RunOutcome::UnknownError: break;
   }
   return "unknown-error";
 }
 
-std::string_view OutcomeText(Outcome outcome) {
+std::string_view OutcomeText(RunOutcome outcome) {
   switch (outcome) {
-    case Outcome::Converted: return "converted";
-    case Outcome::NotNecessary: return "not necessary";
-    case Outcome::InvalidInput: return "invalid input";
-    case Outcome::InvalidFormatFile: return "invalid format file";
-    case Outcome::UnknownError: break;
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not necessary";
+    case RunOutcome::InvalidInput: return "invalid input";
+    case RunOutcome::InvalidFormatFile: return "invalid format file";
+    case RunOutcome::UnknownError: break;
   }
   return "unknown error";
 }
 
-// An entry's description as the report gives it, on its line "51: Prism Constant, AtmosPPM".
-std::string_view EntryDescription(std::string_view report, std::int16_t number) {
-  const std::string prefix = std::to_string(number) + ": ";
-  std::size_t at = 0;
-  while (at < report.size()) {
-    const std::size_t end = std::min(report.find('\n', at), report.size());
-    const std::string_view line = report.substr(at, end - at);
-    if (line.substr(0, prefix.size()) == prefix) return line.substr(prefix.size());
-    at = end + 1;
-  }
-  return {};
-}
-
-void AppendEntries(std::string& json, std::string_view field, const NumberList& list, std::string_view report) {
+void AppendEntries(std::string& json, std::string_view field, const std::vector<ReportedEntry>& entries) {
   json += ", \"";
   json += field;
   json += "\": [";
-  for (std::size_t slot = 0; slot < ListLength(list); ++slot) {
-    if (slot > 0) json += ", ";
-    json += "{\"number\": " + std::to_string(list[slot]) + ", \"description\": ";
-    AppendJsonString(json, EntryDescription(report, list[slot]));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) json += ", ";
+    json += "{\"number\": " + std::to_string(entries[i].number) + ", \"description\": ";
+    AppendJsonString(json, entries[i].description);
     json += '}';
   }
   json += ']';
@@ -185,8 +110,6 @@ std::string Counted(std::size_t count, std::string_view one, std::string_view ma
 }
 
 }  // namespace
-
-std::string DisplayName(const std::filesystem::path& path) { return EscapeControls(PathForDisplay(path)); }
 
 std::string FormatJsonRecord(const std::filesystem::path& source, const std::filesystem::path* target,
                              const FileConversion& file) {
@@ -199,26 +122,27 @@ std::string FormatJsonRecord(const std::filesystem::path& source, const std::fil
     json += "\"target\": null";
   }
   json += ", \"outcome\": \"";
-  json += OutcomeName(file.outcome);
+  const ConversionSummary& summary = file.summary;
+  json += OutcomeName(summary.outcome);
   json += file.written ? "\", \"written\": true" : "\", \"written\": false";
   json += ", \"report\": ";
-  AppendJsonString(json, file.report);
-  AppendEntries(json, "variables", file.variables, file.report);
-  AppendEntries(json, "applications", file.applications, file.report);
+  AppendJsonString(json, summary.report);
+  AppendEntries(json, "variables", summary.variables);
+  AppendEntries(json, "applications", summary.applications);
   json += ", \"failure\": ";
-  if (file.Failed()) {
+  if (summary.Failed()) {
     json += "{\"line\": ";
-    json += file.failureLine == 0 ? std::string("null") : std::to_string(file.failureLine);
+    json += summary.failure.line == 0 ? std::string("null") : std::to_string(summary.failure.line);
     json += ", \"reason\": ";
-    AppendJsonString(json, file.failureReason);
+    AppendJsonString(json, FailureReason(summary.failure));
     json += '}';
   } else {
     json += "null";
   }
   json += ", \"notes\": [";
-  for (std::size_t i = 0; i < file.notes.size(); ++i) {
+  for (std::size_t i = 0; i < summary.notes.size(); ++i) {
     if (i > 0) json += ", ";
-    AppendJsonString(json, file.notes[i]);
+    AppendJsonString(json, summary.notes[i]);
   }
   json += "]}\n";
   return json;
@@ -229,17 +153,14 @@ std::string FormatTextLine(const std::filesystem::path& source, const std::files
   std::string line = DisplayName(source);
   if (target != nullptr) line += " -> " + DisplayName(*target);
   line += ": ";
-  line += OutcomeText(file.outcome);
-  if (file.outcome == Outcome::Converted) {
-    line += ", " + Counted(ListLength(file.variables), "variable", "variables") + " to move, " +
-            Counted(ListLength(file.applications), "application", "applications") + " removed";
+  const ConversionSummary& summary = file.summary;
+  line += OutcomeText(summary.outcome);
+  if (summary.outcome == RunOutcome::Converted) {
+    line += ", " + Counted(summary.variables.size(), "variable", "variables") + " to move, " +
+            Counted(summary.applications.size(), "application", "applications") + " removed";
   }
-  if (file.Failed()) {
-    line += ": ";
-    if (file.failureLine != 0) line += "line " + std::to_string(file.failureLine) + ": ";
-    line += file.failureReason;
-  }
-  for (const std::string& note : file.notes) line += "; " + note;
+  if (summary.Failed()) line += ": " + FailureText(summary.failure);
+  for (const std::string& note : summary.notes) line += "; " + note;
   return line + '\n';
 }
 
@@ -258,9 +179,7 @@ std::string FormatIndentedReport(std::string_view report) {
 
 std::string FormatFailureMessage(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const FileConversion& file) {
-  std::string message = "quarnel: " + DisplayName(file.failureNamesTarget ? target : source) + ": ";
-  if (file.failureLine != 0) message += "line " + std::to_string(file.failureLine) + ": ";
-  return message + file.failureReason + '\n';
+  return "quarnel: " + FailureMessage(file.summary.failure, DisplayName(source), DisplayName(target)) + '\n';
 }
 
 }  // namespace quarnel::cli

@@ -36,9 +36,4 @@ std::string FormatIndentedReport(std::string_view report);
 std::string FormatFailureMessage(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const FileConversion& file);
 
-// A file name as the terminal may show it: control characters (an escape
-// sequence in a name would otherwise act on the terminal), the line
-// separators U+2028 and U+2029 and, on POSIX, the backslash as \xNN.
-std::string DisplayName(const std::filesystem::path& path);
-
 }  // namespace quarnel::cli

@@ -254,11 +254,11 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
         if (result->Failed()) err << FormatTextLine(file.source, target, *result);
       } else {
         out << FormatTextLine(file.source, target, *result);
-        if (options.verbosity == Verbosity::Verbose) out << FormatIndentedReport(result->report);
+        if (options.verbosity == Verbosity::Verbose) out << FormatIndentedReport(result->summary.report);
       }
       if (result->Failed()) {
         ++failed;
-      } else if (result->outcome == Outcome::Converted) {
+      } else if (result->summary.outcome == RunOutcome::Converted) {
         ++converted;
       } else {
         ++notNecessary;

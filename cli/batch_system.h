@@ -2,34 +2,17 @@
 // Defined in batch_system_posix.cc and batch_system_win32.cc.
 #pragma once
 
-#include <compare>
-#include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 namespace quarnel::cli {
 
-// Tells files apart whatever path names them: device and inode on POSIX,
-// volume serial and file index on Windows.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t file = 0;
-  auto operator<=>(const FileIdentity&) const = default;
-};
-
-// The identity of the file `path` names, links followed; nullopt when there is none.
-std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path);
-
 // A key under which two paths compare equal when they name the same place,
 // whether or not a file is there yet: absolute, lexically normal, links
 // resolved as far as the path exists, and case folded where names ignore case.
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
-
-// The name as bytes for the machine-readable record: as stored on POSIX,
-// UTF-8 on Windows (an unpaired surrogate encoded as UTF-8 would encode it,
-// which leaves the text invalid and so marked as such).
-std::string PathBytes(const std::filesystem::path& path);
 
 // How many files the process may hold open at once (as good as no limit on
 // Windows).

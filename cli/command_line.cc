@@ -81,8 +81,9 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   const bool targetGiven = options.paths.size() == 2;
   const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
   // Longer names no file system takes; say why instead of a bare error.
-  FileConversion file = !targetGiven && target.filename().native().size() > kLongestFileName
-                            ? RefuseFile(std::string(kTargetNameTooLong) + "; give a TARGET")
+  const std::string nameProblem = targetGiven ? std::string() : TargetNameProblem(source);
+  FileConversion file = !nameProblem.empty()
+                            ? RefuseFile(nameProblem + "; give a TARGET")
                             : ConvertOneFile(source, target, options.dryRun ? TargetWrite::None : TargetWrite::Synced);
   {
     // A signal waits for the rename and the report of it: after it the target
@@ -92,17 +93,17 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
     if (options.json) {
       out << FormatJsonRecord(source, &target, file);
     } else if (options.verbosity != Verbosity::Quiet) {
-      out << file.report << '\n';
+      out << file.summary.report << '\n';
     }
     out.flush();
   }
 
   if (file.Failed()) {
     err << FormatFailureMessage(source, target, file);
-    return kExitFailed;
+    return ExitStatus(file.summary);
   }
-  for (const std::string& note : file.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
-  if (file.outcome == Outcome::NotNecessary) return kExitNotNecessary;
+  for (const std::string& note : file.summary.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
+  if (file.summary.outcome == RunOutcome::NotNecessary) return ExitStatus(file.summary);
   // A dry run wrote no target that the message could name.
   if (options.dryRun) return EndOutput(out, err);
   if (!out) {

@@ -7,16 +7,9 @@
 #include <vector>
 
 #include "command_options.h"
+#include "command_output.h"
 
 namespace quarnel::cli {
-
-inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitNotNecessary = 3;
-// Standard output could not be written: the report of a replaced target, or
-// all a dry run, --help or --version had to say.
-inline constexpr int kExitReportLost = 4;
 
 // Runs `quarnel [OPTIONS] SOURCE [TARGET]`, a batch (`-o DIR PATH...` or
 // `-b PATH...`), `--help` or `--version` (the program name not included in
@@ -25,12 +18,5 @@ inline constexpr int kExitReportLost = 4;
 // @return the exit status: for one file kExitCompleted, kExitNotNecessary,
 // kExitFailed, kExitUsage or kExitReportLost; for a batch as RunBatch says.
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err);
-
-// A path as the user's terminal shows it. Defined per platform.
-std::string PathForDisplay(const std::filesystem::path& path);
-
-// True where a backslash is an ordinary character of file names (POSIX),
-// false where it separates folders (Windows). Defined per platform.
-bool IsBackslashInNames();
 
 }  // namespace quarnel::cli

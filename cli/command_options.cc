@@ -1,6 +1,7 @@
 #include "command_options.h"
 
 #include <charconv>
+#include <cstdint>
 #include <string_view>
 
 namespace quarnel::cli {
@@ -21,15 +22,81 @@ std::string ParseJobs(std::string_view text, unsigned& jobs) {
   return {};
 }
 
+enum class OptionKind : std::uint8_t { OutputFolder, Jobs, Beside, Recursive, DryRun, Json, Quiet, Verbose, Help, Version };
+
+struct OptionEntry {
+  char shortName;  // '\0': a long form only
+  std::string_view longName;
+  OptionKind kind;
+  bool takesValue;
+};
+
+constexpr OptionEntry kOptionTable[] = {
+    {'o', "--output-dir", OptionKind::OutputFolder, true},
+    {'j', "--jobs", OptionKind::Jobs, true},
+    {'b', "--beside", OptionKind::Beside, false},
+    {'r', "--recursive", OptionKind::Recursive, false},
+    {'n', "--dry-run", OptionKind::DryRun, false},
+    {'\0', "--json", OptionKind::Json, false},
+    {'q', "--quiet", OptionKind::Quiet, false},
+    {'v', "--verbose", OptionKind::Verbose, false},
+    {'\0', "--help", OptionKind::Help, false},
+    {'\0', "--version", OptionKind::Version, false},
+};
+
+const OptionEntry* FindShortOption(char name) {
+  for (const OptionEntry& entry : kOptionTable) {
+    if (entry.shortName != '\0' && entry.shortName == name) return &entry;
+  }
+  return nullptr;
+}
+
+const OptionEntry* FindLongOption(std::string_view name) {
+  for (const OptionEntry& entry : kOptionTable) {
+    if (entry.longName == name) return &entry;
+  }
+  return nullptr;
+}
+
+// What the options said that is checked once all are read.
+struct OptionsSeen {
+  bool jobs = false;
+  bool beside = false;
+  bool output = false;
+  bool quiet = false;
+  bool verbose = false;
+};
+
+// Applies one option, in its short or long form alike.
+// @return empty, else the usage error.
+std::string ApplyOption(OptionKind kind, const std::string& valueText, const std::filesystem::path& valuePath,
+                        CommandOptions& options, OptionsSeen& seen) {
+  switch (kind) {
+    case OptionKind::OutputFolder:
+      options.outputFolder = valuePath;
+      seen.output = true;
+      break;
+    case OptionKind::Jobs:
+      if (std::string problem = ParseJobs(valueText, options.jobs); !problem.empty()) return problem;
+      seen.jobs = true;
+      break;
+    case OptionKind::Beside: seen.beside = true; break;
+    case OptionKind::Recursive: options.recursive = true; break;
+    case OptionKind::DryRun: options.dryRun = true; break;
+    case OptionKind::Json: options.json = true; break;
+    case OptionKind::Quiet: seen.quiet = true; break;
+    case OptionKind::Verbose: seen.verbose = true; break;
+    case OptionKind::Help: options.showHelp = true; break;
+    case OptionKind::Version: options.showVersion = true; break;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string ParseCommandOptions(const std::vector<Argument>& arguments, CommandOptions& options) {
   bool optionsEnded = false;
-  bool jobsGiven = false;
-  bool besideGiven = false;
-  bool outputGiven = false;
-  bool quietGiven = false;
-  bool verboseGiven = false;
+  OptionsSeen seen;
 
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const Argument& argument = arguments[index];
@@ -37,6 +104,10 @@ std::string ParseCommandOptions(const std::vector<Argument>& arguments, CommandO
     // A lone "-" is a file name like any other.
     if (optionsEnded || text.size() < 2 || text[0] != '-') {
       options.paths.push_back(argument.path);
+      continue;
+    }
+    if (text == "--") {
+      optionsEnded = true;
       continue;
     }
     // The value of -o or -j: attached, or the next argument.
@@ -53,96 +124,58 @@ std::string ParseCommandOptions(const std::vector<Argument>& arguments, CommandO
       valuePath = arguments[index].path;
       return {};
     };
+    // One option, its value taken from `valueAt` on when it takes one.
+    auto readOption = [&](const OptionEntry& entry, std::size_t valueAt, std::string_view name) -> std::string {
+      std::string valueText;
+      std::filesystem::path valuePath;
+      if (entry.takesValue) {
+        if (std::string problem = takeValue(valueAt, name, valueText, valuePath); !problem.empty()) return problem;
+      }
+      return ApplyOption(entry.kind, valueText, valuePath, options, seen);
+    };
 
     if (text[1] == '-') {
       const std::size_t equals = text.find('=');
       const std::string name = text.substr(0, equals);
+      const OptionEntry* entry = FindLongOption(name);
+      if (entry == nullptr || (equals != std::string::npos && !entry->takesValue))
+        return "unknown option '" + text + "'";
+      if (equals != std::string::npos && equals + 1 == text.size()) return "option '" + name + "' needs a value";
       const std::size_t valueAt = equals == std::string::npos ? text.size() : equals + 1;
-      std::string valueText;
-      std::filesystem::path valuePath;
-      if (name == "--") {
-        if (equals != std::string::npos) return "unknown option '" + text + "'";
-        optionsEnded = true;
-      } else if (name == "--output-dir" || name == "--jobs") {
-        if (equals != std::string::npos && valueAt == text.size()) return "option '" + name + "' needs a value";
-        if (std::string problem = takeValue(valueAt, name, valueText, valuePath); !problem.empty()) return problem;
-        if (name == "--jobs") {
-          if (std::string problem = ParseJobs(valueText, options.jobs); !problem.empty()) return problem;
-          jobsGiven = true;
-        } else {
-          options.outputFolder = valuePath;
-          outputGiven = true;
-        }
-      } else if (equals != std::string::npos) {
-        return "unknown option '" + text + "'";
-      } else if (name == "--help") {
-        options.showHelp = true;
-        return {};
-      } else if (name == "--version") {
-        options.showVersion = true;
-        return {};
-      } else if (name == "--beside") {
-        besideGiven = true;
-      } else if (name == "--recursive") {
-        options.recursive = true;
-      } else if (name == "--dry-run") {
-        options.dryRun = true;
-      } else if (name == "--json") {
-        options.json = true;
-      } else if (name == "--quiet") {
-        quietGiven = true;
-      } else if (name == "--verbose") {
-        verboseGiven = true;
-      } else {
-        return "unknown option '" + text + "'";
-      }
+      if (std::string problem = readOption(*entry, valueAt, name); !problem.empty()) return problem;
+      // --help or --version ends the reading.
+      if (options.showHelp || options.showVersion) return {};
       continue;
     }
 
     // A group of short flags; -o and -j take the rest of the group as their value.
     for (std::size_t at = 1; at < text.size(); ++at) {
       const char flag = text[at];
-      if (flag == 'o' || flag == 'j') {
-        std::string valueText;
-        std::filesystem::path valuePath;
-        const std::string name = std::string("-") + flag;
-        if (std::string problem = takeValue(at + 1, name, valueText, valuePath); !problem.empty()) return problem;
-        if (flag == 'j') {
-          if (std::string problem = ParseJobs(valueText, options.jobs); !problem.empty()) return problem;
-          jobsGiven = true;
-        } else {
-          options.outputFolder = valuePath;
-          outputGiven = true;
-        }
-        break;
+      const OptionEntry* entry = FindShortOption(flag);
+      if (entry == nullptr) {
+        if (text.size() == 2) return "unknown option '" + text + "'";
+        return std::string("unknown option '-") + flag + "' in '" + text + "'";
       }
-      switch (flag) {
-        case 'b': besideGiven = true; break;
-        case 'r': options.recursive = true; break;
-        case 'n': options.dryRun = true; break;
-        case 'q': quietGiven = true; break;
-        case 'v': verboseGiven = true; break;
-        default:
-          if (text.size() == 2) return "unknown option '" + text + "'";
-          return std::string("unknown option '-") + flag + "' in '" + text + "'";
-      }
+      const std::string name = std::string("-") + flag;
+      if (std::string problem = readOption(*entry, at + 1, name); !problem.empty()) return problem;
+      if (entry->takesValue) break;
     }
   }
 
-  if (outputGiven && besideGiven) return "-o and -b cannot be combined";
-  if (quietGiven && verboseGiven) return "-q and -v cannot be combined";
-  if (outputGiven && options.outputFolder.empty()) return "empty folder name";
-  options.placement = outputGiven   ? TargetPlacement::OutputFolder
-                      : besideGiven ? TargetPlacement::Beside
+  if (seen.output && seen.beside) return "-o and -b cannot be combined";
+  if (seen.quiet && seen.verbose) return "-q and -v cannot be combined";
+  if (seen.output && options.outputFolder.empty()) return "empty folder name";
+  options.placement = seen.output   ? TargetPlacement::OutputFolder
+                      : seen.beside ? TargetPlacement::Beside
                                     : TargetPlacement::Given;
-  options.verbosity = quietGiven ? Verbosity::Quiet : verboseGiven ? Verbosity::Verbose : Verbosity::Normal;
+  options.verbosity = seen.quiet ? Verbosity::Quiet : seen.verbose ? Verbosity::Verbose : Verbosity::Normal;
 
   for (const std::filesystem::path& path : options.paths) {
     if (path.empty()) return "empty file name";
   }
   if (options.placement == TargetPlacement::Given) {
     if (options.recursive) return "-r works only in a batch (with -o or -b)";
-    if (jobsGiven) return "-j works only in a batch (with -o or -b)";
+    if (seen.jobs) return "-j works only in a batch (with -o or -b)";
     if (options.paths.empty()) return "missing SOURCE";
     if (options.paths.size() > 2) return "too many arguments";
   } else if (options.paths.empty()) {

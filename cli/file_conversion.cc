@@ -3,35 +3,10 @@
 #include <utility>
 
 #include "quarnel/conversion_file.h"
-#include "quarnel/conversion_report.h"
-#include "quarnel/failure_text.h"
+#include "quarnel/conversion_summary.h"
 
 namespace quarnel::cli {
 namespace {
-
-Outcome OutcomeOf(ConversionResult result, const ConversionState& state) {
-  if (IsSuccess(result)) return state.m_bConversionNeeded ? Outcome::Converted : Outcome::NotNecessary;
-  if (result == ResultInvalidInput) return Outcome::InvalidInput;
-  if (result == ResultInvalidFormatFile) return Outcome::InvalidFormatFile;
-  return Outcome::UnknownError;
-}
-
-// Fills `file` from a run's outcome and final state.
-void Describe(const ConversionOutcome& outcome, ConversionState& state, FileConversion& file) {
-  file.report = ReportToAscii(ComposeReport(outcome.result, state));
-  file.outcome = OutcomeOf(outcome.result, state);
-  if (file.outcome == Outcome::Converted) {
-    file.variables = state.m_aFlaggedVariables;
-    file.applications = state.m_aRemovedApps;
-  }
-  if (file.Failed()) {
-    FailureDescription failure = DescribeFailure(outcome);
-    file.failureLine = failure.line;
-    file.failureReason = std::move(failure.reason);
-    file.failureNamesTarget = failure.namesTarget;
-  }
-  file.notes = DescribeNotes(outcome);
-}
 
 ConversionOutcome CommitFailureOutcome(const StagedTarget& staged) {
   ConversionOutcome outcome;
@@ -48,13 +23,13 @@ FileConversion ConvertOneFile(const std::filesystem::path& source, const std::fi
   ConversionState state;
   FileConversion file;
   if (write == TargetWrite::None) {
-    Describe(CheckFormatFile(state, source), state, file);
+    file.summary = SummarizeConversion(CheckFormatFile(state, source), state);
     return file;
   }
   auto staged = std::make_unique<StagedTarget>();
   const ConversionOutcome outcome = StageFormatFile(target, state, source, *staged);
-  Describe(outcome, state, file);
-  if (file.outcome != Outcome::Converted) return file;
+  file.summary = SummarizeConversion(outcome, state);
+  if (file.summary.outcome != RunOutcome::Converted) return file;
   if (staged->IsStream()) {
     file.written = true;
   } else if (staged->Finish(write == TargetWrite::Staged)) {
@@ -62,7 +37,7 @@ FileConversion ConvertOneFile(const std::filesystem::path& source, const std::fi
   } else {
     ConversionState failed;
     file = {};
-    Describe(CommitFailureOutcome(*staged), failed, file);
+    file.summary = SummarizeConversion(CommitFailureOutcome(*staged), failed);
   }
   return file;
 }
@@ -76,18 +51,15 @@ void EndCommit(FileConversion& file, bool committed) {
     const ConversionOutcome outcome = CommitFailureOutcome(*file.staged);
     file.staged->Abandon();
     FileConversion failure;
-    Describe(outcome, failed, failure);
+    failure.summary = SummarizeConversion(outcome, failed);
     file = std::move(failure);
   }
   file.staged.reset();
 }
 
 FileConversion RefuseFile(std::string reason) {
-  ConversionState state;
   FileConversion file;
-  file.outcome = Outcome::InvalidInput;
-  file.report = ReportToAscii(ComposeReport(ResultInvalidInput, state));
-  file.failureReason = std::move(reason);
+  file.summary = RefuseConversion(std::move(reason));
   return file;
 }
 

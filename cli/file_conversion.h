@@ -1,5 +1,5 @@
 // One file converted through the engine, with what the command prints about
-// it: the outcome, the report, and a failure's line and reason.
+// it: the engine's summary and whether the target was written.
 #pragma once
 
 #include <cstdint>
@@ -8,37 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "quarnel/conversion_state.h"
+#include "quarnel/conversion_types.h"
 #include "quarnel/staged_target.h"
 
 namespace quarnel::cli {
 
-enum class Outcome : std::uint8_t { Converted, NotNecessary, InvalidInput, InvalidFormatFile, UnknownError };
-
 struct FileConversion {
-  Outcome outcome = Outcome::Converted;
-  // The report exactly as the engine composed it.
-  std::string report;
-  // Variables to move and removed applications as the report lists them;
-  // empty unless converted.
-  NumberList variables = ConversionState::EmptyList();
-  NumberList applications = ConversionState::EmptyList();
+  // What the engine made of the file: outcome, report, entries, failure, notes.
+  ConversionSummary summary;
   // The target was created or replaced.
   bool written = false;
-  // A failure's line in the source (0: not about a line) and its reason
-  // without the file's name.
-  std::uint64_t failureLine = 0;
-  std::string failureReason;
-  // The reason is about the target rather than the source.
-  bool failureNamesTarget = false;
-  // Remarks on a run that did not fail, such as text left behind the end marker.
-  std::vector<std::string> notes;
   // With TargetWrite::Staged: the completed text, finished (its sync deferred)
   // and waiting for CommitStagedTargets; with TargetWrite::Synced, finished
   // and waiting for its Commit; then EndCommit.
   std::unique_ptr<StagedTarget> staged;
 
-  bool Failed() const { return outcome != Outcome::Converted && outcome != Outcome::NotNecessary; }
+  bool Failed() const { return summary.Failed(); }
 };
 
 // What becomes of the converted text.

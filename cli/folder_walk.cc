@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "batch_system.h"
+#include "quarnel/target_prefix.h"
 
 namespace quarnel::cli {
 namespace fs = std::filesystem;
@@ -16,7 +17,7 @@ NameChar LowerAscii(NameChar c) { return c >= 'A' && c <= 'Z' ? static_cast<Name
 bool HasPrefixIgnoringCase(const fs::path::string_type& name, std::string_view prefix, std::size_t at) {
   if (name.size() < at + prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (LowerAscii(name[at + i]) != static_cast<NameChar>(prefix[i])) return false;
+    if (LowerAscii(name[at + i]) != LowerAscii(static_cast<NameChar>(prefix[i]))) return false;
   }
   return true;
 }
@@ -77,7 +78,7 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
 
 bool IsSourceName(const fs::path& fileName) {
   const fs::path::string_type& name = fileName.native();
-  if (name.empty() || name[0] == '.' || HasPrefixIgnoringCase(name, "qz_", 0)) return false;
+  if (name.empty() || name[0] == '.' || HasPrefixIgnoringCase(name, kTargetPrefix, 0)) return false;
   return name.size() > 4 && HasPrefixIgnoringCase(name, ".frt", name.size() - 4);
 }
 

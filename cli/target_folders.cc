@@ -4,6 +4,7 @@
 
 #include "batch_record.h"
 #include "batch_system.h"
+#include "command_output.h"
 
 namespace quarnel::cli {
 namespace fs = std::filesystem;

@@ -22,6 +22,14 @@ class QuarnelEngine {
 
   constructor(exports) {
     this.exports = exports;
+    // The status and report of a failure of no known kind, for when the
+    // module itself stops part way; taken now, while the module is sound.
+    const at = exports.quarnel_unknown_error_report();
+    const memory = new Uint8Array(exports.memory.buffer);
+    this.unknownError = {
+      status: exports.quarnel_failed_status(),
+      report: new TextDecoder().decode(memory.subarray(at, memory.indexOf(0, at))),
+    };
   }
 
   // Converts one file. `status` is the command line's exit status: 0

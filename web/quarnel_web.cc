@@ -9,15 +9,10 @@
 
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
-#include "quarnel/failure_text.h"
+#include "quarnel/conversion_summary.h"
 #include "quarnel/target_prefix.h"
 
 namespace {
-
-// The command line's exit statuses, which the page shows in the same way.
-constexpr int kCompleted = 0;
-constexpr int kFailed = 1;
-constexpr int kNotNecessary = 3;
 
 // The results of the last run. They live in the module until the next run,
 // since the page reads them through pointers into this memory.
@@ -58,23 +53,31 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   run.targetName = std::string(quarnel::kTargetPrefix) + name;
 
   quarnel::ConversionState state;
-  const quarnel::ConversionOutcome outcome = quarnel::ConvertFormatFileBytes(source, state, run.target);
-  run.report = quarnel::ReportToAscii(quarnel::ComposeReport(outcome.result, state));
-  if (!quarnel::IsSuccess(outcome.result)) {
-    const quarnel::FailureDescription failure = quarnel::DescribeFailure(outcome);
-    run.messages = "quarnel: " + quarnel::FailureMessage(failure, name, run.targetName) + "\n";
-    run.target.clear();
-    return kFailed;
+  const quarnel::ConversionSummary summary =
+      quarnel::SummarizeConversion(quarnel::ConvertFormatFileBytes(source, state, run.target), state);
+  run.report = summary.report;
+  if (summary.Failed()) {
+    run.messages = "quarnel: " + quarnel::FailureMessage(summary.failure, name, run.targetName) + "\n";
+  } else {
+    for (const std::string& note : summary.notes) run.messages += "quarnel: " + name + ": " + note + "\n";
   }
-  for (const std::string& note : quarnel::DescribeNotes(outcome)) {
-    run.messages += "quarnel: " + name + ": " + note + "\n";
-  }
-  if (!state.m_bConversionNeeded) {
-    run.target.clear();
-    return kNotNecessary;
-  }
-  return kCompleted;
+  if (summary.outcome != quarnel::RunOutcome::Converted) run.target.clear();
+  return quarnel::ExitStatus(summary);
 }
+
+// The report of a run that failed for no known reason, which the page shows
+// when the module itself stopped part way. Read once, while the module is sound.
+QUARNEL_EXPORT(quarnel_unknown_error_report) const char* QuarnelUnknownErrorReport() {
+  static const std::string report = [] {
+    quarnel::ConversionState state;
+    // A failure of no kind the report names: its text is the unknown error's.
+    return quarnel::ReportToAscii(quarnel::ComposeReport(quarnel::ResultFileError, state));
+  }();
+  return report.c_str();
+}
+
+// The status of a failed run, which goes with that report.
+QUARNEL_EXPORT(quarnel_failed_status) int QuarnelFailedStatus() { return quarnel::kExitFailed; }
 
 QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report.data(); }
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }

@@ -1,5 +1,6 @@
 #include "quarnel/conversion_report.h"
 
+#include <string>
 #include <string_view>
 
 #include "reported_numbers.h"
@@ -27,14 +28,13 @@ constexpr std::wstring_view kApplicationsTrailer[] = {
 };
 constexpr std::wstring_view kClosingWarning = L"Make sure the Format File works correctly before using!";
 
-std::wstring_view EntryText(std::int16_t number) {
-  const ReportedNumber* entry = FindReportedNumber(number);
-  return entry != nullptr ? entry->text : std::wstring_view();
-}
-
 void AppendEntries(std::wstring& report, const NumberList& list) {
   for (std::size_t slot = 0; slot < ListLength(list); ++slot) {
-    report += EntryText(list[slot]);
+    if (const ReportedNumber* entry = FindReportedNumber(list[slot]); entry != nullptr) {
+      report += std::to_wstring(entry->number);
+      report += L": ";
+      report += entry->description;
+    }
     report += L'\n';
   }
 }

@@ -5,11 +5,6 @@
 namespace quarnel {
 namespace {
 
-std::string WithSystemMessage(std::string text, const std::string& systemMessage) {
-  if (!systemMessage.empty()) text += ": " + systemMessage;
-  return text;
-}
-
 std::string FormatFailureReason(FormatFailure failure) {
   switch (failure) {
     case FormatFailure::MissingFrtTag:
@@ -33,26 +28,31 @@ std::string FormatFailureReason(FormatFailure failure) {
 
 }  // namespace
 
-FailureDescription DescribeFailure(const ConversionOutcome& outcome) {
-  FailureDescription failure;
+RunFailure DescribeFailure(const ConversionOutcome& outcome) {
+  RunFailure failure;
   failure.namesTarget = outcome.fileFailure != FileFailure::None && outcome.fileFailure != FileFailure::OpenSource &&
                         outcome.fileFailure != FileFailure::ReadSource &&
                         outcome.fileFailure != FileFailure::SourceIsFolder;
   switch (outcome.fileFailure) {
     case FileFailure::OpenSource:
-      failure.reason = WithSystemMessage("cannot open the source", outcome.systemMessage);
+      failure.reason = "cannot open the source";
+      failure.systemMessage = outcome.systemMessage;
       return failure;
     case FileFailure::OpenTarget:
-      failure.reason = WithSystemMessage("cannot create the target", outcome.systemMessage);
+      failure.reason = "cannot create the target";
+      failure.systemMessage = outcome.systemMessage;
       return failure;
     case FileFailure::ReadSource:
-      failure.reason = WithSystemMessage("cannot read the source", outcome.systemMessage);
+      failure.reason = "cannot read the source";
+      failure.systemMessage = outcome.systemMessage;
       return failure;
     case FileFailure::WriteTarget:
-      failure.reason = WithSystemMessage("cannot write the target", outcome.systemMessage);
+      failure.reason = "cannot write the target";
+      failure.systemMessage = outcome.systemMessage;
       return failure;
     case FileFailure::ReplaceTarget:
-      failure.reason = WithSystemMessage("cannot replace the target with the converted file", outcome.systemMessage);
+      failure.reason = "cannot replace the target with the converted file";
+      failure.systemMessage = outcome.systemMessage;
       return failure;
     case FileFailure::SourceIsFolder:
       failure.reason = "the source is a folder, not a format file";
@@ -98,11 +98,19 @@ std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome) {
   return notes;
 }
 
-std::string FailureMessage(const FailureDescription& failure, const std::string& source,
-                           const std::string& target) {
-  std::string message = (failure.namesTarget ? target : source) + ": ";
-  if (failure.line != 0) message += "line " + std::to_string(failure.line) + ": ";
-  return message + failure.reason;
+std::string FailureReason(const RunFailure& failure) {
+  if (failure.systemMessage.empty()) return failure.reason;
+  return failure.reason + ": " + failure.systemMessage;
+}
+
+std::string FailureText(const RunFailure& failure) {
+  std::string text;
+  if (failure.line != 0) text = "line " + std::to_string(failure.line) + ": ";
+  return text + FailureReason(failure);
+}
+
+std::string FailureMessage(const RunFailure& failure, std::string_view source, std::string_view target) {
+  return std::string(failure.namesTarget ? target : source) + ": " + FailureText(failure);
 }
 
 }  // namespace quarnel

@@ -13,7 +13,12 @@
 #include "quarnel/conversion_driver.h"
 #include "quarnel/staged_target.h"
 
+struct stat;
+
 namespace quarnel {
+
+// The identity of the file that a POSIX status describes.
+FileIdentity IdentityOf(const struct stat& info);
 
 // The source file, read as its bytes stand.
 class SourceFile : public ByteSource {

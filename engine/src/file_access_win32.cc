@@ -18,6 +18,10 @@ namespace {
 
 std::string SystemMessage(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
 
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 // The temporary files a console Ctrl+C or close must remove. The console's
 // handler runs on a thread of its own, so a lock suffices here.
 std::mutex g_tempFilesLock;
@@ -100,8 +104,7 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   BY_HANDLE_FILE_INFORMATION info{};
   if (isRegular && GetFileInformationByHandle(handle, &info)) {
     size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    identity = {info.dwVolumeSerialNumber,
-                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    identity = IdentityOf(info);
   }
   return true;
 }
@@ -158,8 +161,7 @@ bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t /*sou
     CloseHandle(probe);
     if (disk) {
       impl.kind = Impl::Kind::Existing;
-      impl.existing = {info.dwVolumeSerialNumber,
-                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+      impl.existing = IdentityOf(info);
     } else {
       impl.kind = Impl::Kind::Stream;
     }
@@ -259,6 +261,18 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
     if (target->Commit()) ++committed;
   }
   return committed;
+}
+
+std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
+  // No access asked for: the identity alone; backup semantics open folders too.
+  HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const BOOL found = GetFileInformationByHandle(file, &information);
+  CloseHandle(file);
+  if (!found) return std::nullopt;
+  return IdentityOf(information);
 }
 
 }  // namespace quarnel

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_types.h"
 
 namespace quarnel {
 

@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "format_text.h"
-#include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_state.h"
+#include "quarnel/conversion_types.h"
 
 namespace quarnel {
 

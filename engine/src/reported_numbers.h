@@ -1,4 +1,5 @@
-// The numbers a conversion reports, with the text each one has in the report:
+// The numbers a conversion reports, with the description each one has in the
+// report (behind "NUMBER: "):
 // the variables the user must move by hand and the applications whose codes
 // are removed. The converter, the report and the fuzz targets all read this
 // one table.
@@ -15,17 +16,17 @@ enum class ReportedKind : std::uint8_t { FlaggedVariable, RemovedApp };
 struct ReportedNumber {
   std::int16_t number;
   ReportedKind kind;
-  std::wstring_view text;
+  std::wstring_view description;
 };
 
 inline constexpr ReportedNumber kReportedNumbers[] = {
-    {51, ReportedKind::FlaggedVariable, L"51: Prism Constant, AtmosPPM"},
-    {58, ReportedKind::FlaggedVariable, L"58: Prism Constant"},
-    {652, ReportedKind::FlaggedVariable, L"652: EDM Type"},
-    {653, ReportedKind::FlaggedVariable, L"653: Prism Type"},
-    {656, ReportedKind::FlaggedVariable, L"656: EDM Mode"},
-    {120, ReportedKind::RemovedApp, L"120: \"Line Adjustment\" Application"},
-    {123, ReportedKind::RemovedApp, L"123: \"Height Transfer\" Application"},
+    {51, ReportedKind::FlaggedVariable, L"Prism Constant, AtmosPPM"},
+    {58, ReportedKind::FlaggedVariable, L"Prism Constant"},
+    {652, ReportedKind::FlaggedVariable, L"EDM Type"},
+    {653, ReportedKind::FlaggedVariable, L"Prism Type"},
+    {656, ReportedKind::FlaggedVariable, L"EDM Mode"},
+    {120, ReportedKind::RemovedApp, L"\"Line Adjustment\" Application"},
+    {123, ReportedKind::RemovedApp, L"\"Height Transfer\" Application"},
 };
 
 // The table's entry for `number`, or nullptr.

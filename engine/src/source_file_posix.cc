@@ -47,7 +47,7 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   isRegular = S_ISREG(info.st_mode);
   if (isRegular) mode = info.st_mode & 0777;
   size = static_cast<std::uint64_t>(info.st_size);
-  identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  identity = IdentityOf(info);
   return true;
 }
 
@@ -60,6 +60,16 @@ IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
     if (errno == EINTR) continue;
     return {0, SystemMessage(errno)};
   }
+}
+
+FileIdentity IdentityOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return IdentityOf(info);
 }
 
 }  // namespace quarnel

@@ -189,9 +189,7 @@ ByteSink& StagedTarget::Sink() { return impl_->sink; }
 bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
 
 bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
-  return impl_->kind == Impl::Kind::Existing &&
-         identity == FileIdentity{static_cast<std::uint64_t>(impl_->existing.st_dev),
-                                  static_cast<std::uint64_t>(impl_->existing.st_ino)};
+  return impl_->kind == Impl::Kind::Existing && identity == IdentityOf(impl_->existing);
 }
 
 bool StagedTarget::Finish(bool deferSync) {

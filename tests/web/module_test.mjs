@@ -59,3 +59,8 @@ test('each file converts as the command line converts it', () => {
     }
   }
 });
+
+test('a module that stops part way is shown as a failure of no known kind', () => {
+  assert.deepEqual(engine.unknownError,
+    { status: 1, report: 'Format-File Conversion failed due to unknown error!' });
+});

@@ -4,7 +4,7 @@
 
 #include "dialog_path.h"
 #include "quarnel/conversion_file.h"
-#include "quarnel/conversion_report.h"
+#include "quarnel/conversion_summary.h"
 #include "quarnel/target_name.h"
 
 namespace quarnel::ui {
@@ -68,9 +68,11 @@ void CQuarnelDlg::OnConvert() {
   }
   // Every run ends with its report, a failure's included, with the same
   // caption and icon as the refusal above.
-  const ConversionOutcome outcome =
-      ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile));
-  ShowMessageBox(ComposeReport(outcome.result, m_conversionState), MessageIcon::Exclamation);
+  const ConversionSummary summary = SummarizeConversion(
+      ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile)),
+      m_conversionState);
+  // The report is plain ASCII: each byte is its own character.
+  ShowMessageBox(std::wstring(summary.report.begin(), summary.report.end()), MessageIcon::Exclamation);
 }
 
 void CQuarnelDlg::OnBrowseSource() {

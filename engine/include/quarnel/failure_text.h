@@ -5,32 +5,33 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_types.h"
 
 namespace quarnel {
 
-struct FailureDescription {
-  // The source's line at fault, counted from 1; 0 when the failure is not about a line.
-  std::uint64_t line = 0;
-  // "NUL byte; a format file holds text only", "cannot open the source: ..."
-  std::string reason;
-  // The reason is about the target rather than the source.
-  bool namesTarget = false;
-};
-
 // Why a failed run failed. For a successful outcome it still describes
 // something, which no caller shows.
-FailureDescription DescribeFailure(const ConversionOutcome& outcome);
+RunFailure DescribeFailure(const ConversionOutcome& outcome);
 
 // Remarks on a run that did not fail: "line 7: end marker (byte 0xFF); the 12
 // bytes behind it were not converted". Empty when there are none.
 std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome);
 
+// The reason with the system's message behind it, if any:
+// "cannot open the source: No such file or directory".
+std::string FailureReason(const RunFailure& failure);
+
+// The one form of a failure every front end shows: "[line N: ]REASON", the
+// reason as FailureReason gives it.
+std::string FailureText(const RunFailure& failure);
+
 // A failure as one line, "job.frt: line 3: NUL byte; ...": the name of the
-// file the reason is about, the line if any, the reason.
-std::string FailureMessage(const FailureDescription& failure, const std::string& source,
-                           const std::string& target);
+// file the reason is about (`source` or `target`, as the front end shows
+// names), then FailureText.
+std::string FailureMessage(const RunFailure& failure, std::string_view source, std::string_view target);
 
 }  // namespace quarnel

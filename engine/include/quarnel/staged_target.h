@@ -46,15 +46,10 @@
 #include <vector>
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/conversion_types.h"
+#include "quarnel/file_identity.h"
 
 namespace quarnel {
-
-// Which file a path names: equal identities are the same file.
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t file = 0;
-  bool operator==(const FileIdentity& other) const { return device == other.device && file == other.file; }
-};
 
 class StagedTarget {
  public:

@@ -1,0 +1,49 @@
+// What the quarnel command shows of paths, and how it ends: names for the
+// terminal, names for the machine-readable record, and the exit statuses.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "quarnel/conversion_summary.h"
+
+namespace quarnel::cli {
+
+// A run's own statuses, kExitCompleted, kExitFailed and kExitNotNecessary,
+// come with the engine's summary; these belong to the command.
+inline constexpr int kExitUsage = 2;
+// Standard output could not be written: the report of a replaced target, or
+// all a dry run, --help or --version had to say.
+inline constexpr int kExitReportLost = 4;
+
+// A path as the user's terminal shows it: its bytes on POSIX, UTF-8 on
+// Windows. Defined per platform.
+std::string PathForDisplay(const std::filesystem::path& path);
+
+// `text` with each byte that could drive the terminal or mislead its reader
+// written as \xNN: C0 controls and DEL; C1 controls, both as UTF-8 (C2 80 to
+// C2 9F) and as bare bytes 80 to 9F outside valid UTF-8, which 8-bit
+// terminals obey; the line and paragraph separators U+2028 and U+2029; and
+// the backslash where names may hold it, so that no name passes for an
+// escaped one.
+std::string EscapeControls(std::string_view text);
+
+// Length of the valid UTF-8 sequence at the start of `text`, 0 if none is there.
+std::size_t Utf8SequenceLength(std::string_view text);
+
+// True where a backslash is an ordinary character of file names (POSIX),
+// false where it separates folders (Windows). Defined per platform.
+bool IsBackslashInNames();
+
+// A file name as the terminal may show it: control characters (an escape
+// sequence in a name would otherwise act on the terminal), the line
+// separators U+2028 and U+2029 and, on POSIX, the backslash as \xNN.
+std::string DisplayName(const std::filesystem::path& path);
+
+// The name as bytes for the machine-readable record: as stored on POSIX,
+// UTF-8 on Windows (an unpaired surrogate encoded as UTF-8 would encode it,
+// which leaves the text invalid and so marked as such). Defined per platform.
+std::string PathBytes(const std::filesystem::path& path);
+
+}  // namespace quarnel::cli

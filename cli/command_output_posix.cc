@@ -1,0 +1,12 @@
+// POSIX names are bytes, shown and recorded as they are.
+#include "command_output.h"
+
+namespace quarnel::cli {
+
+std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
+
+std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
+
+bool IsBackslashInNames() { return true; }
+
+}  // namespace quarnel::cli
