@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quarnel/conversion_driver.h"
@@ -24,8 +25,12 @@ struct FailureDescription {
 // something, which no caller shows.
 FailureDescription DescribeFailure(const ConversionOutcome& outcome);
 
-// Remarks on a run that did not fail: "line 7: end marker (byte 0xFF); the 12
-// bytes behind it were not converted". Empty when there are none.
+inline constexpr std::string_view kNoModelLineNote = "no model line; is this a format file?";
+
+// Remarks on a run that did not fail: kNoModelLineNote when no model line
+// stood before the end of the source or its end marker, then "line 7: end
+// marker (byte 0xFF); the 12 bytes behind it were not converted". Empty when
+// there are none.
 std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome);
 
 // A failure as one line, "job.frt: line 3: NUL byte; ...": the name of the
