@@ -98,6 +98,7 @@ std::string_view OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return "converted";
     case Outcome::NotNecessary: return "not-necessary";
+    case Outcome::Skipped: return "skipped";
     case Outcome::InvalidInput: return "invalid-input";
     case Outcome::InvalidFormatFile: return "invalid-format";
     case Outcome::UnknownError: break;
@@ -109,6 +110,7 @@ std::string_view OutcomeText(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return "converted";
     case Outcome::NotNecessary: return "not necessary";
+    case Outcome::Skipped: return "skipped";
     case Outcome::InvalidInput: return "invalid input";
     case Outcome::InvalidFormatFile: return "invalid format file";
     case Outcome::UnknownError: break;

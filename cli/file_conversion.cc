@@ -97,4 +97,11 @@ FileConversion RefuseFile(std::string reason) {
   return file;
 }
 
+FileConversion SkipFile(std::string note) {
+  FileConversion file;
+  file.outcome = Outcome::Skipped;
+  file.notes.push_back(std::move(note));
+  return file;
+}
+
 }  // namespace quarnel::cli

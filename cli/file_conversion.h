@@ -13,7 +13,8 @@
 
 namespace quarnel::cli {
 
-enum class Outcome : std::uint8_t { Converted, NotNecessary, InvalidInput, InvalidFormatFile, UnknownError };
+// Skipped: left alone by a batch, as the target of another of its sources.
+enum class Outcome : std::uint8_t { Converted, NotNecessary, InvalidInput, InvalidFormatFile, UnknownError, Skipped };
 
 struct FileConversion {
   Outcome outcome = Outcome::Converted;
@@ -37,7 +38,9 @@ struct FileConversion {
   // and waiting for CommitStagedTargets; then EndCommit.
   std::unique_ptr<StagedTarget> staged;
 
-  bool Failed() const { return outcome != Outcome::Converted && outcome != Outcome::NotNecessary; }
+  bool Failed() const {
+    return outcome != Outcome::Converted && outcome != Outcome::NotNecessary && outcome != Outcome::Skipped;
+  }
 };
 
 // What becomes of the converted text.
@@ -58,5 +61,8 @@ void EndCommit(FileConversion& file, bool committed);
 
 // A file refused before its conversion began: invalid input for `reason`.
 FileConversion RefuseFile(std::string reason);
+
+// A file a batch leaves alone, with the note that says why; no report.
+FileConversion SkipFile(std::string note);
 
 }  // namespace quarnel::cli
