@@ -6,6 +6,8 @@
 
 namespace quarnel::cli {
 
+std::string_view ProgramName() { return "quarnel"; }
+
 std::string PathForDisplay(const std::filesystem::path& path) { return path.native(); }
 
 }  // namespace quarnel::cli

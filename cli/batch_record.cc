@@ -222,7 +222,7 @@ std::string FormatIndentedReport(std::string_view report) {
 
 std::string FormatFailureMessage(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const FileConversion& file) {
-  std::string message = "quarnel: " + DisplayName(file.failureNamesTarget ? target : source) + ": ";
+  std::string message = std::string(ProgramName()) + ": " + DisplayName(file.failureNamesTarget ? target : source) + ": ";
   if (file.failureLine != 0) message += "line " + std::to_string(file.failureLine) + ": ";
   return message + file.failureReason + '\n';
 }

@@ -29,7 +29,7 @@ constexpr auto kProgressDelay = std::chrono::seconds(1);
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 std::string DescribeRefusal(const PlanRefusal& refusal) {
-  return "quarnel: " + DisplayName(refusal.first) + " and " + DisplayName(refusal.second) +
+  return std::string(ProgramName()) + ": " + DisplayName(refusal.first) + " and " + DisplayName(refusal.second) +
          " would both be converted into " + DisplayName(refusal.target) + "\n";
 }
 
@@ -160,7 +160,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
       PlanBatch(FindSources(options.paths, options.recursive), options.placement, options.outputFolder);
   if (!plan.refusals.empty()) {
     for (const PlanRefusal& refusal : plan.refusals) err << DescribeRefusal(refusal);
-    err << "quarnel: nothing was converted\n";
+    err << ProgramName() << ": nothing was converted\n";
     return kExitUsage;
   }
 
@@ -245,7 +245,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
 
   if (failed != 0) return kExitFailed;
   if (!out) {
-    err << "quarnel: cannot write to standard output\n";
+    err << ProgramName() << ": cannot write to standard output\n";
     return kExitReportLost;
   }
   return kExitCompleted;

@@ -62,8 +62,26 @@ constexpr std::string_view kHelp =
     "could not be written, 130 stopped by Ctrl+C (the targets of the files\n"
     "printed so far are in place, the others as they were).\n";
 
+// `text` with the command's name, written "quarnel " at a line's start or
+// after a space, as this program is named.
+std::string ForThisProgram(std::string_view text) {
+  constexpr std::string_view kWritten = "quarnel ";
+  std::string named;
+  for (std::size_t at = 0; at < text.size();) {
+    const bool wordStart = at == 0 || text[at - 1] == ' ' || text[at - 1] == '\n';
+    if (wordStart && text.substr(at, kWritten.size()) == kWritten) {
+      named += ProgramName();
+      named += ' ';
+      at += kWritten.size();
+    } else {
+      named += text[at++];
+    }
+  }
+  return named;
+}
+
 int UsageError(std::ostream& err, std::string_view problem) {
-  err << "quarnel: " << problem << '\n' << kUsage;
+  err << ProgramName() << ": " << problem << '\n' << ForThisProgram(kUsage);
   return kExitUsage;
 }
 
@@ -87,10 +105,10 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
     err << FormatFailureMessage(source, target, file);
     return kExitFailed;
   }
-  for (const std::string& note : file.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
+  for (const std::string& note : file.notes) err << ProgramName() << ": " << DisplayName(source) << ": " << note << '\n';
   if (file.outcome == Outcome::NotNecessary) return kExitNotNecessary;
   if (!out) {
-    err << "quarnel: " << DisplayName(target) << ": converted, but the report could not be written\n";
+    err << ProgramName() << ": " << DisplayName(target) << ": converted, but the report could not be written\n";
     return kExitReportLost;
   }
   return kExitCompleted;
@@ -127,11 +145,11 @@ int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::o
   if (const std::string problem = ParseCommandOptions(arguments, options); !problem.empty())
     return UsageError(err, problem);
   if (options.showHelp) {
-    out << kUsage << kHelp;
+    out << ForThisProgram(kUsage) << ForThisProgram(kHelp);
     return kExitCompleted;
   }
   if (options.showVersion) {
-    out << "quarnel " QUARNEL_VERSION_TEXT "\n";
+    out << ProgramName() << " " QUARNEL_VERSION_TEXT "\n";
     return kExitCompleted;
   }
   if (options.placement == TargetPlacement::Given) return RunOneFile(options, out, err);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command_options.h"
@@ -24,6 +25,11 @@ inline constexpr int kExitReportLost = 4;
 // @return the exit status: for one file kExitCompleted, kExitNotNecessary,
 // kExitFailed, kExitUsage or kExitReportLost; for a batch as RunBatch says.
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err);
+
+// The program's name in its messages, usage and help: "quarnel", and
+// "quarnel-cli" on Windows, where quarnel.exe would clash with Quarnel.exe.
+// Defined per platform.
+std::string_view ProgramName();
 
 // A path as the user's terminal shows it. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);
