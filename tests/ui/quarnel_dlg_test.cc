@@ -418,9 +418,10 @@ TEST_F(ConvertTest, UnderTheReportStandsWhyItFailedOrWhatToKnow) {
     std::wstring source, target, message;
   };
   const Case cases[] = {
-      {"missing source", dir + L"missing.frt", dir + L"out.frt",
+      // The name goes to the engine's text and back unchanged, beyond ASCII too.
+      {"missing source", dir + L"missing-\u00FC\U0001F600.frt", dir + L"out.frt",
        L"Format-File Conversion failed due to invalid input!\n\n" + dir +
-           L"missing.frt: cannot open the source: No such file or directory"},
+           L"missing-\u00FC\U0001F600.frt: cannot open the source: No such file or directory"},
       {"target is a folder", good, dir + L"sub",
        L"Format-File Conversion failed due to invalid input!\n\n" + dir + L"sub: the target is a folder"},
       {"NUL byte", Write("nul.frt", std::string("@i KRV110\n$\"A\0\";\n", 17)), dir + L"out.frt",

@@ -46,8 +46,22 @@ std::wstring FromUtf8(const std::string& text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    // The lead byte gives the sequence's length and the value's top bits.
+    std::size_t length = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+      length = 1;
+      c = lead;
+    } else if ((lead >> 5) == 0x6) {
+      length = 2;
+      c = lead & 0x1F;
+    } else if ((lead >> 4) == 0xE) {
+      length = 3;
+      c = lead & 0x0F;
+    } else if ((lead >> 3) == 0x1E) {
+      length = 4;
+      c = lead & 0x07;
+    }
     bool valid = length != 0 && i + length <= text.size();
     for (std::size_t k = 1; valid && k < length; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);
