@@ -416,17 +416,20 @@ TEST_F(ConvertTest, UnderTheReportStandsWhyItFailedOrWhatToKnow) {
   struct Case {
     const char* name;
     std::wstring source, target, message;
+    bool systemMessage = false;  // the system's own words follow `message`
   };
   const Case cases[] = {
       // The name goes to the engine's text and back unchanged, beyond ASCII too.
       {"missing source", dir + L"missing-\u00FC\U0001F600.frt", dir + L"out.frt",
        L"Format-File Conversion failed due to invalid input!\n\n" + dir +
-           L"missing-\u00FC\U0001F600.frt: cannot open the source: No such file or directory"},
+           L"missing-\u00FC\U0001F600.frt: cannot open the source: ",
+       true},
       {"target is a folder", good, dir + L"sub",
        L"Format-File Conversion failed due to invalid input!\n\n" + dir + L"sub: the target is a folder"},
-      {"NUL byte", Write("nul.frt", std::string("@i KRV110\n$\"A\0\";\n", 17)), dir + L"out.frt",
+      // Not "nul.frt": Windows takes that for its NUL device.
+      {"NUL byte", Write("nul-byte.frt", std::string("@i KRV110\n$\"A\0\";\n", 17)), dir + L"out.frt",
        L"Format-File Conversion failed due to invalid format file!\n\n" + dir +
-           L"nul.frt: line 2: NUL byte; a format file holds text only"},
+           L"nul-byte.frt: line 2: NUL byte; a format file holds text only"},
       {"no model line", Write("hello.txt", "hello\n"), dir + L"out.frt",
        L"Format-File Conversion completed!\n\nno model line; is this a format file?"},
       {"end marker", Write("marker.frt", "@i KRV110\n\xFFtail"), dir + L"out.frt",
@@ -435,7 +438,13 @@ TEST_F(ConvertTest, UnderTheReportStandsWhyItFailedOrWhatToKnow) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Convert(c.source, c.target), c.message);
+    const std::wstring message = Convert(c.source, c.target);
+    if (c.systemMessage) {
+      EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+      EXPECT_GT(message.size(), c.message.size());
+    } else {
+      EXPECT_EQ(message, c.message);
+    }
   }
 }
 
