@@ -170,7 +170,9 @@ echo "$newer replaced $version"
 timeout 300 "$wine" msiexec /x "$work/newer.msi" /qn
 [[ ! -e $program_dir && $(start_menu_entries) -eq 0 ]] || fail "msiexec /x left files behind"
 [[ $(installed_programs) -eq 0 ]] || fail "msiexec /x left the entry among the installed programs"
-[[ -z $(registry "$classes\Quarnel.FormatFile" /s) ]] || fail "msiexec /x left the ProgID Quarnel.FormatFile"
+# wine's reg prints its errors on standard output, so its status tells.
+! timeout 120 "$wine" reg query "$classes\Quarnel.FormatFile" >/dev/null 2>&1 ||
+  fail "msiexec /x left the ProgID Quarnel.FormatFile"
 ! grep -q 'Quarnel' <<<"$(registry "$classes\.frt" /s)" || fail "msiexec /x left Quarnel among .frt's ProgIDs"
 echo "installed, tried, upgraded and removed"
 "$wineserver" -k >/dev/null 2>&1 || true
