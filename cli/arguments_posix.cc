@@ -52,6 +52,9 @@ class DescriptorBuffer : public std::streambuf {
 
 }  // namespace
 
+std::string_view ProgramName() { return "quarnel"; }
+
+
 }  // namespace quarnel::cli
 
 int main(int argc, char** argv) {

@@ -32,7 +32,7 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   std::map<FileIdentity, std::size_t> sourceByIdentity;
   std::map<fs::path::string_type, std::size_t> sourceByPlace;
   for (const FoundSource& found : sources) {
-    PlannedFile file{found.path, {}, found.problem};
+    PlannedFile file{found.path, {}, found.problem, {}};
     if (!file.problem.empty()) {
       plan.files.push_back(std::move(file));
       continue;
@@ -51,13 +51,29 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
     plan.files.push_back(std::move(file));
   }
 
+  // The source at each target, other than the target's own source (a file
+  // converted in place), is skipped before any target is compared.
+  std::vector<std::optional<FileIdentity>> targetIdentities(plan.files.size());
+  for (std::size_t index = 0; index < plan.files.size(); ++index) {
+    const PlannedFile& file = plan.files[index];
+    if (file.target.empty()) continue;
+    targetIdentities[index] = IdentifyFile(file.target);
+    std::optional<std::size_t> sourceThere;
+    if (const auto it = sourceByPlace.find(PlaceKey(file.target)); it != sourceByPlace.end()) sourceThere = it->second;
+    if (targetIdentities[index]) {
+      if (const auto it = sourceByIdentity.find(*targetIdentities[index]); it != sourceByIdentity.end())
+        sourceThere = it->second;
+    }
+    if (sourceThere && *sourceThere != index) plan.files[*sourceThere].targetOf = file.source;
+  }
+
   std::map<fs::path::string_type, std::size_t> targetByPlace;
   std::map<FileIdentity, std::size_t> targetByIdentity;
   for (std::size_t index = 0; index < plan.files.size(); ++index) {
     const PlannedFile& file = plan.files[index];
-    if (file.target.empty()) continue;
+    if (file.target.empty() || !file.targetOf.empty()) continue;
     const fs::path::string_type place = PlaceKey(file.target);
-    const std::optional<FileIdentity> identity = IdentifyFile(file.target);
+    const std::optional<FileIdentity>& identity = targetIdentities[index];
     // An existing target may be reached by another path (a link) than its own.
     std::optional<std::size_t> sameTarget;
     if (const auto it = targetByPlace.find(place); it != targetByPlace.end()) sameTarget = it->second;
@@ -65,23 +81,11 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
       if (const auto it = targetByIdentity.find(*identity); it != targetByIdentity.end()) sameTarget = it->second;
     }
     if (sameTarget) {
-      plan.refusals.push_back(
-          {PlanRefusal::Kind::SameTarget, plan.files[*sameTarget].source, file.source, file.target});
+      plan.refusals.push_back({plan.files[*sameTarget].source, file.source, file.target});
       continue;
     }
     targetByPlace.emplace(place, index);
     if (identity) targetByIdentity.emplace(*identity, index);
-
-    // A source may be its own target (converted in place), but not another's.
-    std::optional<std::size_t> sourceThere;
-    if (const auto it = sourceByPlace.find(place); it != sourceByPlace.end()) sourceThere = it->second;
-    if (identity) {
-      if (const auto it = sourceByIdentity.find(*identity); it != sourceByIdentity.end()) sourceThere = it->second;
-    }
-    if (sourceThere && *sourceThere != index) {
-      plan.refusals.push_back(
-          {PlanRefusal::Kind::SourceIsTarget, plan.files[*sourceThere].source, file.source, file.target});
-    }
   }
   return plan;
 }

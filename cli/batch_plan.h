@@ -2,7 +2,6 @@
 // set of sources whose targets would collide.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,15 +28,14 @@ struct PlannedFile {
   // that could not be read, a target name too long): the reason, without the
   // file's name.
   std::string problem;
+  // Set when the source is the target of another source of the batch (an
+  // earlier run's QZ_a.frt met again by `-b *.frt`): that source. The file is
+  // skipped, not converted; the other is converted onto it as usual.
+  std::filesystem::path targetOf;
 };
 
-// Two sources that cannot be converted in one batch.
+// Two sources that would both be converted into `target`.
 struct PlanRefusal {
-  enum class Kind : std::uint8_t {
-    SameTarget,      // both would be converted into `target`
-    SourceIsTarget,  // `second`'s target is the source `first`
-  };
-  Kind kind;
   std::filesystem::path first;
   std::filesystem::path second;
   std::filesystem::path target;
@@ -52,7 +50,8 @@ struct BatchPlan {
 // The target of each source: beside it (QZ_ and its name, in its folder) or
 // below `outputFolder` at the source's place below the folder PATH it came
 // from. A file met twice (the same file by any path) stays only where it
-// came first. Reads the file system but writes nothing.
+// came first. A source that is another's target (by any path) is skipped.
+// Reads the file system but writes nothing.
 BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
                     const std::filesystem::path& outputFolder);
 

@@ -123,7 +123,7 @@ std::string FormatJsonRecord(const std::filesystem::path& source, const std::fil
   }
   json += ", \"outcome\": \"";
   const ConversionSummary& summary = file.summary;
-  json += OutcomeName(summary.outcome);
+  json += file.skipped ? "skipped" : OutcomeName(summary.outcome);
   json += file.written ? "\", \"written\": true" : "\", \"written\": false";
   json += ", \"report\": ";
   AppendJsonString(json, summary.report);
@@ -154,7 +154,7 @@ std::string FormatTextLine(const std::filesystem::path& source, const std::files
   if (target != nullptr) line += " -> " + DisplayName(*target);
   line += ": ";
   const ConversionSummary& summary = file.summary;
-  line += OutcomeText(summary.outcome);
+  line += file.skipped ? "skipped" : OutcomeText(summary.outcome);
   if (summary.outcome == RunOutcome::Converted) {
     line += ", " + Counted(summary.variables.size(), "variable", "variables") + " to move, " +
             Counted(summary.applications.size(), "application", "applications") + " removed";
@@ -179,7 +179,7 @@ std::string FormatIndentedReport(std::string_view report) {
 
 std::string FormatFailureMessage(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const FileConversion& file) {
-  return "quarnel: " + FailureMessage(file.summary.failure, DisplayName(source), DisplayName(target)) + '\n';
+  return std::string(ProgramName()) + ": " + FailureMessage(file.summary.failure, DisplayName(source), DisplayName(target)) + '\n';
 }
 
 }  // namespace quarnel::cli

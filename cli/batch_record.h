@@ -12,7 +12,7 @@ namespace quarnel::cli {
 
 // One JSON object on one line, ended by a newline:
 //   {"source": "...", "target": "..." | null, "outcome": "converted" |
-//    "not-necessary" | "invalid-input" | "invalid-format" | "unknown-error",
+//    "not-necessary" | "invalid-input" | "invalid-format" | "unknown-error" | "skipped",
 //    "written": bool, "report": "...", "variables": [{"number": 51,
 //    "description": "Prism Constant, AtmosPPM"}, ...], "applications": [...],
 //    "failure": null | {"line": N | null, "reason": "..."}, "notes": ["..."]}

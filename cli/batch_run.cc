@@ -30,16 +30,8 @@ constexpr auto kProgressDelay = std::chrono::seconds(1);
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 std::string DescribeRefusal(const PlanRefusal& refusal) {
-  if (refusal.kind == PlanRefusal::Kind::SameTarget) {
-    return "quarnel: " + DisplayName(refusal.first) + " and " + DisplayName(refusal.second) +
-           " would both be converted into " + DisplayName(refusal.target) + "\n";
-  }
-  if (DisplayName(refusal.first) == DisplayName(refusal.target)) {
-    return "quarnel: " + DisplayName(refusal.first) + " is a source and the target of " +
-           DisplayName(refusal.second) + "\n";
-  }
-  return "quarnel: " + DisplayName(refusal.second) + " would be converted into " + DisplayName(refusal.target) +
-         ", which is the source " + DisplayName(refusal.first) + "\n";
+  return std::string(ProgramName()) + ": " + DisplayName(refusal.first) + " and " + DisplayName(refusal.second) +
+         " would both be converted into " + DisplayName(refusal.target) + "\n";
 }
 
 // The progress line on a terminal: drawn over itself with a carriage return,
@@ -144,8 +136,12 @@ struct BatchWork {
       const PlannedFile& file = files[index];
       auto result = std::make_unique<FileConversion>();
       std::string problem = file.problem;
-      if (problem.empty() && write != TargetWrite::None) problem = folders.MakeFolderFor(file.target);
-      *result = problem.empty() ? ConvertOneFile(file.source, file.target, write) : RefuseFile(problem);
+      if (problem.empty() && file.targetOf.empty() && write != TargetWrite::None) problem = folders.MakeFolderFor(file.target);
+      if (!file.targetOf.empty()) {
+        *result = SkipFile("the target of " + DisplayName(file.targetOf) + " in this batch");
+      } else {
+        *result = problem.empty() ? ConvertOneFile(file.source, file.target, write) : RefuseFile(problem);
+      }
       std::lock_guard lock(mutex);
       results[index] = std::move(result);
       changed.notify_all();
@@ -180,7 +176,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
       PlanBatch(FindSources(options.paths, options.recursive), options.placement, options.outputFolder);
   if (!plan.refusals.empty()) {
     for (const PlanRefusal& refusal : plan.refusals) err << DescribeRefusal(refusal);
-    err << "quarnel: nothing was converted\n";
+    err << ProgramName() << ": nothing was converted\n";
     return kExitUsage;
   }
 
@@ -188,7 +184,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   if (options.placement == TargetPlacement::OutputFolder && !options.dryRun) {
     if (const std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files);
         !problem.empty()) {
-      err << "quarnel: " << problem << "\nquarnel: nothing was converted\n";
+      err << ProgramName() << ": " << problem << "\n" << ProgramName() << ": nothing was converted\n";
       return kExitUsage;
     }
   }
@@ -210,6 +206,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   std::size_t notNecessary = 0;
   std::size_t failed = 0;
   bool reportLost = false;
+  std::size_t skippedCount = 0;
   // A clean-up signal ends the process (the engine removes every temporary
   // file on the way out), but never between a rename and the line that
   // reports it: a target whose line was printed is in place, every other is
@@ -246,7 +243,8 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
     CommitGroup(group);
     for (const auto& result : group) {
       const PlannedFile& file = plan.files[index++];
-      const std::filesystem::path* target = file.target.empty() ? nullptr : &file.target;
+      const bool skipped = result->skipped;
+      const std::filesystem::path* target = file.target.empty() || skipped ? nullptr : &file.target;
       progress.Wipe();
       if (options.json) {
         out << FormatJsonRecord(file.source, target, *result);
@@ -254,10 +252,12 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
         if (result->Failed()) err << FormatTextLine(file.source, target, *result);
       } else {
         out << FormatTextLine(file.source, target, *result);
-        if (options.verbosity == Verbosity::Verbose) out << FormatIndentedReport(result->summary.report);
+        if (options.verbosity == Verbosity::Verbose && !skipped) out << FormatIndentedReport(result->summary.report);
       }
       if (result->Failed()) {
         ++failed;
+      } else if (skipped) {
+        ++skippedCount;
       } else if (result->summary.outcome == RunOutcome::Converted) {
         ++converted;
       } else {
@@ -283,11 +283,15 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   char summary[160];
   std::snprintf(summary, sizeof summary, "%zu converted, %zu not necessary, %zu failed in %.2f s", converted,
                 notNecessary, failed, seconds);
+  if (skippedCount != 0) {
+    std::snprintf(summary, sizeof summary, "%zu converted, %zu not necessary, %zu failed, %zu skipped in %.2f s",
+                  converted, notNecessary, failed, skippedCount, seconds);
+  }
   err << summary << (options.dryRun ? " (dry run: nothing written)\n" : "\n");
 
   if (failed != 0) return kExitFailed;
   if (!out) {
-    err << "quarnel: cannot write to standard output\n";
+    err << ProgramName() << ": cannot write to standard output\n";
     return kExitReportLost;
   }
   return kExitCompleted;

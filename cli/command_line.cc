@@ -32,8 +32,9 @@ constexpr std::string_view kHelp =
     "except names beginning with QZ_ (earlier targets) or a dot. Each file is\n"
     "converted as it would be alone; one line per file goes to standard output in\n"
     "the order of the PATHs (a folder's files sorted by name), then a summary to\n"
-    "standard error. Two sources with one target, or a source that is another's\n"
-    "target, stop the batch before anything is written.\n"
+    "standard error. Two sources with one target stop the batch before anything\n"
+    "is written; a source that is another's target (an earlier run's QZ_ file)\n"
+    "is skipped.\n"
     "\n"
     "  -o, --output-dir DIR  batch: write QZ_<name> into DIR, a folder's files at\n"
     "                        their place below it; folders are made as needed\n"
@@ -67,12 +68,30 @@ constexpr std::string_view kHelp =
 int EndOutput(std::ostream& out, std::ostream& err) {
   out.flush();
   if (out) return kExitCompleted;
-  err << "quarnel: cannot write to standard output\n";
+  err << ProgramName() << ": cannot write to standard output\n";
   return kExitReportLost;
 }
 
+// `text` with the command's name, written "quarnel " at a line's start or
+// after a space, as this program is named.
+std::string ForThisProgram(std::string_view text) {
+  constexpr std::string_view kWritten = "quarnel ";
+  std::string named;
+  for (std::size_t at = 0; at < text.size();) {
+    const bool wordStart = at == 0 || text[at - 1] == ' ' || text[at - 1] == '\n';
+    if (wordStart && text.substr(at, kWritten.size()) == kWritten) {
+      named += ProgramName();
+      named += ' ';
+      at += kWritten.size();
+    } else {
+      named += text[at++];
+    }
+  }
+  return named;
+}
+
 int UsageError(std::ostream& err, std::string_view problem) {
-  err << "quarnel: " << problem << '\n' << kUsage;
+  err << ProgramName() << ": " << problem << '\n' << ForThisProgram(kUsage);
   return kExitUsage;
 }
 
@@ -102,12 +121,12 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
     err << FormatFailureMessage(source, target, file);
     return ExitStatus(file.summary);
   }
-  for (const std::string& note : file.summary.notes) err << "quarnel: " << DisplayName(source) << ": " << note << '\n';
+  for (const std::string& note : file.summary.notes) err << ProgramName() << ": " << DisplayName(source) << ": " << note << '\n';
   if (file.summary.outcome == RunOutcome::NotNecessary) return ExitStatus(file.summary);
   // A dry run wrote no target that the message could name.
   if (options.dryRun) return EndOutput(out, err);
   if (!out) {
-    err << "quarnel: " << DisplayName(target) << ": converted, but the report could not be written\n";
+    err << ProgramName() << ": " << DisplayName(target) << ": converted, but the report could not be written\n";
     return kExitReportLost;
   }
   return kExitCompleted;
@@ -121,9 +140,9 @@ int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::o
     return UsageError(err, problem);
   if (options.showHelp || options.showVersion) {
     if (options.showHelp) {
-      out << kUsage << kHelp;
+      out << ForThisProgram(kUsage) << ForThisProgram(kHelp);
     } else {
-      out << "quarnel " QUARNEL_VERSION_TEXT "\n";
+      out << ProgramName() << " " QUARNEL_VERSION_TEXT "\n";
     }
     return EndOutput(out, err);
   }

@@ -17,6 +17,11 @@ inline constexpr int kExitUsage = 2;
 // all a dry run, --help or --version had to say.
 inline constexpr int kExitReportLost = 4;
 
+// The program's name in its messages, usage and help: "quarnel", and
+// "quarnel-cli" on Windows, where quarnel.exe would clash with Quarnel.exe.
+// Defined per platform.
+std::string_view ProgramName();
+
 // A path as the user's terminal shows it: its bytes on POSIX, UTF-8 on
 // Windows. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);

@@ -63,4 +63,12 @@ FileConversion RefuseFile(std::string reason) {
   return file;
 }
 
+FileConversion SkipFile(std::string note) {
+  FileConversion file;
+  file.skipped = true;
+  file.summary.outcome = RunOutcome::NotNecessary;
+  file.summary.notes.push_back(std::move(note));
+  return file;
+}
+
 }  // namespace quarnel::cli

@@ -18,6 +18,9 @@ struct FileConversion {
   ConversionSummary summary;
   // The target was created or replaced.
   bool written = false;
+  // Left alone by a batch, as the target of another of its sources; the note
+  // says which.
+  bool skipped = false;
   // With TargetWrite::Staged: the completed text, finished (its sync deferred)
   // and waiting for CommitStagedTargets; with TargetWrite::Synced, finished
   // and waiting for its Commit; then EndCommit.
@@ -44,5 +47,8 @@ void EndCommit(FileConversion& file, bool committed);
 
 // A file refused before its conversion began: invalid input for `reason`.
 FileConversion RefuseFile(std::string reason);
+
+// A file a batch leaves alone, with the note that says why; no report.
+FileConversion SkipFile(std::string note);
 
 }  // namespace quarnel::cli

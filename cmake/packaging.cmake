@@ -111,6 +111,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME quarnel)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME quarnel-gui)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "quarnel (= ${PROJECT_VERSION})")
+# Their triggers register the format-file type and the desktop entry's
+# MimeType= once the package is in place.
+set(CPACK_DEBIAN_GUI_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
 # Each package's own synopsis is the first line of its description; an
 # empty summary keeps CPack from putting the project's in front of both.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")

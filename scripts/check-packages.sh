@@ -4,12 +4,14 @@
 #   - the checksums; the icons as the drawing gives them; lintian on both
 #     Debian packages (no errors);
 #   - apt-get installs both .deb files; the installed /usr/bin/quarnel converts
-#     the narrow sample exactly, `man quarnel` shows its page; then both are
-#     removed again;
+#     the narrow sample exactly, `man quarnel` shows its page, the desktop
+#     entry is valid and a .frt file is of the format-file type, which opens
+#     with quarnel-gui; then both are removed again;
 #   - the x64 installer under wine64 in a fresh WINEPREFIX: the installed
 #     quarnel-cli.exe converts the sample exactly, the Start Menu entry and the
-#     entry among the installed programs exist, a newer version's installer
-#     replaces it, and msiexec /x removes it all;
+#     entry among the installed programs and "Open with" for .frt files
+#     exist, a newer version's installer replaces it, and msiexec /x removes
+#     it all;
 #   - the x86 installer by its tables, and both zips by their files and the
 #     machine type of their programs (this kernel runs no 32-bit programs).
 # Needs root (or sudo) for apt-get. Every wine step has a time limit.
@@ -63,10 +65,14 @@ expect_files() {
 expect_files "$cli_deb" usr/bin/quarnel usr/share/man/man1/quarnel.1.gz \
   usr/share/doc/quarnel/copyright usr/share/doc/quarnel/changelog.gz
 expect_files "$gui_deb" usr/bin/quarnel-gui usr/share/man/man1/quarnel-gui.1.gz \
-  usr/share/applications/quarnel.desktop usr/share/icons/hicolor/scalable/apps/quarnel.svg \
+  usr/share/applications/quarnel.desktop usr/share/mime/packages/quarnel.xml \
+  usr/share/icons/hicolor/scalable/apps/quarnel.svg \
   usr/share/icons/hicolor/{16x16,32x32,48x48,256x256}/apps/quarnel.png \
   usr/share/doc/quarnel-gui/copyright usr/share/doc/quarnel-gui/changelog.gz
 [[ $(dpkg-deb -f "$gui_deb" Depends) == *"quarnel (= $version)"* ]] || fail "quarnel-gui does not depend on quarnel $version"
+# Their triggers register the type and the entry; no maintainer scripts do.
+[[ $(dpkg-deb -f "$gui_deb" Recommends) == *shared-mime-info*desktop-file-utils* ]] ||
+  fail "quarnel-gui does not recommend shared-mime-info and desktop-file-utils"
 for deb in "$cli_deb" "$gui_deb"; do
   [[ $(dpkg-deb -f "$deb" Maintainer) == "Quarnel developers <quarnel-dev@example.org>" ]] || fail "$deb: maintainer"
   echo "$(basename "$deb"): Depends: $(dpkg-deb -f "$deb" Depends)"
@@ -92,8 +98,18 @@ for page in quarnel quarnel-gui; do
   echo "man $page: $(sed -n '/^NAME/{n;p;q}' "$work/$page.man" | sed 's/^ *//')"
 done
 [[ -x /usr/bin/quarnel-gui ]] || { remove_debs; fail "/usr/bin/quarnel-gui is missing"; }
+[[ $(/usr/bin/quarnel-gui --version) == "quarnel-gui $version" ]] || { remove_debs; fail "quarnel-gui --version"; }
+desktop-file-validate /usr/share/applications/quarnel.desktop || { remove_debs; fail "the installed desktop entry is not valid"; }
+# Without mimetype (libfile-mimeinfo-perl) xdg-mime asks file(1), which knows no format files.
+command -v mimetype >/dev/null || { remove_debs; fail "mimetype is missing: scripts/install-deps.sh package"; }
+cp "$sample" "$work/job.frt"
+filetype=$(XDG_CURRENT_DESKTOP= xdg-mime query filetype "$work/job.frt")
+[[ $filetype == application/x-quarnel-frt ]] || { remove_debs; fail "a .frt file is of type '$filetype'"; }
+opener=$(XDG_CURRENT_DESKTOP= xdg-mime query default application/x-quarnel-frt)
+[[ $opener == quarnel.desktop ]] || { remove_debs; fail "format files open with '$opener', not quarnel.desktop"; }
+echo "job.frt: $filetype, opened with $opener"
 remove_debs
-for file in /usr/bin/quarnel /usr/bin/quarnel-gui /usr/share/man/man1/quarnel.1.gz; do
+for file in /usr/bin/quarnel /usr/bin/quarnel-gui /usr/share/man/man1/quarnel.1.gz /usr/share/mime/packages/quarnel.xml; do
   [[ ! -e $file ]] || fail "$file is still there after removal"
 done
 echo "installed, tried and removed"
@@ -122,6 +138,16 @@ installed_programs() {
     tr -d '\r' | awk '/DisplayName/ && /Quarnel/ {n++} END {print n + 0}'
 }
 [[ $(installed_programs) -eq 1 ]] || fail "Quarnel is not listed once among the installed programs"
+# "Open with" for format files: the ProgID and its open verb, listed among
+# .frt's ProgIDs without becoming .frt's default program.
+registry() { timeout 120 "$wine" reg query "$@" 2>/dev/null | tr -d '\r'; }
+classes='HKLM\Software\Classes'
+grep -qF '"C:\Program Files\Quarnel\Quarnel.exe" "%1"' <<<"$(registry "$classes\Quarnel.FormatFile\shell\open\command" /ve)" ||
+  fail "after msiexec /i: no open verb Quarnel.exe \"%1\" for Quarnel.FormatFile"
+grep -q 'Quarnel.FormatFile' <<<"$(registry "$classes\.frt\OpenWithProgids")" ||
+  fail "after msiexec /i: Quarnel.FormatFile is not among .frt's OpenWithProgids"
+! grep -q 'Quarnel' <<<"$(registry "$classes\.frt" /ve)" || fail "after msiexec /i: Quarnel took .frt's default"
+echo "Open with Quarnel for .frt files registered"
 cp "$sample" "$work/sample.frt"
 status=0
 timeout 120 "$wine" "C:\\Program Files\\Quarnel\\quarnel-cli.exe" 'Z:'"${work//\//\\}"'\sample.frt' \
@@ -144,6 +170,10 @@ echo "$newer replaced $version"
 timeout 300 "$wine" msiexec /x "$work/newer.msi" /qn
 [[ ! -e $program_dir && $(start_menu_entries) -eq 0 ]] || fail "msiexec /x left files behind"
 [[ $(installed_programs) -eq 0 ]] || fail "msiexec /x left the entry among the installed programs"
+# wine's reg prints its errors on standard output, so its status tells.
+! timeout 120 "$wine" reg query "$classes\Quarnel.FormatFile" >/dev/null 2>&1 ||
+  fail "msiexec /x left the ProgID Quarnel.FormatFile"
+! grep -q 'Quarnel' <<<"$(registry "$classes\.frt" /s)" || fail "msiexec /x left Quarnel among .frt's ProgIDs"
 echo "installed, tried, upgraded and removed"
 "$wineserver" -k >/dev/null 2>&1 || true
 unset WINEPREFIX
@@ -160,6 +190,12 @@ for file in Quarnel.exe quarnel-cli.exe LICENSE.txt; do
   grep -qF "	$file	" <<<"$files" || fail "$msi lacks $file"
 done
 grep -q 'ProgramMenuFolder' <<<"$(table "$msi" Shortcut)" || fail "$msi has no Start Menu entry"
+registry_rows=$(table "$msi" Registry)
+grep -qF 'Software\Classes\Quarnel.FormatFile\shell\open\command		"[INSTALLDIR]Quarnel.exe" "%1"' <<<"$registry_rows" ||
+  fail "$msi has no open verb for format files"
+grep -qP 'Software\\Classes\\\.frt\\OpenWithProgids\tQuarnel\.FormatFile\t' <<<"$registry_rows" ||
+  fail "$msi does not list its ProgID among .frt's"
+! grep -q 'Extension\|ProgId' <<<"$(msiinfo tables "$msi")" || fail "$msi takes .frt's default association"
 grep -q 'ProgramFilesFolder' <<<"$(table "$msi" Directory)" || fail "$msi does not install into Program Files"
 grep -qx 'ALLUSERS	1' <<<"$(table "$msi" Property)" || fail "$msi is not per-machine"
 upgrade_code() { table "$1" Property | awk '$1 == "UpgradeCode" {print $2}'; }

@@ -28,7 +28,7 @@ declare -A needs=(
   [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb xauth imagemagick"
   [fuzz]="clang libclang-rt-14-dev libfuzzer-14-dev"
   [bench]="libbenchmark-dev time python3"
-  [package]="dpkg-dev lintian man-db wixl msitools librsvg2-bin imagemagick python3"
+  [package]="dpkg-dev lintian man-db wixl msitools librsvg2-bin imagemagick python3 shared-mime-info xdg-utils libfile-mimeinfo-perl"
   [web]="clang lld-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium"
 )
 # Purposes that stand on others: the packages are built from every program.

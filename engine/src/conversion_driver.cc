@@ -351,8 +351,10 @@ void ConversionRun::SkipLongPlainLine() {
 }
 
 ConversionOutcome ConversionRun::Run() {
+  state_.m_bModelLineSeen = false;
   while (ConvertNextChunk() && !writer_.error()) {
   }
+  outcome_.modelLineSeen = state_.m_bModelLineSeen;
   writer_.Flush();
   const std::optional<std::string>& error = window_.error() ? window_.error() : writer_.error();
   if (error) {

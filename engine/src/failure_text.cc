@@ -90,6 +90,9 @@ RunFailure DescribeFailure(const ConversionOutcome& outcome) {
 
 std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome) {
   std::vector<std::string> notes;
+  // Such a file converts (the format has no rule against it), but an empty
+  // file or any other text does so too.
+  if (IsSuccess(outcome.result) && !outcome.modelLineSeen) notes.emplace_back(kNoModelLineNote);
   if (outcome.result == ResultEndMarker && outcome.bytesBehindEndMarker > 0) {
     const std::uint64_t behind = outcome.bytesBehindEndMarker;
     notes.push_back("line " + std::to_string(outcome.endMarkerLine) + ": end marker (byte 0xFF); the " +

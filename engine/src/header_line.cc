@@ -112,6 +112,7 @@ LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char*
   output[1] = line[1];
   switch (kind) {
     case 'i':
+      state.m_bModelLineSeen = true;
       return ConvertModelLine(state, line, output);
     case 'l':
       std::memcpy(output + 2, kNewStandard, sizeof kNewStandard - 1);

@@ -93,6 +93,59 @@ TEST(BatchWin32Test, ConvertsAFolderWithWideNames) {
   fs::remove_all(folder, ignored);
 }
 
+TEST(BatchWin32Test, WildcardsHelpAndTheProgramsName) {
+  const fs::path folder = fs::temp_directory_path() / (L"quarnel-wild-" + std::to_wstring(GetCurrentProcessId()));
+  WriteFile(folder / L"a.frt", kPlainSource);
+  WriteFile(folder / L"b.frt", kPlainSource);
+  const std::string line = ": converted, 0 variables to move, 0 applications removed\n";
+  struct Case {
+    const wchar_t* arguments;
+    long exitCode;
+    std::string out;  // its beginning
+    std::string err;  // its beginning
+  };
+  const Case cases[] = {
+      // cmd.exe leaves the pattern to the program.
+      {L"-b *.frt", 0, "a.frt -> QZ_a.frt" + line + "b.frt -> QZ_b.frt" + line,
+       "2 converted, 0 not necessary, 0 failed in "},
+      // Again: the pattern now matches the earlier targets too.
+      {L"-b *.frt", 0,
+       "QZ_a.frt: skipped; the target of a.frt in this batch\nQZ_b.frt: skipped; the target of b.frt in this "
+       "batch\na.frt -> QZ_a.frt" + line + "b.frt -> QZ_b.frt" + line,
+       "2 converted, 0 not necessary, 0 failed, 2 skipped in "},
+      {L"-b nothing*.frt", 1, "nothing*.frt -> QZ_nothing*.frt: invalid input", ""},
+      {L"/?", 0, "Usage: quarnel-cli [OPTIONS] SOURCE [TARGET]\n", ""},
+      {L"--bogus", 2, "", "quarnel-cli: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(fs::path(c.arguments).string());
+    EXPECT_EQ(RunIn(folder, c.arguments), c.exitCode);
+    const std::string out = ReadOutput(folder / L"out.txt");
+    const std::string err = ReadOutput(folder / L"err.txt");
+    EXPECT_EQ(out.substr(0, c.out.size()), c.out) << out;
+    EXPECT_EQ(err.substr(0, c.err.size()), c.err) << err;
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
+TEST(BatchWin32Test, CarriesAVersionResource) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeW(g_program.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::string block(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoW(g_program.c_str(), 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  wchar_t* product = nullptr;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904E4\\ProductName",
+                             reinterpret_cast<void**>(&product), &length));
+  EXPECT_EQ(std::wstring(product), L"Quarnel");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {

@@ -291,10 +291,9 @@ TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
       // Two names of one existing file, through a hard link.
       {{"-o", "old", "one/a.frt", "d.frt"},
        "quarnel: one/a.frt and d.frt would both be converted into old/QZ_d.frt\n" + nothing},
-      {{"-b", "c.frt", "QZ_c.frt"}, "quarnel: QZ_c.frt is a source and the target of c.frt\n" + nothing},
-      // The target is a link to another source.
-      {{"-b", "d.frt", "e.frt"},
-       "quarnel: e.frt would be converted into QZ_e.frt, which is the source d.frt\n" + nothing},
+      // Still refused when the other of the two is skipped as a target.
+      {{"-o", ".", "c.frt", "QZ_c.frt", "one/c.frt"},
+       "quarnel: c.frt and one/c.frt would both be converted into ./QZ_c.frt\n" + nothing},
   };
   const auto before = WorkTree();
   for (const Case& c : cases) {
@@ -435,6 +434,10 @@ TEST_F(QuarnelBatchTest, TextOutputAndExitStatus) {
       {{"-v", "-b", "a.frt"}, 0, "a.frt -> QZ_a.frt" + kPlainLine + "    Format-File Conversion completed!\n\n\n\n",
        "1 converted, 0 not necessary, 0 failed in T s\n"},
       {{"-b", "empty"}, 0, "", "0 converted, 0 not necessary, 0 failed in T s\n"},
+      // `-b *.frt` run again: the earlier target is left to its source.
+      {{"-b", "QZ_a.frt", "a.frt"}, 0,
+       "QZ_a.frt: skipped; the target of a.frt in this batch\na.frt -> QZ_a.frt" + kPlainLine,
+       "1 converted, 0 not necessary, 0 failed, 1 skipped in T s\n"},
       // The one-file form keeps its statuses; -n, -q and --json work there too.
       {{"-n", "a.frt", "new.frt"}, 0, "Format-File Conversion completed!\n\n\n", ""},
       {{"-q", "b.frt", "new.frt"}, 3, "", ""},

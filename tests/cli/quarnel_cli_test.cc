@@ -316,16 +316,24 @@ TEST_F(QuarnelCliTest, UnsuccessfulRunsLeaveTheTargetAsItWas) {
   }
 }
 
-TEST_F(QuarnelCliTest, CompletedRunsTellWhatTheEndMarkerLeftOut) {
+TEST_F(QuarnelCliTest, CompletedRunsTellWhatTheEndMarkerLeftOutAndAMissingModelLine) {
   struct Case {
     const char* name;
     std::string source;
     std::string message;
+    std::string converted = kPlainConverted;
   };
+  const std::string noModel = "quarnel: job.frt: no model line; is this a format file?\n";
   const Case cases[] = {
       {"text behind the marker", kPlainSource + "note \xff\r\nrest\r\n",
        "quarnel: job.frt: line 4: end marker (byte 0xFF); the 8 bytes behind it were not converted\n"},
       {"marker at the very end", kPlainSource + "\xff", ""},
+      // Converted as the format's rules say, but likely not what was meant.
+      {"plain text", "hello\r\n", noModel, "hello\r\n"},
+      {"empty file", "", noModel, ""},
+      {"model line behind the end marker", "$\"A\";\r\n\xff@i1KRV110\r\n",
+       noModel + "quarnel: job.frt: line 2: end marker (byte 0xFF); the 11 bytes behind it were not converted\n",
+       "$\"A\";\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -334,7 +342,7 @@ TEST_F(QuarnelCliTest, CompletedRunsTellWhatTheEndMarkerLeftOut) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, kCompletedPlain);
     EXPECT_EQ(result.err, c.message);
-    EXPECT_EQ(ReadFile(Work() / "out.frt").substr(0, kPlainConverted.size()), kPlainConverted);
+    EXPECT_EQ(ReadFile(Work() / "out.frt").substr(0, c.converted.size()), c.converted);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "qt_dialog_host.h"
+#include "quarnel/version.h"
 #include "quarnel_window.h"
 
 // Failures show text, not UTF-16 code units.
@@ -166,8 +168,10 @@ class QuarnelWindowTest : public ::testing::Test {
 
 TEST_F(QuarnelWindowTest, OpensWithTheWindowsDialogsControlsOrderAndFocus) {
   EXPECT_EQ(window.windowTitle(), "Quarnel");
-  EXPECT_EQ(SourceEdit()->text(), "Source File");
-  EXPECT_EQ(TargetEdit()->text(), "Target File");
+  EXPECT_EQ(SourceEdit()->text(), "");
+  EXPECT_EQ(TargetEdit()->text(), "");
+  EXPECT_EQ(SourceEdit()->placeholderText(), "Source File");
+  EXPECT_EQ(TargetEdit()->placeholderText(), "Target File");
   auto* convert = Child<QPushButton>("convertButton");
   auto* cancel = Child<QPushButton>("cancelButton");
   auto* browseSource = Child<QPushButton>("browseSourceButton");
@@ -267,10 +271,15 @@ TEST_F(QuarnelWindowTest, BrowseFillsTheFieldsAndProposesTheTarget) {
   EXPECT_EQ(SourceEdit()->text(), "/data/surveys/job.frt");
   EXPECT_EQ(TargetEdit()->text(), "/data/surveys/QZ_job.frt");
 
-  // A cancelled save dialog puts back what the dialog stored, over typing.
+  // Typing a source proposes over the proposal, key by key.
+  Type(SourceEdit(), "/data/other/site.frt");
+  EXPECT_EQ(TargetEdit()->text(), "/data/other/QZ_site.frt");
+  // A cancelled save dialog keeps what was typed; typing then leaves it.
   Type(TargetEdit(), "typed");
   QTest::mouseClick(Child<QPushButton>("browseTargetButton"), Qt::LeftButton);
-  EXPECT_EQ(TargetEdit()->text(), "/data/surveys/QZ_job.frt");
+  EXPECT_EQ(TargetEdit()->text(), "typed");
+  Type(SourceEdit(), "/data/third.frt");
+  EXPECT_EQ(TargetEdit()->text(), "typed");
 
   QTest::mouseClick(Child<QPushButton>("browseTargetButton"), Qt::LeftButton);
   EXPECT_EQ(TargetEdit()->text(), "/data/out/new.frt");
@@ -278,7 +287,8 @@ TEST_F(QuarnelWindowTest, BrowseFillsTheFieldsAndProposesTheTarget) {
   ASSERT_EQ(script.openRequests.size(), 1u);
   EXPECT_TRUE(script.openRequests[0].mustExist);
   ASSERT_EQ(script.saveRequests.size(), 2u);
-  EXPECT_EQ(script.saveRequests[0].initialName, L"QZ_job.frt");
+  EXPECT_EQ(script.saveRequests[0].initialName, L"QZ_site.frt");
+  EXPECT_EQ(script.saveRequests[0].initialDir, L"/data/other/");
   EXPECT_EQ(script.saveRequests[0].title, L"Save As");
   EXPECT_EQ(script.saveRequests[0].defaultExtension, L"frt");
   EXPECT_TRUE(script.saveRequests[0].overwritePrompt);
@@ -287,7 +297,7 @@ TEST_F(QuarnelWindowTest, BrowseFillsTheFieldsAndProposesTheTarget) {
 TEST_F(QuarnelWindowTest, ADroppedFileBecomesTheSource) {
   const fs::path source = CopySample("dropped.frt");
   EXPECT_FALSE(Drop(&window, {QUrl("https://example.org/job.frt")}));
-  EXPECT_EQ(SourceEdit()->text(), "Source File");
+  EXPECT_EQ(SourceEdit()->text(), "");
 
   // The first local file counts, as on Windows.
   EXPECT_TRUE(Drop(&window, {QUrl("https://example.org/job.frt"), QUrl::fromLocalFile(Q(source)),
@@ -303,6 +313,35 @@ TEST_F(QuarnelWindowTest, ADroppedFileBecomesTheSource) {
 
   QTest::keyClick(SourceEdit(), Qt::Key_Return);
   EXPECT_EQ(ReadBytes(dir / "QZ_other.frt"), ExpectedTarget());
+}
+
+TEST_F(QuarnelWindowTest, AFileNamedAtStartBecomesTheSource) {
+  // quarnel-gui FILE, FILE relative to the working folder.
+  const fs::path source = CopySample("started.frt");
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(Q(dir));
+  window.OpenSourceFile("started.frt");
+  QDir::setCurrent(before);
+  EXPECT_EQ(SourceEdit()->text(), Q(source));
+  EXPECT_EQ(TargetEdit()->text(), Q(dir / "QZ_started.frt"));
+  QTest::keyClick(SourceEdit(), Qt::Key_Return);
+  EXPECT_EQ(ReadBytes(dir / "QZ_started.frt"), ExpectedTarget());
+}
+
+TEST(QuarnelGuiProgramTest, HelpAndVersionPrintAndExit) {
+  struct Case {
+    const char* argument;
+    QString firstLine;
+  };
+  const Case cases[] = {{"--help", "Usage: quarnel-gui [FILE]"}, {"--version", "quarnel-gui " QUARNEL_VERSION_TEXT}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    QProcess program;
+    program.start(QUARNEL_GUI_PROGRAM, {c.argument});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(program.readAllStandardOutput()).section('\n', 0, 0), c.firstLine);
+  }
 }
 
 TEST_F(QuarnelWindowTest, NamesOutsideAsciiReachTheDiskUnchanged) {

@@ -24,7 +24,16 @@ namespace fs = std::filesystem;
 class FakeHost : public DialogHost {
  public:
   std::wstring GetFieldText(DialogField field) override { return Field(field); }
-  void SetFieldText(DialogField field, const std::wstring& text) override { Field(field) = text; }
+  // Like a Win32 edit control, reports the change while the text is set.
+  void SetFieldText(DialogField field, const std::wstring& text) override {
+    Field(field) = text;
+    if (dialog == nullptr) return;
+    if (field == DialogField::Source) dialog->OnEditSource();
+    else dialog->OnEditTarget();
+  }
+  void SetFieldHint(DialogField field, const std::wstring& hint) override {
+    (field == DialogField::Source ? sourceHint : targetHint) = hint;
+  }
   std::wstring ApplicationName() override { return L"Quarnel"; }
   void ShowMessage(const MessageRequest& message) override { messages.push_back(message); }
   std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) override {
@@ -38,8 +47,11 @@ class FakeHost : public DialogHost {
 
   std::wstring& Field(DialogField field) { return field == DialogField::Source ? source : target; }
 
+  CQuarnelDlg* dialog = nullptr;
   std::wstring source;
   std::wstring target;
+  std::wstring sourceHint;
+  std::wstring targetHint;
   std::deque<std::optional<std::wstring>> answers;  // nullopt: the user cancels
   std::vector<FileDialogRequest> openRequests;
   std::vector<FileDialogRequest> saveRequests;
@@ -57,7 +69,10 @@ class FakeHost : public DialogHost {
 
 class DialogTest : public ::testing::Test {
  protected:
-  DialogTest() { dialog.OnInitDialog(); }
+  DialogTest() {
+    host.dialog = &dialog;
+    dialog.OnInitDialog();
+  }
 
   void PickSource(std::optional<std::wstring> answer) {
     host.answers.push_back(std::move(answer));
@@ -67,18 +82,29 @@ class DialogTest : public ::testing::Test {
     host.answers.push_back(std::move(answer));
     dialog.OnBrowseTarget();
   }
+  // The user types into a field; the front end reports the edit.
+  void TypeSource(const std::wstring& text) {
+    host.source = text;
+    dialog.OnEditSource();
+  }
+  void TypeTarget(const std::wstring& text) {
+    host.target = text;
+    dialog.OnEditTarget();
+  }
   void Type(const std::wstring& source, const std::wstring& target) {
-    host.source = source;
-    host.target = target;
+    TypeSource(source);
+    TypeTarget(target);
   }
 
   FakeHost host;
   CQuarnelDlg dialog{host};
 };
 
-TEST_F(DialogTest, OpensWithTheInitialTextsAndAFreshState) {
-  EXPECT_EQ(host.source, L"Source File");
-  EXPECT_EQ(host.target, L"Target File");
+TEST_F(DialogTest, OpensWithEmptyFieldsShowingHintsAndAFreshState) {
+  EXPECT_EQ(host.source, L"");
+  EXPECT_EQ(host.target, L"");
+  EXPECT_EQ(host.sourceHint, L"Source File");
+  EXPECT_EQ(host.targetHint, L"Target File");
   EXPECT_TRUE(dialog.State().m_bConversionNeeded);
   EXPECT_FALSE(dialog.State().m_bWideCodes);
   EXPECT_EQ(dialog.State().m_aFlaggedVariables, ConversionState::EmptyList());
@@ -112,6 +138,7 @@ TEST_F(DialogTest, ProposesTheTargetBesideThePickedSource) {
 
     PickTarget(std::nullopt);
     EXPECT_EQ(host.saveRequests.back().initialName, c.saveName);
+    EXPECT_EQ(host.saveRequests.back().initialDir, c.dir);
     EXPECT_EQ(host.target, c.target) << "a cancelled save dialog keeps the proposal";
   }
 }
@@ -139,36 +166,94 @@ TEST_F(DialogTest, AsksTheOpenAndSaveDialogsForWhatEachNeeds) {
   EXPECT_EQ(host.target, L"C:\\out\\new.frt");
 }
 
-TEST_F(DialogTest, ProposesNothingBeforeASourceWasPicked) {
-  Type(L"C:\\typed\\job.frt", L"Target File");
-  PickTarget(std::nullopt);
-  EXPECT_EQ(host.saveRequests.back().initialName, L"") << "a typed source is never proposed from";
-  EXPECT_EQ(host.source, L"Source File");
+TEST_F(DialogTest, EditsProposeOnlyOverTheDialogsOwnTarget) {
+  // One step of what the user does: type into a field, or answer a file
+  // dialog (nullopt: cancel).
+  enum class Act { TypeSource, TypeTarget, PickSource, PickTarget };
+  struct Step {
+    Act act;
+    std::optional<std::wstring> text;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::wstring source, target;
+  };
+  const std::wstring tooLong = L"/b/" + std::wstring(300, L'n');
+  const Case cases[] = {
+      {"typing after a proposal", {{Act::PickSource, L"/a/narrow.frt"}, {Act::TypeSource, L"/b/wide.frt"}},
+       L"/b/wide.frt", L"/b/QZ_wide.frt"},
+      {"typing into a fresh dialog", {{Act::TypeSource, L"/b/wide.frt"}}, L"/b/wide.frt", L"/b/QZ_wide.frt"},
+      {"typing after an edited target",
+       {{Act::PickSource, L"/a/narrow.frt"}, {Act::TypeTarget, L"/x/mine.frt"}, {Act::TypeSource, L"/b/wide.frt"}},
+       L"/b/wide.frt", L"/x/mine.frt"},
+      {"typing after Save As",
+       {{Act::PickSource, L"/a/narrow.frt"}, {Act::PickTarget, L"/x/saved.frt"}, {Act::TypeSource, L"/b/w.frt"}},
+       L"/b/w.frt", L"/x/saved.frt"},
+      {"an emptied source takes its proposal along",
+       {{Act::PickSource, L"/a/narrow.frt"}, {Act::TypeSource, L""}}, L"", L""},
+      {"a source too long to propose from takes its proposal along",
+       {{Act::PickSource, L"/a/narrow.frt"}, {Act::TypeSource, tooLong}}, tooLong, L""},
+      {"an emptied target takes proposals again",
+       {{Act::PickSource, L"/a/n.frt"}, {Act::TypeTarget, L"/x"}, {Act::TypeTarget, L""}, {Act::TypeSource, L"/b/w.frt"}},
+       L"/b/w.frt", L"/b/QZ_w.frt"},
+      // No file dialog brings back an older name over typed text.
+      {"a cancelled source pick after typing",
+       {{Act::PickSource, L"/a/n.frt"}, {Act::TypeSource, L"/b/w.frt"}, {Act::TypeTarget, L"/x/t.frt"},
+        {Act::PickSource, std::nullopt}},
+       L"/b/w.frt", L"/x/t.frt"},
+      {"a cancelled Save As after typing",
+       {{Act::PickSource, L"/a/n.frt"}, {Act::TypeTarget, L"/x/t.frt"}, {Act::PickTarget, std::nullopt}},
+       L"/a/n.frt", L"/x/t.frt"},
+      {"Save As replaces a typed target", {{Act::TypeTarget, L"/x/t.frt"}, {Act::PickTarget, L"/y/s.frt"}}, L"",
+       L"/y/s.frt"},
+      {"a picked source replaces a typed target",
+       {{Act::TypeTarget, L"/x/t.frt"}, {Act::PickSource, L"/a/n.frt"}}, L"/a/n.frt", L"/a/QZ_n.frt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeHost fresh;
+    CQuarnelDlg dlg(fresh);
+    fresh.dialog = &dlg;
+    dlg.OnInitDialog();
+    for (const Step& step : c.steps) {
+      switch (step.act) {
+        case Act::TypeSource:
+          fresh.source = *step.text;
+          dlg.OnEditSource();
+          break;
+        case Act::TypeTarget:
+          fresh.target = *step.text;
+          dlg.OnEditTarget();
+          break;
+        case Act::PickSource:
+          fresh.answers.push_back(step.text);
+          dlg.OnBrowseSource();
+          break;
+        case Act::PickTarget:
+          fresh.answers.push_back(step.text);
+          dlg.OnBrowseTarget();
+          break;
+      }
+    }
+    EXPECT_EQ(fresh.source, c.source);
+    EXPECT_EQ(fresh.target, c.target);
+    // What Convert would use is what the fields show.
+    dlg.UpdateData(true);
+    EXPECT_EQ(dlg.TargetFile(), c.target);
+  }
 }
 
-TEST_F(DialogTest, CancelledSourcePickForgetsTheNameButKeepsTheFields) {
+TEST_F(DialogTest, SaveAsStartsFromTheTypedSource) {
   PickSource(L"C:\\data\\job.frt");
+  TypeSource(L"D:\\typed\\site.frt");
   PickSource(std::nullopt);
-  EXPECT_EQ(host.source, L"C:\\data\\job.frt");
-  EXPECT_EQ(host.target, L"C:\\data\\QZ_job.frt");
-  EXPECT_EQ(dialog.SourceName(), L"");
-  EXPECT_EQ(dialog.SourceDir(), L"");
-  EXPECT_TRUE(dialog.SourceBrowsed());
   PickTarget(std::nullopt);
-  EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_");
-}
-
-TEST_F(DialogTest, CancelShowsTheStoredStringsAgain) {
-  Type(L"typed source", L"typed target");
-  PickSource(std::nullopt);
-  EXPECT_EQ(host.source, L"Source File");
-  EXPECT_EQ(host.target, L"Target File");
-
-  PickSource(L"C:\\data\\job.frt");
-  Type(L"typed source", L"typed target");
+  EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_site.frt");
+  EXPECT_EQ(host.saveRequests.back().initialDir, L"D:\\typed\\");
+  TypeSource(L"");
   PickTarget(std::nullopt);
-  EXPECT_EQ(host.source, L"C:\\data\\job.frt");
-  EXPECT_EQ(host.target, L"C:\\data\\QZ_job.frt");
+  EXPECT_EQ(host.saveRequests.back().initialName, L"") << "an emptied source proposes nothing";
 }
 
 TEST_F(DialogTest, EachPickReplacesTheTargetBeforeIt) {
@@ -193,8 +278,7 @@ TEST_F(DialogTest, NeverProposesAPathLongerThanItsBuffer) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nameLength);
     const std::wstring name(c.nameLength, L'n');
-    Type(L"Source File", L"C:\\kept.frt");
-    dialog.UpdateData(true);
+    Type(L"", L"C:\\kept.frt");
     PickSource(dir + name);
     EXPECT_EQ(host.source, dir + name);
     EXPECT_EQ(dialog.SourceName(), name);
@@ -222,10 +306,10 @@ TEST_F(DialogTest, PathsTheFileDialogsCannotReturnCountAsCancelled) {
   const std::wstring longest = L"C:\\" + std::wstring(255, L'n');
   const std::wstring tooLong = longest + L"x";
   PickSource(tooLong);
-  EXPECT_EQ(host.source, L"Source File");
+  EXPECT_EQ(host.source, L"");
   EXPECT_FALSE(dialog.SourceBrowsed());
   PickTarget(tooLong);
-  EXPECT_EQ(host.target, L"Target File");
+  EXPECT_EQ(host.target, L"");
   PickSource(longest);
   EXPECT_EQ(host.source, longest);
   PickTarget(longest);
@@ -242,11 +326,10 @@ TEST_F(DialogTest, DroppedFileIsTakenLikeAPickedSource) {
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_job.frt");
 
-  // A path no file dialog could return changes nothing but the forgotten name,
-  // as a cancelled pick does.
+  // A path no file dialog could return changes nothing, as a cancelled pick.
   dialog.OnDropFiles(L"C:\\" + std::wstring(260, L'n'));
   EXPECT_EQ(host.source, L"C:\\data\\job.frt");
-  EXPECT_EQ(dialog.SourceName(), L"");
+  EXPECT_EQ(dialog.SourceName(), L"job.frt");
 }
 
 TEST_F(DialogTest, RefusesAnEmptyFieldAfterResettingTheState) {
@@ -324,14 +407,52 @@ TEST_F(ConvertTest, ReportOfARunReachesTheMessageBox) {
             L"the Format File .\n\n"
             L"Make sure the Format File works correctly before using!");
   EXPECT_EQ(Read(folder / "QZ_job.frt"), "@i QZ21/25/27\r\n$\"A\";\r\n");
+}
 
-  EXPECT_EQ(Convert((folder / "missing.frt").wstring(), target),
-            L"Format-File Conversion failed due to invalid input!");
+TEST_F(ConvertTest, UnderTheReportStandsWhyItFailedOrWhatToKnow) {
+  const std::wstring dir = folder.wstring() + L"/";
+  const std::wstring good = Write("job.frt", "@i KRV110\n");
+  fs::create_directory(folder / "sub");
+  struct Case {
+    const char* name;
+    std::wstring source, target, message;
+    bool systemMessage = false;  // the system's own words follow `message`
+  };
+  const Case cases[] = {
+      // The name goes to the engine's text and back unchanged, beyond ASCII too.
+      {"missing source", dir + L"missing-\u00FC\U0001F600.frt", dir + L"out.frt",
+       L"Format-File Conversion failed due to invalid input!\n\n" + dir +
+           L"missing-\u00FC\U0001F600.frt: cannot open the source: ",
+       true},
+      {"target is a folder", good, dir + L"sub",
+       L"Format-File Conversion failed due to invalid input!\n\n" + dir + L"sub: the target is a folder"},
+      // Not "nul.frt": Windows takes that for its NUL device.
+      {"NUL byte", Write("nul-byte.frt", std::string("@i KRV110\n$\"A\0\";\n", 17)), dir + L"out.frt",
+       L"Format-File Conversion failed due to invalid format file!\n\n" + dir +
+           L"nul-byte.frt: line 2: NUL byte; a format file holds text only"},
+      {"no model line", Write("hello.txt", "hello\n"), dir + L"out.frt",
+       L"Format-File Conversion completed!\n\nno model line; is this a format file?"},
+      {"end marker", Write("marker.frt", "@i KRV110\n\xFFtail"), dir + L"out.frt",
+       L"Format-File Conversion completed!\n\nline 2: end marker (byte 0xFF); the 4 bytes behind it were not "
+       L"converted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring message = Convert(c.source, c.target);
+    if (c.systemMessage) {
+      EXPECT_EQ(message.substr(0, c.message.size()), c.message);
+      EXPECT_GT(message.size(), c.message.size());
+    } else {
+      EXPECT_EQ(message, c.message);
+    }
+  }
 }
 
 TEST_F(ConvertTest, BlanksArePassedOnAsAPath) {
   // "  " is not empty: the engine is asked to open it, and cannot.
-  EXPECT_EQ(Convert(L"  ", (folder / "out.frt").wstring()), L"Format-File Conversion failed due to invalid input!");
+  EXPECT_EQ(Convert(L"  ", (folder / "out.frt").wstring()).rfind(
+                L"Format-File Conversion failed due to invalid input!\n\n  : cannot open the source: ", 0),
+            0u);
   EXPECT_EQ(dialog.SourceFile(), L"  ");
   EXPECT_FALSE(fs::exists(folder / "out.frt"));
 }
@@ -375,14 +496,15 @@ TEST_F(ConvertTest, LayoutOfTheLastModelLineCarriesOverToTheNextRun) {
 
   EXPECT_EQ(Convert(wideSource, target), L"Format-File Conversion completed!\n\n");
   EXPECT_EQ(Read(target), "@i QZ21/25/27\r\n" + wideLine);
-  EXPECT_EQ(Convert(noModel, target), L"Format-File Conversion completed!\n\n");
+  EXPECT_EQ(Convert(noModel, target), L"Format-File Conversion completed!\n\nno model line; is this a format file?");
   EXPECT_EQ(Read(target), wideLine);
   EXPECT_TRUE(dialog.State().m_bWideCodes);
 
   const std::wstring narrowReport = Convert(narrowSource, target);
   EXPECT_EQ(narrowReport.rfind(std::wstring(std::begin(kCompleted), std::end(kCompleted) - 1) + L"120: ", 0), 0u)
       << ::testing::PrintToString(narrowReport);
-  EXPECT_EQ(Convert(noModel, target), narrowReport) << "the lists were emptied between the runs";
+  EXPECT_EQ(Convert(noModel, target), narrowReport + L"\n\nno model line; is this a format file?")
+      << "the lists were emptied between the runs";
   EXPECT_EQ(Read(target), narrowLine);
 }
 

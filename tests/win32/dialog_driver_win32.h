@@ -125,10 +125,12 @@ inline MessageBoxContent ReadMessageBox(HWND box) {
 // Quarnel.exe started for one test; ended when the test is over, whatever happened.
 class RunningQuarnel {
  public:
-  explicit RunningQuarnel(const std::wstring& exePath) {
+  // `arguments` follow the program's quoted path on its command line.
+  explicit RunningQuarnel(const std::wstring& exePath, const std::wstring& arguments = L"") {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     std::wstring commandLine = L"\"" + exePath + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
     m_started = CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &m_process) != 0;
   }

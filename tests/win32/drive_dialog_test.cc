@@ -90,8 +90,14 @@ TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
 
   // Convert never ends the dialog: a second run goes to the same window.
   ASSERT_TRUE(IsWindow(dialog));
-  const MessageBoxContent missing = Convert((folder / "missing.frt").wstring(), target.wstring());
-  EXPECT_EQ(missing.text, L"Format-File Conversion failed due to invalid input!");
+  const fs::path absent = folder / "missing.frt";
+  const MessageBoxContent missing = Convert(absent.wstring(), target.wstring());
+  // Under the report, the file and why; the system's wording follows.
+  EXPECT_EQ(missing.text.rfind(L"Format-File Conversion failed due to invalid input!\n\n" + absent.wstring() +
+                                   L": cannot open the source: ",
+                               0),
+            0u)
+      << fs::path(missing.text).string();
   PressOk(missing.window);
 
   PressButton(dialog, IDCANCEL);
@@ -120,9 +126,10 @@ TEST_F(DriveDialogTest, RefusesAnEmptyFieldWithAnExclamation) {
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
 }
 
-TEST_F(DriveDialogTest, OpensWithTheInitialTexts) {
-  EXPECT_EQ(WindowText(GetDlgItem(dialog, kSourceEdit)), L"Source File");
-  EXPECT_EQ(WindowText(GetDlgItem(dialog, kTargetEdit)), L"Target File");
+TEST_F(DriveDialogTest, OpensWithEmptyFields) {
+  // "Source File" and "Target File" are hints, not text.
+  EXPECT_EQ(WindowText(GetDlgItem(dialog, kSourceEdit)), L"");
+  EXPECT_EQ(WindowText(GetDlgItem(dialog, kTargetEdit)), L"");
   // Escape, Cancel and Close all arrive as IDCANCEL; Close is the system's.
   PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
@@ -148,6 +155,26 @@ TEST_F(DriveDialogTest, SystemMenuCommandsSixteenToThirtyOneOpenTheAboutBox) {
   }
   PressButton(dialog, IDCANCEL);
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+}
+
+TEST(DriveDialogStartTest, AFileNamedAtStartBecomesTheSource) {
+  // As the Explorer's open verb starts it: Quarnel.exe "%1".
+  const fs::path folder = fs::temp_directory_path() / (L"quarnel-start-" + std::to_wstring(GetCurrentProcessId()));
+  fs::create_directories(folder);
+  RunningQuarnel program(g_exePath, L"\"" + (folder / "job one.frt").wstring() + L"\"");
+  ASSERT_TRUE(program.Started());
+  const std::optional<HWND> dialog = program.WaitForDialog();
+  ASSERT_TRUE(dialog);
+  const std::wstring dir = folder.wstring() + L"\\";
+  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kSourceEdit)), dir + L"job one.frt");
+  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kTargetEdit)), dir + L"QZ_job one.frt");
+  // A source typed over it proposes its own target.
+  SetField(*dialog, kSourceEdit, L"C:\\other\\site.frt");
+  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kTargetEdit)), L"C:\\other\\QZ_site.frt");
+  PressButton(*dialog, IDCANCEL);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
 }
 
 }  // namespace

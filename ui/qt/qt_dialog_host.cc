@@ -19,6 +19,7 @@ std::optional<std::wstring> RunFileDialog(QFileDialog& dialog, const FileDialogR
   if (!request.title.empty()) dialog.setWindowTitle(QString::fromStdWString(request.title));
   dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   dialog.setDefaultSuffix(QString::fromStdWString(request.defaultExtension));
+  if (!request.initialDir.empty()) dialog.setDirectory(QString::fromStdWString(request.initialDir));
   if (!request.initialName.empty()) dialog.selectFile(QString::fromStdWString(request.initialName));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList picked = dialog.selectedFiles();
@@ -79,6 +80,10 @@ std::wstring QtDialogHost::GetFieldText(DialogField field) { return Edit(field).
 
 void QtDialogHost::SetFieldText(DialogField field, const std::wstring& text) {
   Edit(field).setText(QString::fromStdWString(text));
+}
+
+void QtDialogHost::SetFieldHint(DialogField field, const std::wstring& hint) {
+  Edit(field).setPlaceholderText(QString::fromStdWString(hint));
 }
 
 std::wstring QtDialogHost::ApplicationName() { return std::wstring(kApplicationName); }

@@ -40,6 +40,7 @@ class QtDialogHost final : public DialogHost {
 
   std::wstring GetFieldText(DialogField field) override;
   void SetFieldText(DialogField field, const std::wstring& text) override;
+  void SetFieldHint(DialogField field, const std::wstring& hint) override;
   std::wstring ApplicationName() override;
   void ShowMessage(const MessageRequest& message) override;
   std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) override;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -79,6 +80,9 @@ QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
   connect(m_pCancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(m_pBrowseSourceButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseSource(); });
   connect(m_pBrowseTargetButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseTarget(); });
+  // textEdited, unlike textChanged, comes from the user only.
+  connect(m_pSourceEdit, &QLineEdit::textEdited, this, [this] { m_dlg.OnEditSource(); });
+  connect(m_pTargetEdit, &QLineEdit::textEdited, this, [this] { m_dlg.OnEditTarget(); });
 
   // Tab order of the Windows dialog's template: the buttons first.
   setTabOrder(m_pConvertButton, m_pCancelButton);
@@ -138,6 +142,11 @@ void QuarnelWindow::LayOutControls() {
   page->addSpacing(VerticalUnits(metrics, kButtonGapUnits));
   page->addLayout(buttons);
   page->setSizeConstraint(QLayout::SetMinAndMaxSize);
+}
+
+// A full path, as the open dialog would return it, so the proposal names a folder.
+void QuarnelWindow::OpenSourceFile(const QString& path) {
+  m_dlg.OpenSourceFile(QFileInfo(path).absoluteFilePath().toStdWString());
 }
 
 void QuarnelWindow::ShowAboutBox() {

@@ -27,6 +27,10 @@ class QuarnelWindow : public QDialog {
   // `boxes` shows the message boxes and file dialogs; tests pass their own.
   explicit QuarnelWindow(QtDialogBoxes boxes = {}, QWidget* parent = nullptr);
 
+  // A file named on the command line: taken as a picked source, a relative
+  // name from the working folder.
+  void OpenSourceFile(const QString& path);
+
   // The About box, modal to this window; returns when it is closed.
   void ShowAboutBox();
 

@@ -10,4 +10,9 @@ namespace quarnel::ui {
 // The path a field's text names, character for character.
 std::filesystem::path ToFilesystemPath(const std::wstring& text);
 
+// A field's text as UTF-8, the encoding of the engine's messages, and back.
+// What is no character becomes U+FFFD.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
 }  // namespace quarnel::ui

@@ -1,10 +1,13 @@
 #include "quarnel/ui/quarnel_dlg.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "dialog_path.h"
 #include "quarnel/conversion_file.h"
 #include "quarnel/conversion_summary.h"
+#include "quarnel/failure_text.h"
 #include "quarnel/target_name.h"
 
 namespace quarnel::ui {
@@ -30,14 +33,32 @@ bool FitsFileDialogBuffer(const std::optional<std::wstring>& path) {
   return path.has_value() && path->size() < kMaxFileChars;
 }
 
+// The report as the engine composed it, then what it does not say: why a run
+// failed, "FILE: [line N: ]reason", or the notes on a run that did not.
+std::wstring MessageOfRun(const ConversionSummary& summary, const std::wstring& source, const std::wstring& target) {
+  // The report is plain ASCII: each byte is its own character.
+  std::wstring text(summary.report.begin(), summary.report.end());
+  std::vector<std::string> lines = summary.notes;
+  if (summary.Failed()) lines = {FailureMessage(summary.failure, ToUtf8(source), ToUtf8(target))};
+  if (lines.empty()) return text;
+  // One blank line between the report, which may end in one, and the rest.
+  while (!text.ends_with(L"\n\n")) text += L'\n';
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i == 0 ? L"" : L"\n") + FromUtf8(lines[i]);
+  return text;
+}
+
 }  // namespace
 
 CQuarnelDlg::CQuarnelDlg(DialogHost& host) : m_host(host) {}
 
 bool CQuarnelDlg::OnInitDialog() {
-  UpdateData(false);
+  m_host.SetFieldHint(DialogField::Source, std::wstring(kSourceHint));
+  m_host.SetFieldHint(DialogField::Target, std::wstring(kTargetHint));
+  ShowStoredStrings();
   return true;
 }
+
+void CQuarnelDlg::ShowStoredStrings() { UpdateData(false); }
 
 bool CQuarnelDlg::UpdateData(bool saveAndValidate) {
   DoDataExchange(saveAndValidate);
@@ -49,8 +70,11 @@ void CQuarnelDlg::DoDataExchange(bool saveAndValidate) {
     m_strSourceFile = m_host.GetFieldText(DialogField::Source);
     m_strTargetFile = m_host.GetFieldText(DialogField::Target);
   } else {
+    // Win32 reports a set text as a change while setting it.
+    m_bSettingFields = true;
     m_host.SetFieldText(DialogField::Source, m_strSourceFile);
     m_host.SetFieldText(DialogField::Target, m_strTargetFile);
+    m_bSettingFields = false;
   }
 }
 
@@ -71,8 +95,7 @@ void CQuarnelDlg::OnConvert() {
   const ConversionSummary summary = SummarizeConversion(
       ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile)),
       m_conversionState);
-  // The report is plain ASCII: each byte is its own character.
-  ShowMessageBox(std::wstring(summary.report.begin(), summary.report.end()), MessageIcon::Exclamation);
+  ShowMessageBox(MessageOfRun(summary, m_strSourceFile, m_strTargetFile), MessageIcon::Exclamation);
 }
 
 void CQuarnelDlg::OnBrowseSource() {
@@ -83,24 +106,58 @@ void CQuarnelDlg::OnBrowseSource() {
 
 void CQuarnelDlg::OnDropFiles(const std::wstring& path) { TakeSource(path); }
 
+void CQuarnelDlg::OpenSourceFile(const std::wstring& path) { TakeSource(path); }
+
+void CQuarnelDlg::OnEditSource() {
+  if (m_bSettingFields) return;
+  m_strSourceFile = m_host.GetFieldText(DialogField::Source);
+  const std::wstring before = m_strTargetFile;
+  ProposeTarget(m_strSourceFile, m_bTargetProposed || m_strTargetFile.empty());
+  if (m_strTargetFile == before) return;
+  m_bSettingFields = true;
+  m_host.SetFieldText(DialogField::Target, m_strTargetFile);
+  m_bSettingFields = false;
+}
+
+void CQuarnelDlg::OnEditTarget() {
+  if (m_bSettingFields) return;
+  m_strTargetFile = m_host.GetFieldText(DialogField::Target);
+  // An emptied target holds nothing of the user's to keep.
+  m_bTargetProposed = m_strTargetFile.empty();
+}
+
 void CQuarnelDlg::TakeSource(const std::optional<std::wstring>& picked) {
-  // The last source is forgotten whatever happens, so a cancelled pick leaves
-  // no name behind and the next target command proposes "QZ_" alone.
-  ClearBuffer(m_szSourceName);
-  ClearBuffer(m_szSourceDir);
+  // A cancelled pick keeps the source the field holds, picked or typed, and
+  // the name the save dialog proposes from it.
   if (FitsFileDialogBuffer(picked)) {
     m_strSourceFile = *picked;
-    m_bSourceBrowsed = true;
-    const SplitPath parts = SplitAtLastSeparator(*picked);
+    ProposeTarget(*picked, true);
+  }
+  ShowStoredStrings();
+}
+
+void CQuarnelDlg::ProposeTarget(const std::wstring& source, bool replaceTarget) {
+  ClearBuffer(m_szSourceName);
+  ClearBuffer(m_szSourceDir);
+  // A source longer than any the file dialogs return proposes nothing.
+  m_bSourceBrowsed = !source.empty() && source.size() < kMaxFileChars;
+  std::wstring proposal;
+  if (m_bSourceBrowsed) {
+    const SplitPath parts = SplitAtLastSeparator(source);
     CopyToBuffer(m_szSourceName, parts.name);
     CopyToBuffer(m_szSourceDir, parts.dir);
-
-    // A proposal that would not fit its buffer is not made, rather than cut
-    // into a path the user never meant: the target stays as it was.
-    std::wstring proposal = std::wstring(parts.dir) + WideTargetPrefix() + std::wstring(parts.name);
-    if (proposal.size() < kPathCapacity) m_strTargetFile = std::move(proposal);
+    proposal = std::wstring(parts.dir) + WideTargetPrefix() + std::wstring(parts.name);
   }
-  UpdateData(false);
+  if (!replaceTarget) return;
+  // A proposal that would not fit its buffer is not made, rather than cut
+  // into a path the user never meant; an earlier proposal goes with it, so
+  // the target never names the conversion of another source.
+  if (!proposal.empty() && proposal.size() < kPathCapacity) {
+    m_strTargetFile = std::move(proposal);
+    m_bTargetProposed = true;
+  } else if (m_bTargetProposed) {
+    m_strTargetFile.clear();
+  }
 }
 
 void CQuarnelDlg::OnBrowseTarget() {
@@ -109,6 +166,7 @@ void CQuarnelDlg::OnBrowseTarget() {
     std::wstring proposal = WideTargetPrefix() + m_szSourceName.data();
     // Too long a name opens the dialog empty instead of with a cut name.
     if (proposal.size() < kPathCapacity) request.initialName = std::move(proposal);
+    request.initialDir = m_szSourceDir.data();
   }
   request.title = kSaveDialogTitle;
   request.defaultExtension = kDefaultExtension;
@@ -117,8 +175,11 @@ void CQuarnelDlg::OnBrowseTarget() {
   request.mustExist = false;
   request.overwritePrompt = true;
   const std::optional<std::wstring> picked = m_host.ShowSaveFileDialog(request);
-  if (FitsFileDialogBuffer(picked)) m_strTargetFile = *picked;
-  UpdateData(false);
+  if (FitsFileDialogBuffer(picked)) {
+    m_strTargetFile = *picked;
+    m_bTargetProposed = false;
+  }
+  ShowStoredStrings();
 }
 
 SplitPath SplitAtLastSeparator(std::wstring_view path) {

@@ -1,6 +1,10 @@
 #include "quarnel_app_win32.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <string>
 
 #include <vector>
 
@@ -22,6 +26,18 @@ std::wstring ModulePath() {
   }
 }
 
+// The file the program was started with (Quarnel.exe "%1" from the
+// Explorer's open verb), if any: the first argument.
+std::optional<std::wstring> FileArgument() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (arguments == nullptr) return std::nullopt;
+  std::optional<std::wstring> file;
+  if (count > 1 && arguments[1][0] != L'\0') file = arguments[1];
+  LocalFree(arguments);
+  return file;
+}
+
 }  // namespace
 
 bool CQuarnelApp::InitInstance() {
@@ -30,7 +46,7 @@ bool CQuarnelApp::InitInstance() {
   controls.dwICC = ICC_WIN95_CLASSES;
   InitCommonControlsEx(&controls);
 
-  CQuarnelDlgHost dialog(m_hInstance, ui::ApplicationNameFromModulePath(ModulePath()));
+  CQuarnelDlgHost dialog(m_hInstance, ui::ApplicationNameFromModulePath(ModulePath()), FileArgument());
   dialog.DoModal(nullptr);
   return false;
 }

@@ -32,11 +32,23 @@ LRESULT CALLBACK SourceEditProc(HWND window, UINT message, WPARAM wParam, LPARAM
   return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// The full path of `name`, as the open dialog would return it, so that the
+// proposal names a folder; the name itself when that fails.
+std::wstring FullPath(const std::wstring& name) {
+  const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return name;
+  std::vector<wchar_t> full(length, L'\0');
+  if (GetFullPathNameW(name.c_str(), length, full.data(), nullptr) >= length) return name;
+  return std::wstring(full.data());
+}
+
 }  // namespace
 
-CQuarnelDlgHost::CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName)
+CQuarnelDlgHost::CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName,
+                                 std::optional<std::wstring> sourceFile)
     : CModalDialog(instance, IDD_MAIN_DIALOG),
       m_strAppName(std::move(applicationName)),
+      m_strStartFile(std::move(sourceFile)),
       m_hIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
 BOOL CQuarnelDlgHost::OnInitDialog() {
@@ -46,6 +58,7 @@ BOOL CQuarnelDlgHost::OnInitDialog() {
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   DragAcceptFiles(m_hWnd, TRUE);
   SetWindowSubclass(GetDlgItem(m_hWnd, IDC_SOURCE_EDIT), SourceEditProc, 1, 0);
+  if (m_strStartFile) m_dialog.OpenSourceFile(FullPath(*m_strStartFile));
   return TRUE;
 }
 
@@ -61,6 +74,15 @@ void CQuarnelDlgHost::AddAboutEntry() {
 bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
   switch (message) {
     case WM_COMMAND:
+      // The dialog tells the text it sets itself from the user's edits.
+      if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == IDC_SOURCE_EDIT) {
+        m_dialog.OnEditSource();
+        return true;
+      }
+      if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == IDC_TARGET_EDIT) {
+        m_dialog.OnEditTarget();
+        return true;
+      }
       if (HIWORD(wParam) != BN_CLICKED) return false;
       if (LOWORD(wParam) == IDC_BROWSE_SOURCE) {
         m_dialog.OnBrowseSource();
@@ -137,6 +159,12 @@ void CQuarnelDlgHost::SetFieldText(ui::DialogField field, const std::wstring& te
   SetDlgItemTextW(m_hWnd, ControlId(field), text.c_str());
 }
 
+// TRUE: the hint stays while the empty field has the focus, so it is seen
+// where the dialog opens with the focus on a field.
+void CQuarnelDlgHost::SetFieldHint(ui::DialogField field, const std::wstring& hint) {
+  SendDlgItemMessageW(m_hWnd, ControlId(field), EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint.c_str()));
+}
+
 void CQuarnelDlgHost::ShowMessage(const ui::MessageRequest& message) {
   const UINT icon = message.icon == ui::MessageIcon::Exclamation ? MB_ICONEXCLAMATION : 0;
   MessageBoxW(m_hWnd, message.text.c_str(), message.caption.c_str(), MB_OK | icon);
@@ -160,6 +188,7 @@ std::optional<std::wstring> CQuarnelDlgHost::ShowFileDialog(const ui::FileDialog
   dialog.hwndOwner = m_hWnd;
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(std::min(request.maxFile, file.size()));
+  dialog.lpstrInitialDir = request.initialDir.empty() ? nullptr : request.initialDir.c_str();
   dialog.lpstrTitle = request.title.empty() ? nullptr : request.title.c_str();
   dialog.lpstrDefExt = request.defaultExtension.empty() ? nullptr : request.defaultExtension.c_str();
   if (request.mustExist) dialog.Flags |= OFN_FILEMUSTEXIST;

@@ -16,11 +16,13 @@ namespace quarnel::win32 {
 
 class CQuarnelDlgHost : public CModalDialog, public ui::DialogHost {
  public:
-  // `applicationName` is every message box's caption.
-  CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName);
+  // `applicationName` is every message box's caption; `sourceFile`, named on
+  // the command line, is taken as a picked source once the dialog is up.
+  CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName, std::optional<std::wstring> sourceFile = {});
 
   std::wstring GetFieldText(ui::DialogField field) override;
   void SetFieldText(ui::DialogField field, const std::wstring& text) override;
+  void SetFieldHint(ui::DialogField field, const std::wstring& hint) override;
   std::wstring ApplicationName() override { return m_strAppName; }
   void ShowMessage(const ui::MessageRequest& message) override;
   std::optional<std::wstring> ShowOpenFileDialog(const ui::FileDialogRequest& request) override;
@@ -41,6 +43,7 @@ class CQuarnelDlgHost : public CModalDialog, public ui::DialogHost {
   std::optional<std::wstring> ShowFileDialog(const ui::FileDialogRequest& request, bool save);
 
   std::wstring m_strAppName;
+  std::optional<std::wstring> m_strStartFile;
   HICON m_hIcon;
   ui::CQuarnelDlg m_dialog{*this};
 };

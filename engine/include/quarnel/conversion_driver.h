@@ -36,6 +36,9 @@ struct ConversionOutcome {
   // Bytes of the source behind the end marker; set by ConvertFormatFile and
   // ConvertFormatFileBytes only.
   std::uint64_t bytesBehindEndMarker = 0;
+  // A model line stood before the end of the source or its end marker
+  // (ConversionState::m_bModelLineSeen at the end of the run).
+  bool modelLineSeen = false;
 };
 
 // What one read or write did: the bytes it moved and, on a failure, the

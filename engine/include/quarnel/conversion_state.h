@@ -42,6 +42,10 @@ struct ConversionState {
   bool m_bConversionNeeded = true;
   // Set when the model line named KRV880: format lines use the wide layout.
   bool m_bWideCodes = false;
+  // Set when the run met a model line (a kind-i header line), whichever model
+  // it names; a source without one may be no format file at all. Cleared by
+  // the driver at the start of every run.
+  bool m_bModelLineSeen = false;
   // Variables the user must move by hand, in order of first appearance.
   NumberList m_aFlaggedVariables = EmptyList();
   // Applications whose codes were removed, in order of first appearance.

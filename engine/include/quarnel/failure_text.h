@@ -17,8 +17,12 @@ namespace quarnel {
 // something, which no caller shows.
 RunFailure DescribeFailure(const ConversionOutcome& outcome);
 
-// Remarks on a run that did not fail: "line 7: end marker (byte 0xFF); the 12
-// bytes behind it were not converted". Empty when there are none.
+inline constexpr std::string_view kNoModelLineNote = "no model line; is this a format file?";
+
+// Remarks on a run that did not fail: kNoModelLineNote when no model line
+// stood before the end of the source or its end marker, then "line 7: end
+// marker (byte 0xFF); the 12 bytes behind it were not converted". Empty when
+// there are none.
 std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome);
 
 // The reason with the system's message behind it, if any:

@@ -21,8 +21,9 @@ inline constexpr std::size_t kPathCapacity = 260;
 // one less than the buffer, so a returned path has at most 258 characters.
 inline constexpr std::size_t kMaxFileChars = kPathCapacity - 1;
 
-inline constexpr std::wstring_view kInitialSourceText = L"Source File";
-inline constexpr std::wstring_view kInitialTargetText = L"Target File";
+// Hints an empty field shows in place of text; they are never the field's text.
+inline constexpr std::wstring_view kSourceHint = L"Source File";
+inline constexpr std::wstring_view kTargetHint = L"Target File";
 inline constexpr std::wstring_view kNotSelectedMessage = L"File is not selected!";
 inline constexpr std::wstring_view kSaveDialogTitle = L"Save As";
 inline constexpr std::wstring_view kDefaultExtension = L"frt";
@@ -43,6 +44,7 @@ struct MessageRequest {
 struct FileDialogRequest {
   std::wstring initialName;       // the name the dialog opens with; may be empty
   std::size_t maxFile = kMaxFileChars;  // characters of the returned path, terminator included
+  std::wstring initialDir;        // the folder the dialog opens in; empty: the platform's choice
   std::wstring title;             // empty: the platform's own title
   std::wstring defaultExtension;  // added to a name typed without one; empty: none
   bool mustExist = false;         // only an existing file may be picked
@@ -56,7 +58,11 @@ class DialogHost {
   virtual ~DialogHost() = default;
   // The text the field holds now, unchanged and of any length.
   virtual std::wstring GetFieldText(DialogField field) = 0;
+  // Sets the field's text. The front end must not report this change as an
+  // edit of the user (OnEditSource, OnEditTarget).
   virtual void SetFieldText(DialogField field, const std::wstring& text) = 0;
+  // The hint an empty field shows in grey where its text would stand.
+  virtual void SetFieldHint(DialogField field, const std::wstring& hint) = 0;
   // The name every message box carries as its caption.
   virtual std::wstring ApplicationName() = 0;
   virtual void ShowMessage(const MessageRequest& message) = 0;
@@ -74,9 +80,22 @@ class CQuarnelDlg {
   CQuarnelDlg(const CQuarnelDlg&) = delete;
   CQuarnelDlg& operator=(const CQuarnelDlg&) = delete;
 
-  // Shows the stored strings in the fields ("Source File", "Target File" at
-  // first). @return true: the front end gives the focus to the first tab stop.
+  // Gives both fields their hints and shows the stored strings in them (both
+  // empty at first). @return true: the front end gives the focus to the
+  // first tab stop.
   bool OnInitDialog();
+
+  // The user changed a field's text (typed, pasted, deleted); never called
+  // for text the dialog set itself. The text counts as chosen: no file
+  // dialog brings an older name back over it. While the target is still the
+  // dialog's own proposal (or empty), an edited source proposes the target
+  // exactly as a picked source does; a source that is empty or too long for
+  // a proposal empties it. A target the user typed or picked stays.
+  void OnEditSource();
+  void OnEditTarget();
+
+  // A file named when the program was started: taken as a picked source.
+  void OpenSourceFile(const std::wstring& path);
 
   // Empties the report lists, sets m_bConversionNeeded (m_bWideCodes keeps
   // the last run's value), reads both fields, refuses an empty one with "File
@@ -87,11 +106,12 @@ class CQuarnelDlg {
 
   // Lets the user pick the source. A picked file becomes the source and
   // proposes the target "QZ_" + its name in its folder. Cancelled or not, the
-  // fields then show the stored strings.
+  // fields then show the stored strings, which hold what the user typed.
   void OnBrowseSource();
 
-  // Lets the user pick or name the target; the save dialog opens with "QZ_" +
-  // the last browsed source's name. The fields then show the stored strings.
+  // Lets the user pick or name the target; the save dialog opens in the
+  // source's folder with "QZ_" + the source's name, for a picked or a typed
+  // source alike. The fields then show the stored strings.
   void OnBrowseTarget();
 
   // A file dropped on the dialog: taken exactly as a file picked with
@@ -114,15 +134,26 @@ class CQuarnelDlg {
  private:
   void DoDataExchange(bool saveAndValidate);
   void ShowMessageBox(std::wstring text, MessageIcon icon);
-  // Source command and drop: forgets the last source, takes `picked` if any.
+  // Source command, drop and start-up file: takes `picked` if any and
+  // proposes its target.
   void TakeSource(const std::optional<std::wstring>& picked);
+  // Splits `source` into the name buffers and, when `replaceTarget`, sets
+  // the target to its proposal (empty when there is none).
+  void ProposeTarget(const std::wstring& source, bool replaceTarget);
+  // Shows the stored strings; OnEdit* calls the front end makes meanwhile
+  // are the dialog's own doing and are ignored.
+  void ShowStoredStrings();
 
   DialogHost& m_host;
-  std::wstring m_strSourceFile{kInitialSourceText};
-  std::wstring m_strTargetFile{kInitialTargetText};
+  std::wstring m_strSourceFile;
+  std::wstring m_strTargetFile;
   ConversionState m_conversionState;
+  // The source's name buffers hold a name the save dialog can propose from.
   bool m_bSourceBrowsed = false;
-  PathBuffer m_szSourceName{};  // file-name part of the last browsed source
+  // The target field holds the dialog's proposal, not the user's choice.
+  bool m_bTargetProposed = true;
+  bool m_bSettingFields = false;
+  PathBuffer m_szSourceName{};  // file-name part of the source, picked or typed
   PathBuffer m_szSourceDir{};   // its folder, with the trailing separator
 };
 
