@@ -46,4 +46,16 @@ class QuarnelEngine {
       target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
     };
   }
+
+  // The change list of the last conversion, if it completed, else null:
+  // { lineCount, lastLineEnded, endMarker: [line, column] or null, lines: [{
+  // line, kind, edits: [[start, length, text, kind, number]], flagged:
+  // [[number, start, length]] }] }. Texts hold one character per byte.
+  changes() {
+    const e = this.exports;
+    const at = e.quarnel_changes();
+    const size = e.quarnel_changes_size();
+    if (!size) return null;
+    return JSON.parse(new TextDecoder().decode(new Uint8Array(e.memory.buffer, at, size)));
+  }
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "quarnel/change_list.h"
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/failure_text.h"
@@ -28,7 +29,59 @@ struct LastRun {
   std::string target;
   std::string report;
   std::string messages;  // what the command line prints on stderr, one line each
+  bool completed = false;
+  bool wideCodes = false;
+  std::string changes;   // the change list as JSON, once asked for
 };
+
+// Bytes as JSON string characters from U+0000 to U+00FF, so that the page
+// gets every byte back as it was, whatever the file's code page.
+void AppendJsonString(std::string& json, std::string_view bytes) {
+  constexpr char kHex[] = "0123456789abcdef";
+  json += '"';
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
+      json += "\\u00";
+      json += kHex[byte >> 4];
+      json += kHex[byte & 15];
+    } else {
+      json += c;
+    }
+  }
+  json += '"';
+}
+
+std::string ChangesAsJson(const quarnel::ChangeList& list) {
+  constexpr const char* kLineKinds[] = {"header", "format", "other"};
+  constexpr const char* kEditKinds[] = {"header", "widened", "code107", "removed", "rewritten"};
+  std::string json = "{\"lineCount\":" + std::to_string(list.lineCount) +
+                     ",\"lastLineEnded\":" + (list.lastLineEnded ? "true" : "false") +
+                     ",\"endMarker\":" +
+                     (list.endMarkerLine ? "[" + std::to_string(list.endMarkerLine) + "," +
+                                               std::to_string(list.endMarkerColumn) + "]"
+                                         : std::string("null")) +
+                     ",\"lines\":[";
+  for (const quarnel::LineChange& change : list.lines) {
+    if (json.back() != '[') json += ',';
+    json += "{\"line\":" + std::to_string(change.line) + ",\"kind\":\"" +
+            kLineKinds[static_cast<int>(change.kind)] + "\",\"edits\":[";
+    for (const quarnel::LineEdit& edit : change.edits) {
+      if (json.back() != '[') json += ',';
+      json += "[" + std::to_string(edit.start) + "," + std::to_string(edit.length) + ",";
+      AppendJsonString(json, edit.text);
+      json += std::string(",\"") + kEditKinds[static_cast<int>(edit.kind)] + "\"," + std::to_string(edit.number) + "]";
+    }
+    json += "],\"flagged\":[";
+    for (const quarnel::FlaggedVariable& flagged : change.flagged) {
+      if (json.back() != '[') json += ',';
+      json += "[" + std::to_string(flagged.number) + "," + std::to_string(flagged.start) + "," +
+              std::to_string(flagged.length) + "]";
+    }
+    json += "]}";
+  }
+  return json + "]}";
+}
 
 LastRun& Run() {
   static LastRun run;
@@ -73,8 +126,25 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
     run.target.clear();
     return kNotNecessary;
   }
+  run.completed = true;
+  run.wideCodes = state.m_bWideCodes;
   return kCompleted;
 }
+
+// The change list of the last run, if it completed, as JSON: {"lineCount",
+// "lastLineEnded", "endMarker": [line, column] or null, "lines": [{"line",
+// "kind", "edits": [[start, length, text, kind, number]], "flagged": [[number,
+// start, length]]}]}. Texts hold one character per byte. Empty when the last
+// run did not complete.
+QUARNEL_EXPORT(quarnel_changes) const char* QuarnelChanges() {
+  LastRun& run = Run();
+  if (run.completed && run.changes.empty()) {
+    const std::string_view source = std::string_view(run.input).substr(run.nameSize);
+    run.changes = ChangesAsJson(quarnel::ListChanges(source, run.target, run.wideCodes));
+  }
+  return run.changes.data();
+}
+QUARNEL_EXPORT(quarnel_changes_size) std::size_t QuarnelChangesSize() { return Run().changes.size(); }
 
 QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report.data(); }
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }
