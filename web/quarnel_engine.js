@@ -27,6 +27,7 @@ class QuarnelEngine {
   // Converts one file. `status` is the command line's exit status: 0
   // completed, 3 not necessary, 1 failed. `target` is null unless completed;
   // `targetName` is the name the command line would give it.
+  // `variables` and `applications` are the numbers the report describes.
   convert(name, sourceBytes) {
     const e = this.exports;
     const nameBytes = new TextEncoder().encode(name);
@@ -38,12 +39,17 @@ class QuarnelEngine {
     const status = e.quarnel_convert();
     const bytes = (at, size) => new Uint8Array(e.memory.buffer, at, size).slice();
     const text = (at, size) => new TextDecoder().decode(bytes(at, size));
+    const numbers = status === 0 ? JSON.parse(text(e.quarnel_numbers(), e.quarnel_numbers_size())) : [[], []];
     return {
       status,
       report: text(e.quarnel_report(), e.quarnel_report_size()),
       messages: text(e.quarnel_messages(), e.quarnel_messages_size()),
       targetName: text(e.quarnel_target_name(), e.quarnel_target_name_size()),
       target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
+      // Numbers only once converted: the variables to move and the
+      // applications removed.
+      variables: numbers[0],
+      applications: numbers[1],
     };
   }
 

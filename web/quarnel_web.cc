@@ -32,6 +32,7 @@ struct LastRun {
   bool completed = false;
   bool wideCodes = false;
   std::string changes;   // the change list as JSON, once asked for
+  std::string numbers;   // the flagged variables and removed applications as JSON
 };
 
 // Bytes as JSON string characters from U+0000 to U+00FF, so that the page
@@ -50,6 +51,15 @@ void AppendJsonString(std::string& json, std::string_view bytes) {
     }
   }
   json += '"';
+}
+
+std::string NumbersAsJson(const quarnel::NumberList& list) {
+  std::string json = "[";
+  for (std::size_t i = 0; i < quarnel::ListLength(list); ++i) {
+    if (i) json += ',';
+    json += std::to_string(list[i]);
+  }
+  return json + "]";
 }
 
 std::string ChangesAsJson(const quarnel::ChangeList& list) {
@@ -127,6 +137,7 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
     return kNotNecessary;
   }
   run.completed = true;
+  run.numbers = "[" + NumbersAsJson(state.m_aFlaggedVariables) + "," + NumbersAsJson(state.m_aRemovedApps) + "]";
   run.wideCodes = state.m_bWideCodes;
   return kCompleted;
 }
@@ -144,6 +155,10 @@ QUARNEL_EXPORT(quarnel_changes) const char* QuarnelChanges() {
   }
   return run.changes.data();
 }
+// The flagged variables and the removed applications of the last run, if it
+// completed, as JSON: [[variables], [applications]]. Empty otherwise.
+QUARNEL_EXPORT(quarnel_numbers) const char* QuarnelNumbers() { return Run().numbers.data(); }
+QUARNEL_EXPORT(quarnel_numbers_size) std::size_t QuarnelNumbersSize() { return Run().numbers.size(); }
 QUARNEL_EXPORT(quarnel_changes_size) std::size_t QuarnelChangesSize() { return Run().changes.size(); }
 
 QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report.data(); }

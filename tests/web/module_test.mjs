@@ -77,6 +77,9 @@ test('each file converts as the command line converts it', () => {
       assert.ok(outcome.target, name);
       assert.ok(Buffer.from(outcome.target).equals(expected.target), `${name}: target bytes`);
       assert.ok(applyChanges(bytes, engine.changes()).equals(expected.target), `${name}: change list`);
+      for (const number of [...outcome.variables, ...outcome.applications]) {
+        assert.ok(outcome.report.includes(`\n${number}: `), `${name}: ${number} in the report`);
+      }
     } else {
       // Neither a failure nor another model's file offers a converted file.
       assert.equal(outcome.target, null, name);
