@@ -54,12 +54,13 @@ class QuarnelEngine {
   }
 
   // The change list of the last conversion, if it completed, else null:
-  // { lineCount, lastLineEnded, endMarker: [line, column] or null, lines: [{
-  // line, kind, edits: [[start, length, text, kind, number]], flagged:
-  // [[number, start, length]] }] }. Texts hold one character per byte.
-  changes() {
+  // { lineCount, lastLineEnded, endMarker: [line, column] or null, total,
+  // lines: [{ line, kind, edits: [[start, length, text, kind, number]],
+  // flagged: [[number, start, length]] }] }, `lines` holding `count` of the
+  // `total` changed lines from the `first` on. Texts hold one character per byte.
+  changes(first = 0, count = 0xffffffff) {
     const e = this.exports;
-    const at = e.quarnel_changes();
+    const at = e.quarnel_changes(first, count);
     const size = e.quarnel_changes_size();
     if (!size) return null;
     return JSON.parse(new TextDecoder().decode(new Uint8Array(e.memory.buffer, at, size)));

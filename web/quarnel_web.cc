@@ -2,8 +2,11 @@
 // memory. The page asks for room, copies a file's name and bytes into it,
 // converts, and reads the report, the failure line and the target back. Each
 // conversion is a fresh run with a fresh state, as in the command line's batch.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,7 +34,8 @@ struct LastRun {
   std::string messages;  // what the command line prints on stderr, one line each
   bool completed = false;
   bool wideCodes = false;
-  std::string changes;   // the change list as JSON, once asked for
+  std::optional<quarnel::ChangeList> changeList;  // worked out when first asked for
+  std::string changes;   // a part of the change list as JSON
   std::string numbers;   // the flagged variables and removed applications as JSON
 };
 
@@ -62,7 +66,7 @@ std::string NumbersAsJson(const quarnel::NumberList& list) {
   return json + "]";
 }
 
-std::string ChangesAsJson(const quarnel::ChangeList& list) {
+std::string ChangesAsJson(const quarnel::ChangeList& list, std::size_t first, std::size_t count) {
   constexpr const char* kLineKinds[] = {"header", "format", "other"};
   constexpr const char* kEditKinds[] = {"header", "widened", "code107", "removed", "rewritten"};
   std::string json = "{\"lineCount\":" + std::to_string(list.lineCount) +
@@ -71,8 +75,10 @@ std::string ChangesAsJson(const quarnel::ChangeList& list) {
                      (list.endMarkerLine ? "[" + std::to_string(list.endMarkerLine) + "," +
                                                std::to_string(list.endMarkerColumn) + "]"
                                          : std::string("null")) +
-                     ",\"lines\":[";
-  for (const quarnel::LineChange& change : list.lines) {
+                     ",\"total\":" + std::to_string(list.lines.size()) + ",\"lines\":[";
+  first = std::min(first, list.lines.size());
+  count = std::min(count, list.lines.size() - first);
+  for (const quarnel::LineChange& change : std::span(list.lines).subspan(first, count)) {
     if (json.back() != '[') json += ',';
     json += "{\"line\":" + std::to_string(change.line) + ",\"kind\":\"" +
             kLineKinds[static_cast<int>(change.kind)] + "\",\"edits\":[";
@@ -142,24 +148,31 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   return kCompleted;
 }
 
-// The change list of the last run, if it completed, as JSON: {"lineCount",
-// "lastLineEnded", "endMarker": [line, column] or null, "lines": [{"line",
-// "kind", "edits": [[start, length, text, kind, number]], "flagged": [[number,
-// start, length]]}]}. Texts hold one character per byte. Empty when the last
-// run did not complete.
-QUARNEL_EXPORT(quarnel_changes) const char* QuarnelChanges() {
+// Part of the change list of the last run, if it completed, as JSON:
+// {"lineCount", "lastLineEnded", "endMarker": [line, column] or null,
+// "total": changed lines in all, "lines": [{"line", "kind", "edits": [[start,
+// length, text, kind, number]], "flagged": [[number, start, length]]}]} with
+// `count` changed lines from the `first` one on. Texts hold one character per
+// byte. Empty when the last run did not complete. The list is worked out once
+// per run, so that a page of a large file's changes costs little.
+QUARNEL_EXPORT(quarnel_changes) const char* QuarnelChanges(std::size_t first, std::size_t count) {
   LastRun& run = Run();
-  if (run.completed && run.changes.empty()) {
-    const std::string_view source = std::string_view(run.input).substr(run.nameSize);
-    run.changes = ChangesAsJson(quarnel::ListChanges(source, run.target, run.wideCodes));
+  run.changes.clear();
+  if (run.completed) {
+    if (!run.changeList) {
+      const std::string_view source = std::string_view(run.input).substr(run.nameSize);
+      run.changeList = quarnel::ListChanges(source, run.target, run.wideCodes);
+    }
+    run.changes = ChangesAsJson(*run.changeList, first, count);
   }
   return run.changes.data();
 }
+QUARNEL_EXPORT(quarnel_changes_size) std::size_t QuarnelChangesSize() { return Run().changes.size(); }
+
 // The flagged variables and the removed applications of the last run, if it
 // completed, as JSON: [[variables], [applications]]. Empty otherwise.
 QUARNEL_EXPORT(quarnel_numbers) const char* QuarnelNumbers() { return Run().numbers.data(); }
 QUARNEL_EXPORT(quarnel_numbers_size) std::size_t QuarnelNumbersSize() { return Run().numbers.size(); }
-QUARNEL_EXPORT(quarnel_changes_size) std::size_t QuarnelChangesSize() { return Run().changes.size(); }
 
 QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report.data(); }
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "format_text.h"
-#include "line_converters.h"
+#include "reported_numbers.h"
 
 namespace quarnel {
 namespace {
@@ -57,15 +57,29 @@ int DigitsValue(std::string_view text) {
   return value;
 }
 
-bool IsFlagged(int value) {
-  ConversionState scratch;
-  RecordFlaggedVariable(static_cast<std::int16_t>(value), scratch);
-  return ListLength(scratch.m_aFlaggedVariables) == 1;
+// The converter keeps the low 16 bits of what it reads; digits give no more than 16 bits here.
+bool IsReported(int value, ReportedKind kind) {
+  return std::any_of(std::begin(kReportedNumbers), std::end(kReportedNumbers), [&](const ReportedNumber& entry) {
+    return entry.number == value && entry.kind == kind;
+  });
 }
+bool IsFlagged(int value) { return IsReported(value, ReportedKind::FlaggedVariable); }
+bool IsRemovedApp(int value) { return IsReported(value, ReportedKind::RemovedApp); }
 
-bool IsRemovedApp(int value) {
-  ConversionState scratch;
-  return RecordRemovedApp(static_cast<std::int16_t>(value), scratch);
+// True when the edits turn `line` into `to`, compared piece by piece.
+bool EditsGive(std::string_view line, const std::vector<LineEdit>& edits, std::string_view to) {
+  std::size_t at = 0;
+  std::size_t out = 0;
+  const auto take = [&](std::string_view piece) {
+    if (to.substr(out, piece.size()) != piece) return false;
+    out += piece.size();
+    return true;
+  };
+  for (const LineEdit& edit : edits) {
+    if (!take(line.substr(at, edit.start - at)) || !take(edit.text)) return false;
+    at = edit.start + edit.length;
+  }
+  return take(line.substr(at)) && out == to.size();
 }
 
 // A format line of the usual shape ("$", a quoted part, whole runs of digits,
@@ -177,7 +191,7 @@ ChangeList ListChanges(std::string_view source, std::string_view target, bool wi
     change.line = i + 1;
     change.kind = KindOf(from);
     if (change.kind == LineKind::FormatLine &&
-        (!ListFormatFields(from, wideCodes, change) || ApplyEdits(from, change.edits) != to)) {
+        (!ListFormatFields(from, wideCodes, change) || !EditsGive(from, change.edits, to))) {
       change.edits.clear();
       change.flagged.clear();
     }

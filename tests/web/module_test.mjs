@@ -87,3 +87,11 @@ test('each file converts as the command line converts it', () => {
     }
   }
 });
+
+test('the change list comes in pages', () => {
+  engine.convert('narrow-krv330.frt', new Uint8Array(narrow));
+  const all = engine.changes();
+  assert.ok(all.total > 8);
+  assert.deepEqual(engine.changes(3, 5), { ...all, lines: all.lines.slice(3, 8) });
+  assert.deepEqual(engine.changes(all.total, 5).lines, []);
+});
