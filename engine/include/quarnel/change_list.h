@@ -64,9 +64,10 @@ struct ChangeList {
 
 // Lists what the conversion of `source` into `target` changed. `target` is
 // the text of a completed conversion of `source` and `wideCodes` the run's
-// final m_bWideCodes. Format lines of the usual shape are listed field by
-// field; any other difference becomes one Rewritten edit, so the list always
-// gives the target.
+// final m_bWideCodes. Format lines of the usual shape (as the converter's
+// one-pass path takes them) are listed field by field in that layout, and
+// each such listing is checked against the target line; any other difference
+// becomes one Rewritten edit, so the list always gives the target.
 ChangeList ListChanges(std::string_view source, std::string_view target, bool wideCodes);
 
 // The source with the list applied, as ChangeList describes.
