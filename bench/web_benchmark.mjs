@@ -1,8 +1,10 @@
 // The page's time for one file as a user sees it: from the drop until the
 // report is on the screen (the file read, the copy into the module, the
 // conversion, the report drawn and the download made ready), in Debian's
-// Chromium; and the module's conversion alone under Node.
-// Usage: node web_benchmark.mjs INDEX.html MODULE.wasm FILE.frt NODE_MODULES [REPETITIONS]
+// Chromium; from opening a file's change view until its first page shows; a
+// batch of many small files from picking them until the table is full and
+// the zip downloaded; and the module's conversion alone under Node.
+// Usage: node web_benchmark.mjs INDEX.html MODULE.wasm FILE.frt NODE_MODULES [REPETITIONS [SMALL.frt]]
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
@@ -53,4 +55,42 @@ for (let i = 0; i < repetitions; ++i) {
   }), `bench-${i}.frt`));
 }
 console.log(`page in Chromium ${browser.version()}, drop to report shown: ${summary(pageTimes)}`);
+
+// Each row above is one conversion of the file; each change view is opened once.
+const viewTimes = [];
+for (let i = 0; i < repetitions; ++i) {
+  viewTimes.push(await tab.evaluate((index) => new Promise((resolve) => {
+    const view = document.querySelectorAll('#results details.changes')[index];
+    const start = performance.now();
+    view.addEventListener('toggle', () => requestAnimationFrame(() => setTimeout(() => resolve(performance.now() - start))),
+      { once: true });
+    view.open = true;
+  }), i));
+}
+console.log(`change view of the same file, open to first page shown: ${summary(viewTimes)}`);
+
+const smallPath = process.argv[7];
+if (smallPath) {
+  const count = 1000;
+  const folder = fs.mkdtempSync(path.join(path.dirname(smallPath), 'quarnel-web-batch-'));
+  const paths = [];
+  for (let i = 0; i < count; ++i) {
+    paths.push(path.join(folder, `file ${i}.frt`));
+    fs.copyFileSync(smallPath, paths.at(-1));
+  }
+  const batchTimes = [];
+  for (let i = 0; i < 5; ++i) {
+    await tab.click('#clear');
+    const start = performance.now();
+    await tab.setInputFiles('#files', paths);
+    await tab.waitForFunction((n) => document.getElementById('status').textContent === `${n} files done.`, count,
+      { polling: 'raf', timeout: 0 });
+    const [download] = await Promise.all([tab.waitForEvent('download'), tab.click('#download-all')]);
+    await download.path();
+    batchTimes.push(performance.now() - start);
+  }
+  fs.rmSync(folder, { recursive: true, force: true });
+  console.log(`${count} files of ${fs.statSync(smallPath).size} bytes, picked to table and zip downloaded: ` +
+    `${summary(batchTimes)} (5 runs)`);
+}
 await browser.close();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "quarnel/change_list.h"
 #include "quarnel/conversion_driver.h"
 #include "format_text.h"
 
@@ -174,10 +175,18 @@ bool IsUntaggedKindT(const std::string& line) {
   return line.size() >= 2 && line[0] == '@' && line[1] == 't' && line.compare(3, 3, "FRT") != 0;
 }
 
+// A completed run's change list, applied to its source, gives its target.
+void CheckChangeList(std::string_view source, const Run& run) {
+  if (!IsSuccess(run.outcome.result) || !run.state.m_bConversionNeeded) return;
+  const ChangeList list = ListChanges(source, run.target, run.state.m_bWideCodes);
+  Require(ApplyChangeList(source, list) == run.target, "the change list gives the target");
+}
+
 void CheckShortLines(std::string_view data, bool startWide, std::size_t maxRead) {
   const std::string source = ShortLines(data);
   const Run run = Convert(source, startWide, maxRead);
   RequireWellFormed(run, source);
+  CheckChangeList(source, run);
   const std::vector<std::string> sourceLines = SplitLines(source, "\n");
   const ConversionResult result = run.outcome.result;
   Require(result != ResultEndMarker, "no end marker without 0xFF");
@@ -226,6 +235,7 @@ void FuzzConversion(const std::uint8_t* data, std::size_t size) {
 
   const Run whole = Convert(source, startWide, 0);
   RequireWellFormed(whole, source);
+  CheckChangeList(source, whole);
   CheckSplitsAndLineEnds(source, whole, startWide, maxRead);
   CheckPlainText(source, startWide, maxRead);
   CheckShortLines(source, startWide, maxRead);

@@ -35,6 +35,7 @@ class QuarnelEngine {
   // Converts one file. `status` is the command line's exit status: 0
   // completed, 3 not necessary, 1 failed. `target` is null unless completed;
   // `targetName` is the name the command line would give it.
+  // `variables` and `applications` are the numbers the report describes.
   convert(name, sourceBytes) {
     const e = this.exports;
     const nameBytes = new TextEncoder().encode(name);
@@ -46,12 +47,30 @@ class QuarnelEngine {
     const status = e.quarnel_convert();
     const bytes = (at, size) => new Uint8Array(e.memory.buffer, at, size).slice();
     const text = (at, size) => new TextDecoder().decode(bytes(at, size));
+    const numbers = status === 0 ? JSON.parse(text(e.quarnel_numbers(), e.quarnel_numbers_size())) : [[], []];
     return {
       status,
       report: text(e.quarnel_report(), e.quarnel_report_size()),
       messages: text(e.quarnel_messages(), e.quarnel_messages_size()),
       targetName: text(e.quarnel_target_name(), e.quarnel_target_name_size()),
       target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
+      // Numbers only once converted: the variables to move and the
+      // applications removed.
+      variables: numbers[0],
+      applications: numbers[1],
     };
+  }
+
+  // The change list of the last conversion, if it completed, else null:
+  // { lineCount, lastLineEnded, endMarker: [line, column] or null, total,
+  // lines: [{ line, kind, edits: [[start, length, text, kind, number]],
+  // flagged: [[number, start, length]] }] }, `lines` holding `count` of the
+  // `total` changed lines from the `first` on. Texts hold one character per byte.
+  changes(first = 0, count = 0xffffffff) {
+    const e = this.exports;
+    const at = e.quarnel_changes(first, count);
+    const size = e.quarnel_changes_size();
+    if (!size) return null;
+    return JSON.parse(new TextDecoder().decode(new Uint8Array(e.memory.buffer, at, size)));
   }
 }

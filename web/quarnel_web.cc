@@ -2,11 +2,15 @@
 // memory. The page asks for room, copies a file's name and bytes into it,
 // converts, and reads the report, the failure line and the target back. Each
 // conversion is a fresh run with a fresh state, as in the command line's batch.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "quarnel/change_list.h"
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/conversion_summary.h"
@@ -23,7 +27,72 @@ struct LastRun {
   std::string target;
   std::string report;
   std::string messages;  // what the command line prints on stderr, one line each
+  bool completed = false;
+  bool wideCodes = false;
+  std::optional<quarnel::ChangeList> changeList;  // worked out when first asked for
+  std::string changes;   // a part of the change list as JSON
+  std::string numbers;   // the flagged variables and removed applications as JSON
 };
+
+// Bytes as JSON string characters from U+0000 to U+00FF, so that the page
+// gets every byte back as it was, whatever the file's code page.
+void AppendJsonString(std::string& json, std::string_view bytes) {
+  constexpr char kHex[] = "0123456789abcdef";
+  json += '"';
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
+      json += "\\u00";
+      json += kHex[byte >> 4];
+      json += kHex[byte & 15];
+    } else {
+      json += c;
+    }
+  }
+  json += '"';
+}
+
+std::string NumbersAsJson(const quarnel::NumberList& list) {
+  std::string json = "[";
+  for (std::size_t i = 0; i < quarnel::ListLength(list); ++i) {
+    if (i) json += ',';
+    json += std::to_string(list[i]);
+  }
+  return json + "]";
+}
+
+std::string ChangesAsJson(const quarnel::ChangeList& list, std::size_t first, std::size_t count) {
+  constexpr const char* kLineKinds[] = {"header", "format", "other"};
+  constexpr const char* kEditKinds[] = {"header", "widened", "code107", "removed", "rewritten"};
+  std::string json = "{\"lineCount\":" + std::to_string(list.lineCount) +
+                     ",\"lastLineEnded\":" + (list.lastLineEnded ? "true" : "false") +
+                     ",\"endMarker\":" +
+                     (list.endMarkerLine ? "[" + std::to_string(list.endMarkerLine) + "," +
+                                               std::to_string(list.endMarkerColumn) + "]"
+                                         : std::string("null")) +
+                     ",\"total\":" + std::to_string(list.lines.size()) + ",\"lines\":[";
+  first = std::min(first, list.lines.size());
+  count = std::min(count, list.lines.size() - first);
+  for (const quarnel::LineChange& change : std::span(list.lines).subspan(first, count)) {
+    if (json.back() != '[') json += ',';
+    json += "{\"line\":" + std::to_string(change.line) + ",\"kind\":\"" +
+            kLineKinds[static_cast<int>(change.kind)] + "\",\"edits\":[";
+    for (const quarnel::LineEdit& edit : change.edits) {
+      if (json.back() != '[') json += ',';
+      json += "[" + std::to_string(edit.start) + "," + std::to_string(edit.length) + ",";
+      AppendJsonString(json, edit.text);
+      json += std::string(",\"") + kEditKinds[static_cast<int>(edit.kind)] + "\"," + std::to_string(edit.number) + "]";
+    }
+    json += "],\"flagged\":[";
+    for (const quarnel::FlaggedVariable& flagged : change.flagged) {
+      if (json.back() != '[') json += ',';
+      json += "[" + std::to_string(flagged.number) + "," + std::to_string(flagged.start) + "," +
+              std::to_string(flagged.length) + "]";
+    }
+    json += "]}";
+  }
+  return json + "]}";
+}
 
 LastRun& Run() {
   static LastRun run;
@@ -61,7 +130,13 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   } else {
     for (const std::string& note : summary.notes) run.messages += "quarnel: " + name + ": " + note + "\n";
   }
-  if (summary.outcome != quarnel::RunOutcome::Converted) run.target.clear();
+  if (summary.outcome != quarnel::RunOutcome::Converted) {
+    run.target.clear();
+    return quarnel::ExitStatus(summary);
+  }
+  run.completed = true;
+  run.numbers = "[" + NumbersAsJson(state.m_aFlaggedVariables) + "," + NumbersAsJson(state.m_aRemovedApps) + "]";
+  run.wideCodes = state.m_bWideCodes;
   return quarnel::ExitStatus(summary);
 }
 
@@ -78,6 +153,32 @@ QUARNEL_EXPORT(quarnel_unknown_error_report) const char* QuarnelUnknownErrorRepo
 
 // The status of a failed run, which goes with that report.
 QUARNEL_EXPORT(quarnel_failed_status) int QuarnelFailedStatus() { return quarnel::kExitFailed; }
+
+// Part of the change list of the last run, if it completed, as JSON:
+// {"lineCount", "lastLineEnded", "endMarker": [line, column] or null,
+// "total": changed lines in all, "lines": [{"line", "kind", "edits": [[start,
+// length, text, kind, number]], "flagged": [[number, start, length]]}]} with
+// `count` changed lines from the `first` one on. Texts hold one character per
+// byte. Empty when the last run did not complete. The list is worked out once
+// per run, so that a page of a large file's changes costs little.
+QUARNEL_EXPORT(quarnel_changes) const char* QuarnelChanges(std::size_t first, std::size_t count) {
+  LastRun& run = Run();
+  run.changes.clear();
+  if (run.completed) {
+    if (!run.changeList) {
+      const std::string_view source = std::string_view(run.input).substr(run.nameSize);
+      run.changeList = quarnel::ListChanges(source, run.target, run.wideCodes);
+    }
+    run.changes = ChangesAsJson(*run.changeList, first, count);
+  }
+  return run.changes.data();
+}
+QUARNEL_EXPORT(quarnel_changes_size) std::size_t QuarnelChangesSize() { return Run().changes.size(); }
+
+// The flagged variables and the removed applications of the last run, if it
+// completed, as JSON: [[variables], [applications]]. Empty otherwise.
+QUARNEL_EXPORT(quarnel_numbers) const char* QuarnelNumbers() { return Run().numbers.data(); }
+QUARNEL_EXPORT(quarnel_numbers_size) std::size_t QuarnelNumbersSize() { return Run().numbers.size(); }
 
 QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report.data(); }
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }

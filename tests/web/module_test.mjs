@@ -41,6 +41,29 @@ const cases = [
   ['Übersicht 7.frt', narrow, 0],
 ];
 
+// The source with its change list applied, by the rules the list states:
+// lines without their ends, cut at the end marker, edited, ended by CR LF.
+function applyChanges(source, list) {
+  let text = source.toString('latin1');
+  const marker = text.indexOf('\xff');
+  if (marker >= 0) text = text.slice(0, marker);
+  const lines = text.split('\n').map((line, i, all) => (i < all.length - 1 ? line.replace(/\r$/, '') : line));
+  const byLine = new Map(list.lines.map((change) => [change.line, change]));
+  let target = '';
+  for (let i = 0; i < list.lineCount; i += 1) {
+    let line = lines[i] ?? '';
+    let edited = '';
+    let at = 0;
+    for (const [start, length, replacement] of byLine.get(i + 1)?.edits ?? []) {
+      edited += line.slice(at, start) + replacement;
+      at = start + length;
+    }
+    line = edited + line.slice(at);
+    target += line + (i + 1 < list.lineCount || list.lastLineEnded ? '\r\n' : '');
+  }
+  return latin1(target);
+}
+
 test('each file converts as the command line converts it', () => {
   for (const [name, bytes, expectedStatus] of cases) {
     const expected = runCommandLine(cli, name, bytes);
@@ -53,9 +76,14 @@ test('each file converts as the command line converts it', () => {
     if (expected.status === 0) {
       assert.ok(outcome.target, name);
       assert.ok(Buffer.from(outcome.target).equals(expected.target), `${name}: target bytes`);
+      assert.ok(applyChanges(bytes, engine.changes()).equals(expected.target), `${name}: change list`);
+      for (const number of [...outcome.variables, ...outcome.applications]) {
+        assert.ok(outcome.report.includes(`\n${number}: `), `${name}: ${number} in the report`);
+      }
     } else {
       // Neither a failure nor another model's file offers a converted file.
       assert.equal(outcome.target, null, name);
+      assert.equal(engine.changes(), null, name);
     }
   }
 });
@@ -63,4 +91,12 @@ test('each file converts as the command line converts it', () => {
 test('a module that stops part way is shown as a failure of no known kind', () => {
   assert.deepEqual(engine.unknownError,
     { status: 1, report: 'Format-File Conversion failed due to unknown error!' });
+});
+
+test('the change list comes in pages', () => {
+  engine.convert('narrow-krv330.frt', new Uint8Array(narrow));
+  const all = engine.changes();
+  assert.ok(all.total > 8);
+  assert.deepEqual(engine.changes(3, 5), { ...all, lines: all.lines.slice(3, 8) });
+  assert.deepEqual(engine.changes(all.total, 5).lines, []);
 });
