@@ -45,8 +45,9 @@ RUNS = {
                "out/QZ_a.frt": OLD, "out/QZ_b.frt": OLD, "out/QZ_c.frt": OLD},
               "-o out -j 1 a.frt b.frt c.frt",
               {"out/QZ_a.frt": "narrow", "out/QZ_b.frt": "wide", "out/QZ_c.frt": "narrow"}),
-    # The -o folder does not exist yet: its mkdir calls are failed too.
-    "new-folder": ({"a.frt": "wide"}, "-o new/sub a.frt", {"new/sub/QZ_a.frt": "wide"}),
+    # A folder's files into an -o folder that does not exist yet: the
+    # listing and the mkdir calls are failed too.
+    "folder": ({"jobs/a.frt": "wide"}, "-o new/sub jobs", {"new/sub/QZ_a.frt": "wide"}),
 }
 
 # The file system calls, with the faults each gets besides EIO and SIGKILL.
