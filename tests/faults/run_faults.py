@@ -260,8 +260,9 @@ def run_all(binary, root):
                     failed = " | ".join(trace.calls[i][2][:90] for i in hit)
                     print(f"FAIL {run}: {call} #{n} {fault} [{failed}]: {'; '.join(problems)}")
                     command = shlex.join(strace(binary, run, inject(call, n, fault)))
+                    case = f"{run}:{call}:{n}:{fault}"
                     print(f"     {command}\n"
-                          f"     (its files: {REPLAYER} {shlex.quote(str(binary))} --case {run}:{call}:{n}:{fault})")
+                          f"     (its files: {REPLAYER} {shlex.quote(str(binary))} --case {case})")
         print(f"{run}: {len(cases)} calls, {tried} runs, {bad} with violations"
               + (f"; {shadowed} calls of a second thread not failed alone" if shadowed else ""))
         total += tried
