@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that Quarnel needs for the purposes named:
 #
 #   cli      build the quarnel command (what scripts/convert-sample.sh needs)
-#   test     the Linux tests, with the sanitizers (clang)
+#   test     the Linux tests, with the sanitizers (clang) and the injected faults (strace)
 #   gui      build and test quarnel-gui (Qt 6 Widgets)
 #   windows  cross-compile the Windows programs and test them under wine64
 #   fuzz     the libFuzzer targets (clang)
@@ -23,7 +23,7 @@ usage() {
 
 declare -A needs=(
   [cli]="build-essential cmake ninja-build"
-  [test]="googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev strace"
+  [test]="googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev strace python3"
   [gui]="qt6-base-dev qt6-base-dev-tools libgl-dev desktop-file-utils"
   [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb xauth imagemagick"
   [fuzz]="clang libclang-rt-14-dev libfuzzer-14-dev"

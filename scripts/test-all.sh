@@ -3,6 +3,8 @@
 #
 #   linux     Linux build (GCC) with the Qt dialog, and its tests
 #   asan      AddressSanitizer and UndefinedBehaviorSanitizer build (clang), and its tests
+#   faults    every file system call of a few quarnel runs failed in turn, and a kill at
+#             each, under strace (tests/faults/run_faults.py)
 #   windows   the Windows programs, tested under wine64 (scripts/test-windows.sh)
 #   fuzz      every fuzzer for a while (scripts/run-fuzzers.sh)
 #   packages  every package built from scratch, installed and tried
@@ -21,11 +23,15 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-steps=(linux asan windows fuzz packages web)
-declare -A needs=([linux]="test gui" [asan]="test" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
+steps=(linux asan faults windows fuzz packages web)
+declare -A needs=([linux]="test gui" [asan]="test" [faults]="test" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
 
 step_linux() { cmake --workflow --preset dev; }
 step_asan() { cmake --workflow --preset asan; }
+step_faults() {
+  cmake --preset release && cmake --build --preset release --target quarnel &&
+    tests/faults/run_faults.py build/release/cli/quarnel
+}
 step_windows() { scripts/test-windows.sh; }
 step_fuzz() { scripts/run-fuzzers.sh; }
 step_packages() { scripts/package.sh && scripts/check-packages.sh; }
