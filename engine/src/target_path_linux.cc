@@ -95,7 +95,7 @@ class Walk {
     if (next < 0) return Fail(FileFailure::OpenTarget, errno);
     if (folder_ >= 0) close(folder_);
     folder_ = next;
-    if (atRoot) walked_ = "/";
+    if (atRoot) walked_.assign(1, '/');  // not = "/": GCC 12 at -O3 warns falsely of overlap
     return true;
   }
   bool FollowLink(int link, const struct stat& info, const Step& step, std::deque<Step>& steps, TargetPlace& place);
