@@ -7,6 +7,7 @@
 #include <streambuf>
 
 #include "command_line.h"
+#include "command_output.h"
 #include "quarnel/file_access_setup.h"
 
 namespace quarnel::cli {
@@ -37,6 +38,7 @@ class DescriptorBuffer : public std::streambuf {
       const ssize_t count = write(descriptor_, at, static_cast<std::size_t>(pptr() - at));
       if (count < 0 && errno == EINTR) continue;
       if (count <= 0) {
+        if (descriptor_ == STDOUT_FILENO) RecordOutputError(count < 0 ? errno : EIO);
         written = false;
         break;
       }

@@ -184,6 +184,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   if (options.placement == TargetPlacement::OutputFolder && !options.dryRun) {
     if (const std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files);
         !problem.empty()) {
+      work.folders.RemoveEmptyFolders();
       err << ProgramName() << ": " << problem << "\n" << ProgramName() << ": nothing was converted\n";
       return kExitUsage;
     }
@@ -289,12 +290,10 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   }
   err << summary << (options.dryRun ? " (dry run: nothing written)\n" : "\n");
 
+  // Said even when a file failed: that file's line may be what was lost.
+  if (!out) err << ProgramName() << ": cannot write to standard output" << OutputErrorText() << "\n";
   if (failed != 0) return kExitFailed;
-  if (!out) {
-    err << ProgramName() << ": cannot write to standard output\n";
-    return kExitReportLost;
-  }
-  return kExitCompleted;
+  return out ? kExitCompleted : kExitReportLost;
 }
 
 }  // namespace quarnel::cli

@@ -68,7 +68,7 @@ constexpr std::string_view kHelp =
 int EndOutput(std::ostream& out, std::ostream& err) {
   out.flush();
   if (out) return kExitCompleted;
-  err << ProgramName() << ": cannot write to standard output\n";
+  err << ProgramName() << ": cannot write to standard output" << OutputErrorText() << "\n";
   return kExitReportLost;
 }
 
@@ -126,7 +126,7 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   // A dry run wrote no target that the message could name.
   if (options.dryRun) return EndOutput(out, err);
   if (!out) {
-    err << ProgramName() << ": " << DisplayName(target) << ": converted, but the report could not be written\n";
+    err << ProgramName() << ": " << DisplayName(target) << ": converted, but the report could not be written" << OutputErrorText() << "\n";
     return kExitReportLost;
   }
   return kExitCompleted;

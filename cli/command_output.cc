@@ -1,6 +1,7 @@
 #include "command_output.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace quarnel::cli {
 namespace {
@@ -65,6 +66,16 @@ std::string EscapeControls(std::string_view text) {
     text.remove_prefix(length);
   }
   return escaped;
+}
+
+namespace {
+int g_outputError = 0;
+}  // namespace
+
+void RecordOutputError(int error) { g_outputError = error; }
+
+std::string OutputErrorText() {
+  return g_outputError == 0 ? std::string() : ": " + std::generic_category().message(g_outputError);
 }
 
 std::string DisplayName(const std::filesystem::path& path) { return EscapeControls(PathForDisplay(path)); }

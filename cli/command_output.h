@@ -22,6 +22,11 @@ inline constexpr int kExitReportLost = 4;
 // Defined per platform.
 std::string_view ProgramName();
 
+// Why the last write to standard output failed, as ": message", or empty
+// where the system did not say. Set by the program's output buffer.
+void RecordOutputError(int error);
+std::string OutputErrorText();
+
 // A path as the user's terminal shows it: its bytes on POSIX, UTF-8 on
 // Windows. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);

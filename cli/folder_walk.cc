@@ -85,9 +85,13 @@ bool IsSourceName(const fs::path& fileName) {
 std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool recursive) {
   std::vector<FoundSource> sources;
   for (const fs::path& path : paths) {
-    std::error_code ignored;
-    if (!fs::is_directory(path, ignored)) {
-      sources.push_back({path, path.filename(), {}});
+    std::error_code statError;
+    if (!fs::is_directory(path, statError)) {
+      // A name that cannot be looked at is no file to convert either; a
+      // missing one is left for the conversion to name.
+      std::string problem;
+      if (statError && !IsMissing(statError)) problem = "cannot read the folder entry: " + statError.message();
+      sources.push_back({path, path.filename(), std::move(problem)});
       continue;
     }
     std::vector<FoundSource> found;

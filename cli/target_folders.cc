@@ -18,6 +18,16 @@ std::string TargetFolders::MakeFolder(const fs::path& folder) {
     if (std::string problem = MakeFolder(folder.parent_path()); !problem.empty()) return problem;
     made = fs::create_directory(folder, error);
   }
+  if (error == std::errc::file_exists) {
+    // Another name stands there, or the look at the folder failed before
+    // the attempt to make it: ask once more what it is.
+    std::error_code again;
+    if (fs::is_directory(folder, again)) {
+      error.clear();
+    } else if (again) {
+      error = again;
+    }
+  }
   if (error) return "cannot create the folder " + DisplayName(folder) + ": " + error.message();
   if (made) made_.push_back(folder);
   ready_.insert(folder);

@@ -232,8 +232,12 @@ class Runner:
         return Trace(self.root / "trace"), status, problems
 
     def fault(self, run, trace, clean, call, n, hit, fault):
-        status, output, before = self.execute(run, inject(call, n, fault))
+        # The calls the fault hit in this run, which may differ from the clean
+        # run's where threads interleave otherwise (strace counts per thread).
+        status, output, before = self.execute(run, inject(call, n, fault), self.root / "fault-trace")
+        injected = (self.root / "fault-trace").read_text(errors="replace").splitlines()
         texts = [trace.calls[i][2] for i in hit]
+        texts += [line.split(" ", 1)[-1] for line in injected if line.endswith("(INJECTED)")]
         return check(run, before, snapshot(self.folder), status, output, fault, texts,
                      trace.linked_before(hit[0]), clean), status, output
 
