@@ -388,11 +388,11 @@ TEST_F(QuarnelCliTest, ReportThatCannotBeWritten) {
     std::string message;
   };
   const Case cases[] = {
-      {"job.frt out.frt >/dev/full", 4, "quarnel: out.frt: converted, but the report could not be written\n"},
+      {"job.frt out.frt >/dev/full", 4, "quarnel: out.frt: converted, but the report could not be written: No space left on device\n"},
       // Nothing was converted into a file: the output was all there was.
-      {"-n job.frt >/dev/full", 4, "quarnel: cannot write to standard output\n"},
-      {"--version >/dev/full", 4, "quarnel: cannot write to standard output\n"},
-      {"--help >/dev/full", 4, "quarnel: cannot write to standard output\n"},
+      {"-n job.frt >/dev/full", 4, "quarnel: cannot write to standard output: No space left on device\n"},
+      {"--version >/dev/full", 4, "quarnel: cannot write to standard output: No space left on device\n"},
+      {"--help >/dev/full", 4, "quarnel: cannot write to standard output: No space left on device\n"},
       // A failed run says so by its own status; its target is as it was.
       {"missing.frt out.frt >/dev/full", 1,
        "quarnel: missing.frt: cannot open the source: No such file or directory\n"},
