@@ -155,7 +155,11 @@ TEST_F(ConversionFileTest, StagedTargetsShareOneCommit) {
       ASSERT_TRUE(target->Finish(true));
     }
     EXPECT_EQ(ReadFile(folder_ / "old.frt"), "previous");
+#ifdef __linux__
     EXPECT_EQ(FilesInFolder(), 1u);  // the temporary files have no name before their commit
+#else
+    EXPECT_EQ(FilesInFolder(), 4u);  // the old target and three named temporary files
+#endif
     EXPECT_EQ(CommitStagedTargets({&existing, &fresh}), 2u);
   }
   EXPECT_EQ(ReadFile(folder_ / "old.frt"), "converted");
