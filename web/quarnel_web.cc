@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quarnel/change_list.h"
 #include "quarnel/conversion_driver.h"
@@ -52,11 +53,11 @@ void AppendJsonString(std::string& json, std::string_view bytes) {
   json += '"';
 }
 
-std::string NumbersAsJson(const quarnel::NumberList& list) {
+std::string NumbersAsJson(const std::vector<quarnel::ReportedEntry>& entries) {
   std::string json = "[";
-  for (std::size_t i = 0; i < quarnel::ListLength(list); ++i) {
-    if (i) json += ',';
-    json += std::to_string(list[i]);
+  for (const quarnel::ReportedEntry& entry : entries) {
+    if (json.size() > 1) json += ',';
+    json += std::to_string(entry.number);
   }
   return json + "]";
 }
@@ -135,7 +136,7 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
     return quarnel::ExitStatus(summary);
   }
   run.completed = true;
-  run.numbers = "[" + NumbersAsJson(state.m_aFlaggedVariables) + "," + NumbersAsJson(state.m_aRemovedApps) + "]";
+  run.numbers = "[" + NumbersAsJson(summary.variables) + "," + NumbersAsJson(summary.applications) + "]";
   run.wideCodes = state.m_bWideCodes;
   return quarnel::ExitStatus(summary);
 }
