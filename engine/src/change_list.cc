@@ -16,21 +16,29 @@ struct TextLine {
   bool ended = false;
 };
 
-// Splits at LF; a CR right in front of an LF belongs to the line end, as the
-// driver reads a CR LF pair as one LF. A lone CR stays in the line.
+// Splits at the line ends the driver reads: LF, CR LF, and a CR followed by
+// anything but LF or CR, or by the end of the text. A CR followed by a CR
+// stays in the line.
 std::vector<TextLine> SplitLines(std::string_view text) {
   std::vector<TextLine> lines;
   std::size_t begin = 0;
+  std::size_t search = 0;
   while (begin < text.size()) {
-    const std::size_t newline = text.find('\n', begin);
-    if (newline == std::string_view::npos) {
+    const std::size_t end = text.find_first_of("\r\n", search);
+    if (end == std::string_view::npos) {
       lines.push_back({text.substr(begin), false});
       break;
     }
-    std::size_t end = newline;
-    if (end > begin && text[end - 1] == '\r') --end;
+    std::size_t next = end + 1;
+    if (text[end] == '\r' && next < text.size()) {
+      if (text[next] == '\r') {
+        search = next;
+        continue;
+      }
+      if (text[next] == '\n') ++next;
+    }
     lines.push_back({text.substr(begin, end - begin), true});
-    begin = newline + 1;
+    begin = search = next;
   }
   return lines;
 }
@@ -178,7 +186,8 @@ ChangeList ListChanges(std::string_view source, std::string_view target, bool wi
   list.lineCount = targetLines.size();
   list.lastLineEnded = !targetLines.empty() && targetLines.back().ended;
   if (data.size() < source.size()) {
-    list.endMarkerLine = std::max<std::uint64_t>(1, sourceLines.size() + (data.empty() || data.back() == '\n'));
+    list.endMarkerLine =
+        std::max<std::uint64_t>(1, sourceLines.size() + (sourceLines.empty() || sourceLines.back().ended));
     list.endMarkerColumn = sourceLines.empty() || sourceLines.back().ended
                                ? 0
                                : static_cast<std::uint32_t>(sourceLines.back().content.size());

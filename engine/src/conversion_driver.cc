@@ -35,8 +35,10 @@ constexpr std::size_t kLongestEnsure = 32 * 1024;
 constexpr std::size_t kWindowCapacity = kLongestEnsure + kRawCapacity + 4;
 constexpr std::size_t kWriteCapacity = kWriteBlockSize;
 
-// The source's characters with CR LF pairs turned into LF. A lone CR stays a
-// CR; a pair split across two reads is still one LF.
+// The source's characters with every line end turned into LF. A CR LF pair
+// is one line end, and so is a CR followed by anything but LF or CR, or by
+// the end of the source; a CR followed by another CR stays a character, so
+// CR CR LF keeps its one line end. A pair split across two reads is still one.
 class NormalizedWindow {
  public:
   explicit NormalizedWindow(ByteSource& source) : source_(source) {}
@@ -69,7 +71,7 @@ class NormalizedWindow {
     if (read.error) error_ = std::move(read.error);
     if (read.count == 0 || error_) {
       end_ = true;
-      if (pendingCarriageReturn_) buffer_[size_++] = '\r';
+      if (pendingCarriageReturn_) buffer_[size_++] = '\n';
       pendingCarriageReturn_ = false;
       return;
     }
@@ -77,7 +79,7 @@ class NormalizedWindow {
     const char* const rawEnd = raw_ + read.count;
     if (pendingCarriageReturn_) {
       pendingCarriageReturn_ = false;
-      if (*in != '\n') buffer_[size_++] = '\r';
+      if (*in != '\n') buffer_[size_++] = LoneCarriageReturn(*in);
     }
 #if defined(__SSE2__)
     // Sixteen characters at a time, stored whole; a CR found among them ends
@@ -100,7 +102,7 @@ class NormalizedWindow {
         pendingCarriageReturn_ = true;
         break;
       }
-      if (*in != '\n') *to++ = '\r';
+      if (*in != '\n') *to++ = LoneCarriageReturn(*in);
     }
     size_ = static_cast<std::size_t>(to - buffer_);
 #endif
@@ -114,10 +116,13 @@ class NormalizedWindow {
       if (in == rawEnd) {
         pendingCarriageReturn_ = true;
       } else if (*in != '\n') {
-        buffer_[size_++] = '\r';
+        buffer_[size_++] = LoneCarriageReturn(*in);
       }
     }
   }
+
+  // What a CR not followed by LF stands for, given the byte behind it.
+  static char LoneCarriageReturn(char next) { return next == '\r' ? '\r' : '\n'; }
 
   ByteSource& source_;
   std::uint64_t base_ = 0;  // stream position of buffer_[0]

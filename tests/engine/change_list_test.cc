@@ -27,7 +27,7 @@ Listed ConvertAndList(const std::string& source) {
 
 TEST(ChangeListTest, EveryKindOfChange) {
   const Listed narrow = ConvertAndList(
-      "@i1KRV330\r\n@l?Old\n@t?FRT\r\n$\"P\"123456051;100;120;045\nplain\r\n$\"Q\"12\xFF rest\n");
+      "@i1KRV330\r\n@l?Old\n@t?FRT\r\n$\"P\"123456051;100;120;045\rplain\r\n$\"Q\"12\xFF rest\n");
   const ChangeList& list = narrow.list;
   ASSERT_EQ(list.lines.size(), 3u);
   EXPECT_EQ(list.lineCount, 6u);

@@ -117,7 +117,10 @@ TEST(ConversionDriverTest, MatchesTheReferenceLoopWhateverTheLineEnds) {
       if (c == '\n' && (crlf = !crlf)) mixed += '\r';
       mixed += c;
     }
-    for (const std::string& source : {text, WithCrLf(text), mixed}) {
+    std::string loneCarriageReturns = text;  // CR alone, where no LF follows
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+      if (text[i] == '\n' && text[i + 1] != '\n') loneCarriageReturns[i] = '\r';
+    for (const std::string& source : {text, WithCrLf(text), mixed, loneCarriageReturns}) {
       for (std::size_t maxRead : {0u, 1u, 7u, 2048u, 4097u}) {
         const Converted c = Convert(source, maxRead);
         ASSERT_EQ(c.outcome.result, referenceResult) << "round " << round << " maxRead " << maxRead;
@@ -165,7 +168,9 @@ TEST(ConversionDriverTest, Outcomes) {
        FormatFailure::None, 0},
       {"format line without newline", "$\"a\"123456051;100", "$\"a\"12345060051;00107", ResultIncompleteLine,
        FormatFailure::None, 0},
-      {"lone CR stays", "A\rB\r\n", "A\rB\r\n", ResultIncompleteLine, FormatFailure::None, 0},
+      {"lone CR ends a line", "@i1KRV330\r$\"a\"1;100\rB\r", "@i1QZ21/25/27\r\n$\"a\"1;00107\r\nB\r\n",
+       ResultIncompleteLine, FormatFailure::None, 0},
+      {"CR in front of a CR stays", "A\r\r\nB\r\rC", "A\r\r\nB\r\r\nC", ResultIncompleteLine, FormatFailure::None, 0},
       {"end marker ends the data", "A\r\nB" + E + "\r\nC\r\n", "A\r\nB", ResultEndMarker, FormatFailure::None, 0},
       {"kind t without tag", "@i1KRV330\r\nA\r\n@t1XYZ\r\nB\r\n", "@i1QZ21/25/27\r\nA\r\n@t1X",
        ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 3},

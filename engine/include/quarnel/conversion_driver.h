@@ -1,6 +1,6 @@
 // Runs whole conversions: a source format file in, a target format file and
-// an outcome out. Lines may end in CR LF, LF or a mix; the target always gets
-// CR LF. Memory stays bounded whatever the source's size. This part uses no
+// an outcome out. Lines may end in CR LF, LF, a lone CR or a mix; the target
+// always gets CR LF. A CR followed by another CR is a character of its line. Memory stays bounded whatever the source's size. This part uses no
 // file API (the browser build has none); files are in conversion_file.h.
 #pragma once
 
