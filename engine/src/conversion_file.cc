@@ -145,14 +145,6 @@ ConversionOutcome FormatFailureOutcome(FormatFailure failure, std::uint64_t line
   return outcome;
 }
 
-// Counts the bytes a stream still holds, reading them through.
-std::uint64_t DrainedCount(ByteSource& source) {
-  char buffer[16 * 1024];
-  std::uint64_t count = 0;
-  while (const std::size_t read = source.Read(buffer, sizeof buffer).count) count += read;
-  return count;
-}
-
 class DiscardingSink : public ByteSink {
  public:
   IoResult Write(const char*, std::size_t count) override { return {count, {}}; }
@@ -184,9 +176,12 @@ ConversionOutcome ConvertSource(SourceFile& sourceFile, ConversionState& state, 
   if (outcome.result == ResultEndMarker) {
     std::uint64_t markerAt = outcome.endMarkerOffset;
     tap.RawOffsetOf(outcome.endMarkerOffset, markerAt);
-    const std::uint64_t total =
-        sourceFile.isRegular ? sourceFile.size : tap.rawCount() + DrainedCount(tap);
-    outcome.bytesBehindEndMarker = total > markerAt ? total - markerAt - 1 : 0;
+    // A stream is not read on behind the marker: it may never end.
+    if (sourceFile.isRegular) {
+      outcome.bytesBehindEndMarker = sourceFile.size > markerAt ? sourceFile.size - markerAt - 1 : 0;
+    } else {
+      outcome.bytesBehindUnknown = true;
+    }
     // A stray 0xFF would otherwise cut the user's only copy short.
     if (inPlace && outcome.bytesBehindEndMarker > 0) {
       const std::uint64_t line = outcome.endMarkerLine;

@@ -93,7 +93,10 @@ std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome) {
   // Such a file converts (the format has no rule against it), but an empty
   // file or any other text does so too.
   if (IsSuccess(outcome.result) && !outcome.modelLineSeen) notes.emplace_back(kNoModelLineNote);
-  if (outcome.result == ResultEndMarker && outcome.bytesBehindEndMarker > 0) {
+  if (outcome.result == ResultEndMarker && outcome.bytesBehindUnknown) {
+    notes.push_back("line " + std::to_string(outcome.endMarkerLine) +
+                    ": end marker (byte 0xFF); text may follow it, which was not read or converted");
+  } else if (outcome.result == ResultEndMarker && outcome.bytesBehindEndMarker > 0) {
     const std::uint64_t behind = outcome.bytesBehindEndMarker;
     notes.push_back("line " + std::to_string(outcome.endMarkerLine) + ": end marker (byte 0xFF); the " +
                     std::to_string(behind) + (behind == 1 ? " byte" : " bytes") + " behind it were not converted");

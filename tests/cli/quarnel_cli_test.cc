@@ -346,6 +346,19 @@ TEST_F(QuarnelCliTest, CompletedRunsTellWhatTheEndMarkerLeftOutAndAMissingModelL
   }
 }
 
+// A stream is read no further than its end marker, however much follows it.
+TEST_F(QuarnelCliTest, StreamSourceEndsAtItsEndMarker) {
+  WriteFile(Work() / "job.frt", kPlainSource + "\xff");
+  const auto result = testing::RunProcess(
+      "/bin/sh", {"-c", "(cat job.frt; yes) | timeout 60 \"$0\" /dev/stdin out.frt", QUARNEL_EXECUTABLE}, Work(),
+      Root());
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err,
+            "quarnel: /dev/stdin: line 4: end marker (byte 0xFF); text may follow it, which was not read or "
+            "converted\n");
+  EXPECT_EQ(ReadFile(Work() / "out.frt"), kPlainConverted);
+}
+
 TEST_F(QuarnelCliTest, LongNames) {
   const std::string name252 = std::string(248, 'n') + ".frt";
   const std::string name253 = std::string(249, 'n') + ".frt";

@@ -36,6 +36,9 @@ struct ConversionOutcome {
   // Bytes of the source behind the end marker; set by ConvertFormatFile and
   // ConvertFormatFileBytes only.
   std::uint64_t bytesBehindEndMarker = 0;
+  // The source is a stream, not read on behind its end marker, so what
+  // follows the marker is not known (bytesBehindEndMarker is 0).
+  bool bytesBehindUnknown = false;
   // A model line stood before the end of the source or its end marker
   // (ConversionState::m_bModelLineSeen at the end of the run).
   bool modelLineSeen = false;
