@@ -13,6 +13,7 @@
 #include "quarnel/change_list.h"
 #include "quarnel/conversion_driver.h"
 #include "format_text.h"
+#include "reference_conversion.h"
 
 namespace quarnel::fuzz {
 namespace {
@@ -34,24 +35,6 @@ bool SameRun(const Run& a, const Run& b) {
   return a.outcome.result == b.outcome.result && a.outcome.formatFailure == b.outcome.formatFailure &&
          a.outcome.failedLine == b.outcome.failedLine && a.outcome.fileFailure == b.outcome.fileFailure &&
          a.target == b.target && SameState(a.state, b.state);
-}
-
-// The source as the driver sees it: every line end one LF. A CR LF pair is
-// one line end, and so is a CR followed by anything but LF or CR, or by the
-// end; a CR in front of another CR stays.
-std::string LineEndsAsLf(std::string_view text) {
-  std::string joined;
-  joined.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      joined += text[i];
-    } else if (i + 1 < text.size() && text[i + 1] == '\r') {
-      joined += '\r';
-    } else if (i + 1 == text.size() || text[i + 1] != '\n') {
-      joined += '\n';
-    }
-  }
-  return joined;
 }
 
 // Every LF without a CR in front of it becomes CR LF.
@@ -117,9 +100,24 @@ void CheckSplitsAndLineEnds(std::string_view source, const Run& whole, bool star
   const std::string crLf = SplitLoneLf(source);
   if (crLf != source) Require(SameRun(whole, Convert(crLf, startWide, maxRead)), "LF as CR LF converts alike");
   // CR CR LF read so gives a new CR LF pair, which reads differently.
-  const std::string lf = LineEndsAsLf(source);
-  if (lf != source && LineEndsAsLf(lf) == lf)
+  const std::string lf = reference::LineEndsAsLf(source);
+  if (lf != source && reference::LineEndsAsLf(lf) == lf)
     Require(SameRun(whole, Convert(lf, startWide, maxRead)), "line ends as LF convert alike");
+}
+
+// The driver walks the raw bytes and converts most lines where they stand;
+// the plain loop cuts every chunk from the text. Both must agree.
+void CheckAgainstReference(std::string_view source, const Run& whole, bool startWide) {
+  ConversionState state;
+  state.m_bWideCodes = startWide;
+  const reference::Run expected = reference::Convert(source, state);
+  Require(whole.outcome.result == expected.result && whole.outcome.formatFailure == expected.failure &&
+              whole.outcome.failedLine == expected.failedLine,
+          "the driver ends as the plain loop does");
+  Require(whole.outcome.endMarkerLine == expected.endMarkerLine, "the driver finds the end marker's line");
+  Require(whole.target == expected.target, "the driver writes what the plain loop writes");
+  Require(SameState(whole.state, state) && whole.outcome.modelLineSeen == state.m_bModelLineSeen,
+          "the driver records what the plain loop records");
 }
 
 // Without markers and NUL bytes nothing is converted: the target is the
@@ -129,10 +127,12 @@ void CheckPlainText(std::string_view data, bool startWide, std::size_t maxRead) 
   std::replace(plain.begin(), plain.end(), '@', 'a');
   std::replace(plain.begin(), plain.end(), '$', 's');
   std::replace(plain.begin(), plain.end(), '\0', ' ');
+  // Nor a UTF-16 byte-order mark (FF FE, FE FF).
+  if (plain.size() >= 2 && (plain[1] == '\xFE' || plain[1] == '\xFF')) plain[1] = 'a';
   const Run run = Convert(plain, startWide, maxRead);
   RequireWellFormed(run, plain);
 
-  std::string seen = LineEndsAsLf(plain);
+  std::string seen = reference::LineEndsAsLf(plain);
   const auto endMarker = std::find_if(seen.begin(), seen.end(), IsEndMarker);
   const bool hasEndMarker = endMarker != seen.end();
   seen.erase(endMarker, seen.end());
@@ -242,6 +242,7 @@ void FuzzConversion(const std::uint8_t* data, std::size_t size) {
 
   const Run whole = Convert(source, startWide, 0);
   RequireWellFormed(whole, source);
+  CheckAgainstReference(source, whole, startWide);
   CheckChangeList(source, whole);
   CheckSplitsAndLineEnds(source, whole, startWide, maxRead);
   CheckPlainText(source, startWide, maxRead);

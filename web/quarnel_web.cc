@@ -124,7 +124,7 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
 
   quarnel::ConversionState state;
   const quarnel::ConversionSummary summary =
-      quarnel::SummarizeConversion(quarnel::ConvertFormatFileBytes(source, state, run.target), state);
+      quarnel::SummarizeConversion(quarnel::ConvertFormatBytes(source, state, run.target), state);
   run.report = summary.report;
   if (summary.Failed()) {
     run.messages = "quarnel: " + quarnel::FailureMessage(summary.failure, name, run.targetName) + "\n";

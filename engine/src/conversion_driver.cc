@@ -1,7 +1,18 @@
-// The chunk loop. The source is read as a stream of characters in which every
-// CR LF pair stands as one LF; chunks of at most 2047 characters are cut from
-// it and each restarts exactly at the first character the previous one left.
-// Every LF of the converted text is written as CR LF.
+// The chunk loop over the source's raw bytes.
+//
+// The format is defined on chunks: a run reads the source as characters, in
+// which a CR LF pair, a LF and a lone CR each stand as one LF, cuts chunks of
+// at most 2047 of them, walks each (line_dispatcher.h), and starts the next
+// chunk at the first character the walk left. This driver gives exactly that
+// text without making the character stream: it walks the raw bytes line by
+// line, and a line whose conversion cannot depend on where chunks begin (a
+// plain line, a format line, most header lines, each whole and well inside a
+// chunk) is converted where it stands, its line end written as CR LF. It
+// keeps, as a position, where the chunk that would hold the line begins. Any
+// other line (the end marker, a NUL byte, a model line, a kind-t line, a
+// line too long for a chunk, the source's unterminated last line) is handed
+// to the chunk walk itself: that chunk is cut from the same position, as the
+// loop would cut it, into a small buffer.
 #include "quarnel/conversion_driver.h"
 
 #include <algorithm>
@@ -13,6 +24,7 @@
 #include <string>
 
 #include "format_text.h"
+#include "line_converters.h"
 #include "line_dispatcher.h"
 
 #if defined(__SSE2__)
@@ -26,164 +38,113 @@ namespace {
 // so that the chunk keeps room for its NUL and holds at most 2047 characters.
 constexpr std::size_t kReadSize = kMaxChunkLength + 1;
 // Bytes asked of the source at once.
-constexpr std::size_t kRawCapacity = 256 * 1024;
-// The most characters anyone asks the window for at once: a long line
-// without markers is skipped over this many at a time.
-constexpr std::size_t kLongestEnsure = 32 * 1024;
-// Room for what is kept, one read's characters (and a CR held back from the
-// read before), and behind them a chunk's added newline and NUL.
-constexpr std::size_t kWindowCapacity = kLongestEnsure + kRawCapacity + 4;
-constexpr std::size_t kWriteCapacity = kWriteBlockSize;
+constexpr std::size_t kReadBlock = 256 * 1024;
+// The window is topped up when fewer bytes than this stand in front of the
+// walk: enough for any chunk's characters (each may be a CR LF pair, and a
+// last CR needs the byte behind it) and for a long line's stretch.
+constexpr std::size_t kRefillBelow = 32 * 1024;
+constexpr std::size_t kChunkRawReach = 2 * kReadSize + 1;
+static_assert(kChunkRawReach < kRefillBelow);
+constexpr std::size_t kWindowCapacity = kRefillBelow + kReadBlock;
+// Room behind the converted text for one more line or chunk, written as CR LF.
+constexpr std::size_t kWriteRoom = kWriteBlockSize + 2 * kOutputCapacity + 64;
 
-// The source's characters with every line end turned into LF. A CR LF pair
-// is one line end, and so is a CR followed by anything but LF or CR, or by
-// the end of the source; a CR followed by another CR stays a character, so
-// CR CR LF keeps its one line end. A pair split across two reads is still one.
-class NormalizedWindow {
+bool IsMarkerOrEnd(char c) { return c == '@' || c == '$' || IsEndMarker(c); }
+
+// The first byte at or after `from` that ends a line or needs a closer look:
+// LF, CR, NUL, the end marker, and with `markers` "$" and "@"; `end` if none.
+const char* FindLineStop(const char* from, const char* end, bool markers) {
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i carriageReturn = _mm_set1_epi8('\r');
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i endMarker = _mm_set1_epi8(static_cast<char>(kEndMarker));
+  const __m128i dollar = _mm_set1_epi8(markers ? '$' : '\n');
+  const __m128i at = _mm_set1_epi8(markers ? '@' : '\n');
+  while (end - from >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i stops = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, newline), _mm_cmpeq_epi8(block, carriageReturn)),
+                     _mm_or_si128(_mm_cmpeq_epi8(block, zero), _mm_cmpeq_epi8(block, endMarker))),
+        _mm_or_si128(_mm_cmpeq_epi8(block, dollar), _mm_cmpeq_epi8(block, at)));
+    const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    if (found != 0) return from + std::countr_zero(found);
+    from += 16;
+  }
+#endif
+  for (; from < end; ++from) {
+    const char c = *from;
+    if (c == '\n' || c == '\r' || c == '\0' || IsEndMarker(c) || (markers && (c == '$' || c == '@'))) return from;
+  }
+  return end;
+}
+
+std::size_t CountNewlines(const char* text, std::size_t length) {
+  return static_cast<std::size_t>(std::count(text, text + length, '\n'));
+}
+
+// The source's bytes, read in large blocks. The walk moves through them with
+// Advance; what lies behind the walk is dropped when the window is topped up.
+class RawWindow {
  public:
-  explicit NormalizedWindow(ByteSource& source) : source_(source) {}
+  explicit RawWindow(ByteSource& source) : source_(source), buffer_(new char[kWindowCapacity]) {}
 
-  // Makes the characters from `position` on available, `count` of them or as
-  // many as the source still holds, and returns how many are. `position` never
-  // moves backwards. After a read error the source counts as ended.
-  std::size_t Ensure(std::uint64_t position, std::size_t count) {
-    assert(position >= base_ && position <= base_ + size_);
-    assert(count <= kLongestEnsure);
-    if (position + count > base_ + size_ && !end_) {
-      // Keep only what lies behind `position`; reading on fills the room so freed.
-      const std::size_t drop = static_cast<std::size_t>(position - base_);
-      std::memmove(buffer_, buffer_ + drop, size_ - drop);
-      size_ -= drop;
-      base_ = position;
-      while (size_ < count && !end_) ReadMore();
+  // Reads on until `count` bytes stand in front of the walk or the source has
+  // ended. Moves the bytes: pointers from Data() are stale afterwards.
+  void Ensure(std::size_t count) {
+    if (end_ - walk_ >= count || ended_) return;
+    std::memmove(buffer_.get(), buffer_.get() + walk_, end_ - walk_);
+    base_ += walk_;
+    end_ -= walk_;
+    walk_ = 0;
+    while (end_ < count && !ended_) {
+      IoResult read = source_.Read(buffer_.get() + end_, kWindowCapacity - end_);
+      if (read.error) error_ = std::move(read.error);
+      if (read.count == 0 || error_) ended_ = true;
+      end_ += read.count;
     }
-    return static_cast<std::size_t>(std::min<std::uint64_t>(base_ + size_ - position, count));
   }
 
-  // The characters from `position` on; two bytes behind the last one
-  // available may be written (a chunk's added newline and its NUL).
-  char* At(std::uint64_t position) { return buffer_ + (position - base_); }
+  char* Data() { return buffer_.get() + walk_; }
+  std::size_t Available() const { return end_ - walk_; }
+  void Advance(std::size_t count) { walk_ += count; }
+  // Offset in the source of the byte `ahead` bytes in front of the walk.
+  std::uint64_t SourceOffset(std::size_t ahead) const { return base_ + walk_ + ahead; }
+  bool ended() const { return ended_; }
   const std::optional<std::string>& error() const { return error_; }
 
  private:
-  void ReadMore() {
-    IoResult read = source_.Read(raw_, kRawCapacity);
-    if (read.error) error_ = std::move(read.error);
-    if (read.count == 0 || error_) {
-      end_ = true;
-      if (pendingCarriageReturn_) buffer_[size_++] = '\n';
-      pendingCarriageReturn_ = false;
-      return;
-    }
-    const char* in = raw_;
-    const char* const rawEnd = raw_ + read.count;
-    if (pendingCarriageReturn_) {
-      pendingCarriageReturn_ = false;
-      if (*in != '\n') buffer_[size_++] = LoneCarriageReturn(*in);
-    }
-#if defined(__SSE2__)
-    // Sixteen characters at a time, stored whole; a CR found among them ends
-    // the stretch kept, and the next stretch begins behind it.
-    const __m128i carriageReturns = _mm_set1_epi8('\r');
-    char* to = buffer_ + size_;
-    while (rawEnd - in >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
-      const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, carriageReturns)));
-      if (found == 0) {
-        in += 16;
-        to += 16;
-        continue;
-      }
-      const unsigned at = static_cast<unsigned>(std::countr_zero(found));
-      to += at;
-      in += at + 1;
-      if (in == rawEnd) {
-        pendingCarriageReturn_ = true;
-        break;
-      }
-      if (*in != '\n') *to++ = LoneCarriageReturn(*in);
-    }
-    size_ = static_cast<std::size_t>(to - buffer_);
-#endif
-    while (in < rawEnd) {
-      const char* carriageReturn = static_cast<const char*>(std::memchr(in, '\r', rawEnd - in));
-      const char* segmentEnd = carriageReturn ? carriageReturn : rawEnd;
-      std::memcpy(buffer_ + size_, in, segmentEnd - in);
-      size_ += segmentEnd - in;
-      if (!carriageReturn) break;
-      in = carriageReturn + 1;
-      if (in == rawEnd) {
-        pendingCarriageReturn_ = true;
-      } else if (*in != '\n') {
-        buffer_[size_++] = LoneCarriageReturn(*in);
-      }
-    }
-  }
-
-  // What a CR not followed by LF stands for, given the byte behind it.
-  static char LoneCarriageReturn(char next) { return next == '\r' ? '\r' : '\n'; }
-
   ByteSource& source_;
-  std::uint64_t base_ = 0;  // stream position of buffer_[0]
-  std::size_t size_ = 0;
-  bool end_ = false;
-  bool pendingCarriageReturn_ = false;
+  std::unique_ptr<char[]> buffer_;
+  std::uint64_t base_ = 0;  // source offset of buffer_[0]
+  std::size_t walk_ = 0;
+  std::size_t end_ = 0;
+  bool ended_ = false;
   std::optional<std::string> error_;
-  char buffer_[kWindowCapacity];
-  char raw_[kRawCapacity];
 };
 
-// Collects converted text, writes every LF as CR LF, and hands it to the sink
-// in large blocks. After the first failed write nothing more is written.
-class CrLfWriter {
+// Converted text, handed to the sink in blocks of kWriteBlockSize bytes.
+// Lines are written straight into the room behind the text. After the first
+// failed write nothing more is written.
+class BlockWriter {
  public:
-  explicit CrLfWriter(ByteSink& sink) : sink_(sink) {}
+  explicit BlockWriter(ByteSink& sink) : sink_(sink), buffer_(new char[kWriteRoom]) {}
 
-  void Write(const char* text, std::size_t length) {
-    while (length > 0 && !error_) {
-      // Each piece fits even if every character were a newline, so no flush
-      // can fall inside a CR LF pair.
-      if (2 * length > kWriteCapacity - size_) Flush();
-      const std::size_t piece = std::min(length, (kWriteCapacity - size_) / 2);
-      WriteWithRoom(text, piece);
-      text += piece;
-      length -= piece;
+  // Room for one line's or chunk's text as CR LF text; Commit says how much was used.
+  char* Room() { return buffer_.get() + size_; }
+  void Commit(std::size_t count) {
+    size_ += count;
+    while (size_ >= kWriteBlockSize && !error_) {
+      error_ = sink_.Write(buffer_.get(), kWriteBlockSize).error;
+      size_ -= kWriteBlockSize;
+      std::memmove(buffer_.get(), buffer_.get() + kWriteBlockSize, size_);
     }
   }
 
-  void Flush() {
-    if (!error_ && size_ > 0) error_ = sink_.Write(buffer_, size_).error;
-    size_ = 0;
-  }
-  const std::optional<std::string>& error() const { return error_; }
-
- private:
-  void WriteWithRoom(const char* text, std::size_t length) {
+  // Writes `text` with every LF as CR LF; at most kOutputCapacity characters.
+  void WriteAsCrLf(const char* text, std::size_t length) {
+    char* to = Room();
     const char* const end = text + length;
-    char* to = buffer_ + size_;
-#if defined(__SSE2__)
-    // Sixteen characters at a time, stored whole; a newline found among them
-    // becomes CR LF, and the next stretch begins behind it. The room for every
-    // character doubled leaves room for the whole store.
-    const __m128i newlines = _mm_set1_epi8('\n');
-    while (end - text >= 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
-      const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newlines)));
-      if (found == 0) {
-        text += 16;
-        to += 16;
-        continue;
-      }
-      const unsigned at = static_cast<unsigned>(std::countr_zero(found));
-      to += at;
-      text += at + 1;
-      to[0] = '\r';
-      to[1] = '\n';
-      to += 2;
-    }
-#endif
     while (text < end) {
       const char* newline = static_cast<const char*>(std::memchr(text, '\n', end - text));
       const char* segmentEnd = newline ? newline : end;
@@ -195,36 +156,26 @@ class CrLfWriter {
       to += 2;
       text = newline + 1;
     }
-    size_ = static_cast<std::size_t>(to - buffer_);
+    Commit(static_cast<std::size_t>(to - Room()));
   }
 
+  void Flush() {
+    if (!error_ && size_ > 0) error_ = sink_.Write(buffer_.get(), size_).error;
+    size_ = 0;
+  }
+  // Drops what has not reached the sink.
+  void Discard() { size_ = 0; }
+  const std::optional<std::string>& error() const { return error_; }
+
+ private:
   ByteSink& sink_;
-  std::optional<std::string> error_;
+  std::unique_ptr<char[]> buffer_;
   std::size_t size_ = 0;
-  char buffer_[kWriteCapacity];
+  std::optional<std::string> error_;
 };
 
-std::size_t CountNewlines(const char* text, std::size_t length) {
-  // Byte-wide counts over blocks that cannot overflow them: plain loops that
-  // the compiler turns into vector compares.
-  constexpr std::size_t kBlock = 255;
-  std::size_t count = 0;
-  while (length > 0) {
-    const std::size_t block = std::min(length, kBlock);
-    unsigned char blockCount = 0;
-    for (std::size_t i = 0; i < block; ++i) blockCount += text[i] == '\n' ? 1 : 0;
-    count += blockCount;
-    text += block;
-    length -= block;
-  }
-  return count;
-}
-
-bool IsMarkerOrEnd(char c) { return c == '@' || c == '$' || IsEndMarker(c); }
-
-// One chunk as it is cut from the window, walked in place.
+// One chunk cut for the walk, as characters.
 struct Chunk {
-  char* text = nullptr;
   std::size_t length = 0;
   // The read filled the chunk: the source goes on behind it.
   bool full = false;
@@ -234,38 +185,146 @@ struct Chunk {
   bool addedNewline = false;
 };
 
+bool IsUtf16Mark(const char* bytes) {
+  const auto first = static_cast<unsigned char>(bytes[0]);
+  const auto second = static_cast<unsigned char>(bytes[1]);
+  return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
+}
+
 class ConversionRun {
  public:
   ConversionRun(ByteSource& source, ConversionState& state, ByteSink& sink)
-      : window_(source), writer_(sink), state_(state) {}
+      : source_(source), window_(source), writer_(sink), state_(state) {}
 
   ConversionOutcome Run();
 
  private:
-  bool ConvertNextChunk();
-  Chunk CutChunk(std::size_t available);
+  enum class Step { GoOn, Stop };
+  Step ConvertLines();
+  Step ConvertChunk();
+  Chunk CutChunk();
   void FailOnFormat(FormatFailure failure, const Chunk& chunk, std::size_t lineStart);
   void SkipLongPlainLine();
+  void Advance(std::size_t rawBytes, std::uint64_t characters, std::uint64_t newlines);
 
-  NormalizedWindow window_;
-  CrLfWriter writer_;
-  char output_[kOutputCapacity];
+  ByteSource& source_;
+  RawWindow window_;
+  BlockWriter writer_;
   ConversionState& state_;
   ConversionOutcome outcome_;
-  std::uint64_t position_ = 0;     // stream position of the next chunk
-  std::uint64_t linesBefore_ = 0;  // newlines in front of position_
+  std::uint64_t position_ = 0;     // characters in front of the walk
+  std::uint64_t chunkStart_ = 0;   // where the chunk that holds the walk's position begins
+  std::uint64_t linesBefore_ = 0;  // newlines in front of the walk
+  // The chunk handed to the walk, its NUL (or added newline and NUL) behind it,
+  // and for each of its characters the raw bytes up to its end.
+  char chunk_[kChunkCapacity + 1];
+  std::uint16_t rawEnds_[kReadSize];
+  char output_[kOutputCapacity];
 };
 
-Chunk ConversionRun::CutChunk(std::size_t available) {
+void ConversionRun::Advance(std::size_t rawBytes, std::uint64_t characters, std::uint64_t newlines) {
+  window_.Advance(rawBytes);
+  position_ += characters;
+  linesBefore_ += newlines;
+}
+
+// Converts whole lines where they stand, as long as each is one the chunk
+// walk would convert the same way wherever its chunk began; returns when the
+// next line is not, to let ConvertChunk take it.
+ConversionRun::Step ConversionRun::ConvertLines() {
+  for (;;) {
+    window_.Ensure(kRefillBelow);
+    if (window_.error() || writer_.error()) return Step::Stop;
+    char* const line = window_.Data();
+    char* const end = line + window_.Available();
+    if (line == end) return Step::Stop;  // the source ended behind a line end
+
+    const char first = *line;
+    const bool marked = first == '$' || first == '@';
+    char* const stop = line + (FindLineStop(marked ? line + 1 : line, end, !marked) - line);
+    if (stop == end) return Step::GoOn;  // the last line, unterminated, or a long one
+    std::size_t lineEndBytes = 1;
+    if (*stop == '\r') {
+      if (stop + 1 < end && stop[1] == '\r') return Step::GoOn;  // a CR that stays a character
+      if (stop + 1 < end && stop[1] == '\n') lineEndBytes = 2;
+      // A CR at the end of the window ends the line only when the source ends there too.
+      if (stop + 1 == end && !window_.ended()) return Step::GoOn;
+    } else if (*stop != '\n') {
+      return Step::GoOn;  // NUL, end marker, or a marker inside a line
+    }
+
+    // The line's newline character lies at position_ + length; the chunk in
+    // which the walk stands holds it when it lies in front of the chunk's
+    // 2048th character. Otherwise the walk stops in front of the line and
+    // the next chunk begins with it.
+    const auto length = static_cast<std::size_t>(stop - line);
+    if (position_ + length >= chunkStart_ + kMaxChunkLength) chunkStart_ = position_;
+    if (position_ + length >= chunkStart_ + kMaxChunkLength) return Step::GoOn;
+
+    char* out = writer_.Room();
+    std::size_t produced = 0;
+    if (first == '$') {
+      *stop = '\n';  // the converter's terminator, over a CR of the line end
+      out[0] = '$';
+      const LineConversion conversion =
+          ConvertFormatLine(state_, line + 1, static_cast<std::size_t>(end - line - 1), out + 1);
+      assert(conversion.result == ResultOk && conversion.taken == length - 1);
+      produced = 1 + conversion.produced;
+    } else if (first == '@') {
+      // Only lines that the converter reads no further than their terminator:
+      // a kind-l line with its position 3, any kind but i, l and t.
+      const char kind = line[1];
+      const bool whole = (kind == 'l' && length >= 4) || (kind != 'i' && kind != 'l' && kind != 't' && length >= 2);
+      if (!whole) return Step::GoOn;
+      *stop = '\n';
+      out[0] = '@';
+      const LineConversion conversion = ConvertHeaderLine(state_, line + 1, out + 1);
+      assert(conversion.result == ResultOk && conversion.taken == length - 1);
+      produced = 1 + conversion.produced;
+    } else {
+      std::memcpy(out, line, length);
+      produced = length;
+    }
+    out[produced] = '\r';
+    out[produced + 1] = '\n';
+    writer_.Commit(produced + 2);
+    Advance(length + lineEndBytes, length + 1, 1);
+  }
+}
+
+// Cuts the chunk that the loop would cut at chunkStart_, from the walk's
+// position on, into chunk_.
+Chunk ConversionRun::CutChunk() {
+  window_.Ensure(kChunkRawReach);
+  const char* raw = window_.Data();
+  const std::size_t available = window_.Available();
+  // Characters from the walk's position to the 2048th of the chunk, as many as there are.
+  const auto wanted = static_cast<std::size_t>(chunkStart_ + kReadSize - position_);
+  std::size_t count = 0;
+  std::size_t at = 0;
+  while (count < wanted && at < available) {
+    char c = raw[at++];
+    if (c == '\r') {
+      if (at < available && raw[at] == '\n') {
+        ++at;
+        c = '\n';
+      } else if (at == available || raw[at] != '\r') {
+        c = '\n';
+      }
+    }
+    chunk_[count] = c;
+    rawEnds_[count++] = static_cast<std::uint16_t>(at);
+  }
+
   Chunk chunk;
-  chunk.text = window_.At(position_);
-  chunk.full = available == kReadSize;
-  chunk.length = chunk.full ? kMaxChunkLength : available;
-  if (const void* nul = std::memchr(chunk.text, '\0', chunk.length)) {
-    chunk.length = static_cast<std::size_t>(static_cast<const char*>(nul) - chunk.text);
+  chunk.full = count == wanted;
+  chunk.length = chunk.full ? count - 1 : count;
+  if (const void* nul = std::memchr(chunk_, '\0', chunk.length)) {
+    chunk.length = static_cast<std::size_t>(static_cast<const char*>(nul) - chunk_);
     chunk.endsAtNulByte = true;
   }
-  chunk.addedNewline = !chunk.full && !chunk.endsAtNulByte && chunk.text[chunk.length - 1] != '\n';
+  chunk.addedNewline =
+      !chunk.full && !chunk.endsAtNulByte && chunk.length > 0 && chunk_[chunk.length - 1] != '\n';
   return chunk;
 }
 
@@ -279,88 +338,129 @@ void ConversionRun::FailOnFormat(FormatFailure failure, const Chunk& chunk, std:
   }
   outcome_.result = ResultInvalidFormatFile;
   outcome_.formatFailure = failure;
-  outcome_.failedLine = linesBefore_ + CountNewlines(chunk.text, lineStart) + 1;
+  outcome_.failedLine = linesBefore_ + CountNewlines(chunk_, lineStart) + 1;
 }
 
-// Converts the chunk at position_ and returns whether the loop goes on.
-bool ConversionRun::ConvertNextChunk() {
-  const std::size_t available = window_.Ensure(position_, kReadSize);
-  if (window_.error() || available == 0) return false;
-  const Chunk chunk = CutChunk(available);
+// Walks the chunk from the walk's position to the end of the chunk that
+// holds it, as the loop walks it, and returns whether the run goes on.
+ConversionRun::Step ConversionRun::ConvertChunk() {
+  Chunk chunk = CutChunk();
+  if (window_.error() || writer_.error()) return Step::Stop;
+  if (chunk.length == 0 && !chunk.endsAtNulByte) return Step::Stop;  // the source has ended
 
-  // The chunk is walked where it stands, with its NUL (and before it the
-  // added newline) written behind it. A source character so covered, which
-  // only a full chunk or a NUL byte leaves there, is put back afterwards.
+  // Inside a chunk, the walk ends behind the chunk's last newline: a line
+  // that the chunk does not hold whole is left to the next chunk, which
+  // begins with it, unless a NUL cuts it off, which ends the run.
+  if (position_ > chunkStart_ && !chunk.addedNewline && !std::memchr(chunk_, '\n', chunk.length)) {
+    if (chunk.endsAtNulByte) {
+      if (state_.m_bConversionNeeded) FailOnFormat(FormatFailure::NulByte, chunk, chunk.length);
+      return Step::Stop;
+    }
+    chunkStart_ = position_;
+    chunk = CutChunk();
+  }
+
   std::size_t length = chunk.length;
-  const bool coversSource = length < available;
-  const char covered = coversSource ? chunk.text[length] : '\0';
-  if (chunk.addedNewline) chunk.text[length++] = '\n';
-  chunk.text[length] = '\0';
-  const ChunkWalk walk = WalkChunk(state_, chunk.text, length, output_);
-  if (coversSource) chunk.text[chunk.length] = covered;
+  if (chunk.addedNewline) {
+    rawEnds_[length] = length == 0 ? 0 : rawEnds_[length - 1];
+    chunk_[length++] = '\n';
+  }
+  chunk_[length] = '\0';
+  const ChunkWalk walk = WalkChunk(state_, chunk_, length, output_);
 
   std::size_t produced = walk.produced;
-  if (chunk.addedNewline && walk.consumed == length && produced > 0 && output_[produced - 1] == '\n')
-    --produced;
-  writer_.Write(output_, produced);
+  if (chunk.addedNewline && walk.consumed == length && produced > 0 && output_[produced - 1] == '\n') --produced;
+  writer_.WriteAsCrLf(output_, produced);
 
+  const std::size_t consumedRaw = walk.consumed == 0 ? 0 : rawEnds_[walk.consumed - 1];
   outcome_.result = walk.result;
   if (walk.result == ResultInvalidFormatFile) {
     FailOnFormat(walk.failure, chunk, walk.failedLineStart);
-    return false;
+    return Step::Stop;
   }
   if (walk.result == ResultEndMarker) {
     // The walk stops with the marker at `consumed`.
-    outcome_.endMarkerOffset = position_ + walk.consumed;
-    outcome_.endMarkerLine = linesBefore_ + CountNewlines(chunk.text, walk.consumed) + 1;
-    return false;
+    outcome_.endMarkerLine = linesBefore_ + CountNewlines(chunk_, walk.consumed) + 1;
+    outcome_.endMarkerOffset = window_.SourceOffset(consumedRaw);
+    return Step::Stop;
   }
   // A NUL byte ends a run that still converts: the text behind it is not a
   // format file's. A run that only copies has ended with this chunk anyway.
   if (chunk.endsAtNulByte && state_.m_bConversionNeeded) {
     FailOnFormat(FormatFailure::NulByte, chunk, chunk.length);
-    return false;
+    return Step::Stop;
   }
-  if (!chunk.full || !state_.m_bConversionNeeded) return false;
+  if (!chunk.full || !state_.m_bConversionNeeded) return Step::Stop;
 
-  const bool longPlainLine = walk.consumed == 1 && std::memchr(chunk.text, '\n', chunk.length) == nullptr;
-  position_ += walk.consumed;
-  linesBefore_ += CountNewlines(chunk.text, walk.consumed);
+  const bool longPlainLine = walk.consumed == 1 && std::memchr(chunk_, '\n', chunk.length) == nullptr;
+  Advance(consumedRaw, walk.consumed, CountNewlines(chunk_, walk.consumed));
+  chunkStart_ = position_;
   if (longPlainLine) SkipLongPlainLine();
-  return true;
+  return Step::GoOn;
 }
 
 // A line without a marker that is longer than a chunk moves on by one
 // character per chunk: each such chunk is full, holds neither a newline nor a
 // NUL, and gives up its first character alone. Those characters are copied
-// here directly instead of being cut and walked one chunk each.
+// here directly instead of being cut and walked one chunk each. Where no CR,
+// LF or NUL stands, bytes and characters are one.
 void ConversionRun::SkipLongPlainLine() {
   for (;;) {
-    const std::size_t available = window_.Ensure(position_, kLongestEnsure);
-    if (window_.error() || available < kReadSize) return;
-    const char* text = window_.At(position_);
-    const void* newline = std::memchr(text, '\n', available);
-    const void* nul = std::memchr(text, '\0', available);
+    window_.Ensure(kRefillBelow);
+    if (window_.error()) return;
+    const char* text = window_.Data();
+    const std::size_t available = window_.Available();
     std::size_t plainSpan = available;
-    if (newline) plainSpan = static_cast<std::size_t>(static_cast<const char*>(newline) - text);
-    if (nul) plainSpan = std::min(plainSpan, static_cast<std::size_t>(static_cast<const char*>(nul) - text));
-
+    for (const char stop : {'\n', '\r', '\0'}) {
+      if (const void* found = std::memchr(text, stop, plainSpan))
+        plainSpan = static_cast<std::size_t>(static_cast<const char*>(found) - text);
+    }
     std::size_t skipped = 0;
-    while (skipped + kReadSize <= available && skipped + kMaxChunkLength <= plainSpan &&
-           !IsMarkerOrEnd(text[skipped]))
-      ++skipped;
-    writer_.Write(text, skipped);
-    position_ += skipped;
-    if (skipped == 0 || writer_.error()) return;
+    while (skipped + kReadSize <= plainSpan && !IsMarkerOrEnd(text[skipped])) ++skipped;
+    if (skipped == 0) return;
+    // Copied in pieces that leave the writer room.
+    for (std::size_t copied = 0; copied < skipped;) {
+      const std::size_t piece = std::min(skipped - copied, kOutputCapacity);
+      std::memcpy(writer_.Room(), text + copied, piece);
+      writer_.Commit(piece);
+      copied += piece;
+    }
+    Advance(skipped, skipped, 0);
+    chunkStart_ = position_;
+    if (writer_.error()) return;
   }
 }
 
 ConversionOutcome ConversionRun::Run() {
   state_.m_bModelLineSeen = false;
-  while (ConvertNextChunk() && !writer_.error()) {
+  window_.Ensure(2);
+  if (!window_.error() && window_.Available() >= 2 && IsUtf16Mark(window_.Data())) {
+    // Its FF would pass for the end marker; nothing of it is converted.
+    outcome_.result = ResultInvalidFormatFile;
+    outcome_.formatFailure = FormatFailure::Utf16Text;
+    outcome_.failedLine = 1;
+    return outcome_;
   }
+  while (!window_.error() && !writer_.error()) {
+    if (state_.m_bConversionNeeded && ConvertLines() == Step::Stop) break;
+    if (window_.error() || writer_.error() || ConvertChunk() == Step::Stop) break;
+  }
+  if (outcome_.result == ResultOk && position_ > 0) outcome_.result = ResultIncompleteLine;
   outcome_.modelLineSeen = state_.m_bModelLineSeen;
-  writer_.Flush();
+
+  if (outcome_.result == ResultEndMarker) {
+    if (const std::optional<std::uint64_t> size = source_.KnownSize()) {
+      outcome_.bytesBehindEndMarker = *size > outcome_.endMarkerOffset ? *size - outcome_.endMarkerOffset - 1 : 0;
+    } else {
+      outcome_.bytesBehindUnknown = true;
+    }
+  }
+  // A file for another model writes nothing that has not gone out already.
+  if (state_.m_bConversionNeeded) {
+    writer_.Flush();
+  } else {
+    writer_.Discard();
+  }
   const std::optional<std::string>& error = window_.error() ? window_.error() : writer_.error();
   if (error) {
     outcome_.result = ResultFileError;
@@ -374,7 +474,8 @@ ConversionOutcome ConversionRun::Run() {
 
 class MemorySource : public ByteSource {
  public:
-  MemorySource(std::string_view bytes, std::size_t maxRead) : bytes_(bytes), maxRead_(maxRead) {}
+  MemorySource(std::string_view bytes, std::size_t maxRead)
+      : bytes_(bytes), size_(bytes.size()), maxRead_(maxRead) {}
   IoResult Read(char* buffer, std::size_t capacity) override {
     std::size_t count = std::min(capacity, bytes_.size());
     if (maxRead_ != 0) count = std::min(count, maxRead_);
@@ -382,9 +483,11 @@ class MemorySource : public ByteSource {
     bytes_.remove_prefix(count);
     return {count, {}};
   }
+  std::optional<std::uint64_t> KnownSize() const override { return size_; }
 
  private:
   std::string_view bytes_;
+  std::size_t size_;
   std::size_t maxRead_;
 };
 
@@ -403,7 +506,7 @@ class StringSink : public ByteSink {
 }  // namespace
 
 ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state, ByteSink& sink) {
-  // Over half a megabyte of buffers: too much for the stack of any thread.
+  // The chunk buffers alone are several pages: no thread's stack is asked for them.
   auto run = std::make_unique<ConversionRun>(source, state, sink);
   return run->Run();
 }
@@ -414,38 +517,6 @@ ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& s
   MemorySource memorySource(source, maxRead);
   StringSink sink(target);
   return ConvertFormatStream(memorySource, state, sink);
-}
-
-bool BeginsWithUtf16Mark(std::string_view bytes) {
-  if (bytes.size() < 2) return false;
-  const auto first = static_cast<unsigned char>(bytes[0]);
-  const auto second = static_cast<unsigned char>(bytes[1]);
-  return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
-}
-
-ConversionOutcome ConvertFormatFileBytes(std::string_view source, ConversionState& state,
-                                         std::string& target) {
-  if (BeginsWithUtf16Mark(source)) {
-    target.clear();
-    ConversionOutcome outcome;
-    outcome.result = ResultInvalidFormatFile;
-    outcome.formatFailure = FormatFailure::Utf16Text;
-    outcome.failedLine = 1;
-    return outcome;
-  }
-  ConversionOutcome outcome = ConvertFormatBytes(source, state, target);
-  if (outcome.result == ResultEndMarker) {
-    // The driver counts a CR LF pair as one character; find the marker's byte.
-    std::uint64_t text = 0;
-    std::size_t raw = 0;
-    while (raw < source.size() && text < outcome.endMarkerOffset) {
-      if (source[raw] == '\r' && raw + 1 < source.size() && source[raw + 1] == '\n') ++raw;
-      ++raw;
-      ++text;
-    }
-    outcome.bytesBehindEndMarker = raw < source.size() ? source.size() - raw - 1 : 0;
-  }
-  return outcome;
 }
 
 }  // namespace quarnel

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "quarnel/conversion_driver.h"
@@ -32,6 +33,9 @@ class SourceFile : public ByteSource {
   //         system's message in `message`.
   bool Open(const std::filesystem::path& path, FileFailure& failure, std::string& message);
   IoResult Read(char* buffer, std::size_t capacity) override;
+  std::optional<std::uint64_t> KnownSize() const override {
+    return isRegular ? std::optional<std::uint64_t>(size) : std::nullopt;
+  }
   // Windows refuses to replace a file that is open.
   void Close();
 

@@ -18,7 +18,7 @@ struct Listed {
 Listed ConvertAndList(const std::string& source) {
   ConversionState state;
   Listed listed;
-  const ConversionOutcome outcome = ConvertFormatFileBytes(source, state, listed.target);
+  const ConversionOutcome outcome = ConvertFormatBytes(source, state, listed.target);
   EXPECT_TRUE(IsSuccess(outcome.result));
   listed.list = ListChanges(source, listed.target, state.m_bWideCodes);
   EXPECT_EQ(ApplyChangeList(source, listed.list), listed.target);

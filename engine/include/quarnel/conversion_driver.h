@@ -15,10 +15,10 @@
 
 namespace quarnel {
 
-// Converted text reaches the sink in blocks of at most this many bytes. A
-// stream target keeps each block it was sent, so a file for another model
-// sends a stream nothing only when its model line is read before the first
-// block goes out, within this many bytes of converted text.
+// Converted text reaches the sink in blocks of this many bytes, the last one
+// shorter. A stream target keeps each block it was sent, so a file for
+// another model sends a stream nothing only when its model line is read
+// before the first block goes out, within this many bytes of converted text.
 inline constexpr std::size_t kWriteBlockSize = 256 * 1024;
 
 struct ConversionOutcome {
@@ -30,14 +30,13 @@ struct ConversionOutcome {
   // The operating system's message for a file failure, else empty.
   std::string systemMessage;
   // Where the end marker stood after ResultEndMarker: its line, counted from 1,
-  // and its offset in the text with every CR LF counted as one character.
+  // and its byte offset in the source.
   std::uint64_t endMarkerLine = 0;
   std::uint64_t endMarkerOffset = 0;
-  // Bytes of the source behind the end marker; set by ConvertFormatFile and
-  // ConvertFormatFileBytes only.
+  // Bytes of the source behind the end marker, for a source of known size.
   std::uint64_t bytesBehindEndMarker = 0;
-  // The source is a stream, not read on behind its end marker, so what
-  // follows the marker is not known (bytesBehindEndMarker is 0).
+  // The source's size is not known (a stream), and it is not read on behind
+  // its end marker: what follows the marker is not known.
   bool bytesBehindUnknown = false;
   // A model line stood before the end of the source or its end marker
   // (ConversionState::m_bModelLineSeen at the end of the run).
@@ -57,6 +56,9 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual IoResult Read(char* buffer, std::size_t capacity) = 0;
+  // The source's size in bytes where it is known before the end is read (a
+  // regular file); a stream has none.
+  virtual std::optional<std::uint64_t> KnownSize() const { return std::nullopt; }
 };
 
 // Where the driver writes the target's bytes. Write takes all `count` bytes
@@ -69,8 +71,14 @@ class ByteSink {
 
 // Converts everything `source` delivers into `sink`, chunk by chunk.
 // The state is read and written as the run goes; a failure result does not
-// touch m_bConversionNeeded (ComposeReport does). A read or write error stops
-// the run at once with ResultFileError and the system's message.
+// touch m_bConversionNeeded (ComposeReport does). A source that begins with a
+// UTF-16 byte-order mark (FF FE or FE FF) is ResultInvalidFormatFile
+// (Utf16Text, line 1) with nothing converted: it is no single-byte format
+// file, and its FF would pass for the end marker. A run that ends with
+// m_bConversionNeeded cleared (a file for another model) sends the sink
+// nothing more: only blocks that went out before its model line was read. A
+// read or write error stops the run at once with ResultFileError and the
+// system's message.
 ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state, ByteSink& sink);
 
 // In-memory conversion: `target` receives the converted bytes (it is cleared
@@ -78,17 +86,5 @@ ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state
 // every way a stream may split the source; 0 means no limit.
 ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& state,
                                      std::string& target, std::size_t maxRead = 0);
-
-// True when `bytes` begin with a UTF-16 byte-order mark (FF FE or FE FF): such
-// a file is no single-byte format file, and its FF would pass for the end marker.
-bool BeginsWithUtf16Mark(std::string_view bytes);
-
-// A whole format file held in memory, treated as ConvertFormatFile treats a
-// file's content: a source that begins with a UTF-16 byte-order mark is
-// ResultInvalidFormatFile (Utf16Text, line 1) with nothing converted, and
-// after ResultEndMarker bytesBehindEndMarker counts the source's bytes behind
-// the marker. Otherwise as ConvertFormatBytes.
-ConversionOutcome ConvertFormatFileBytes(std::string_view source, ConversionState& state,
-                                         std::string& target);
 
 }  // namespace quarnel
