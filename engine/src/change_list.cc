@@ -16,28 +16,34 @@ struct TextLine {
   bool ended = false;
 };
 
-// Splits at the line ends the driver reads: LF, CR LF, and a CR followed by
-// anything but LF or CR, or by the end of the text. A CR followed by a CR
-// stays in the line.
-std::vector<TextLine> SplitLines(std::string_view text) {
+// How a text's lines end: a source's as the driver reads them (LF, CR LF,
+// and a CR followed by anything but LF or CR, or by the end of the text; a
+// CR in front of a CR stays in the line), a target's as the driver writes
+// them (CR LF; any other CR is the line's own).
+enum class LineEnds : std::uint8_t { AsRead, AsWritten };
+
+std::vector<TextLine> SplitLines(std::string_view text, LineEnds ends) {
   std::vector<TextLine> lines;
   std::size_t begin = 0;
   std::size_t search = 0;
   while (begin < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", search);
+    const std::size_t end = text.find_first_of(ends == LineEnds::AsRead ? "\r\n" : "\n", search);
     if (end == std::string_view::npos) {
       lines.push_back({text.substr(begin), false});
       break;
     }
     std::size_t next = end + 1;
-    if (text[end] == '\r' && next < text.size()) {
+    std::size_t contentEnd = end;
+    if (ends == LineEnds::AsWritten) {
+      if (end > begin && text[end - 1] == '\r') --contentEnd;
+    } else if (text[end] == '\r' && next < text.size()) {
       if (text[next] == '\r') {
         search = next;
         continue;
       }
       if (text[next] == '\n') ++next;
     }
-    lines.push_back({text.substr(begin, end - begin), true});
+    lines.push_back({text.substr(begin, contentEnd - begin), true});
     begin = search = next;
   }
   return lines;
@@ -181,8 +187,8 @@ ChangeList ListChanges(std::string_view source, std::string_view target, bool wi
   std::string_view data = source;
   if (const std::size_t marker = source.find(static_cast<char>(kEndMarker)); marker != std::string_view::npos)
     data = source.substr(0, marker);
-  const std::vector<TextLine> sourceLines = SplitLines(data);
-  const std::vector<TextLine> targetLines = SplitLines(target);
+  const std::vector<TextLine> sourceLines = SplitLines(data, LineEnds::AsRead);
+  const std::vector<TextLine> targetLines = SplitLines(target, LineEnds::AsWritten);
   list.lineCount = targetLines.size();
   list.lastLineEnded = !targetLines.empty() && targetLines.back().ended;
   if (data.size() < source.size()) {
@@ -216,7 +222,7 @@ ChangeList ListChanges(std::string_view source, std::string_view target, bool wi
 std::string ApplyChangeList(std::string_view source, const ChangeList& list) {
   if (const std::size_t marker = source.find(static_cast<char>(kEndMarker)); marker != std::string_view::npos)
     source = source.substr(0, marker);
-  const std::vector<TextLine> lines = SplitLines(source);
+  const std::vector<TextLine> lines = SplitLines(source, LineEnds::AsRead);
   std::string target;
   target.reserve(source.size() + source.size() / 8);
   auto change = list.lines.begin();

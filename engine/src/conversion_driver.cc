@@ -264,10 +264,17 @@ ConversionRun::Step ConversionRun::ConvertLines() {
     char* out = writer_.Room();
     std::size_t produced = 0;
     if (first == '$') {
+      // Only a line of the usual shape: the plain scan may read on behind the
+      // line's terminator, where the raw bytes are not the chunk's characters.
+      const char lineEnd = *stop;
       *stop = '\n';  // the converter's terminator, over a CR of the line end
       out[0] = '$';
-      const LineConversion conversion =
-          ConvertFormatLine(state_, line + 1, static_cast<std::size_t>(end - line - 1), out + 1);
+      LineConversion conversion;
+      if (!ConvertUsualFormatLine(state_, line + 1, static_cast<std::size_t>(end - line - 1), out + 1,
+                                  conversion)) {
+        *stop = lineEnd;
+        return Step::GoOn;
+      }
       assert(conversion.result == ResultOk && conversion.taken == length - 1);
       produced = 1 + conversion.produced;
     } else if (first == '@') {

@@ -388,11 +388,15 @@ LineConversion ScanFormatLine(ConversionState& state, char* line, char* output) 
   return FormatLineScan(state, line, output).Run();
 }
 
+bool ConvertUsualFormatLine(ConversionState& state, char* line, std::size_t length, char* output,
+                            LineConversion& conversion) {
+  return state.m_bWideCodes ? ConvertUsualLine<true>(state, line, length, output, conversion)
+                            : ConvertUsualLine<false>(state, line, length, output, conversion);
+}
+
 LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t length, char* output) {
   LineConversion conversion;
-  const bool usual = state.m_bWideCodes ? ConvertUsualLine<true>(state, line, length, output, conversion)
-                                        : ConvertUsualLine<false>(state, line, length, output, conversion);
-  if (usual) return conversion;
+  if (ConvertUsualFormatLine(state, line, length, output, conversion)) return conversion;
   return ScanFormatLine(state, line, output);
 }
 

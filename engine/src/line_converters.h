@@ -48,6 +48,14 @@ LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char*
 // the plain scan. Precondition: state.m_bConversionNeeded is set.
 LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t length, char* output);
 
+// The one-pass path alone: converts a line of the usual shape as
+// ConvertFormatLine does and returns true, or returns false for any other
+// line, having recorded only numbers that the scan records again and
+// rewritten only a code 100 (see format_line.cc). It reads nothing behind the
+// line's terminator, where the plain scan may read on.
+bool ConvertUsualFormatLine(ConversionState& state, char* line, std::size_t length, char* output,
+                            LineConversion& conversion);
+
 // The plain scan alone: the definition of a format line's conversion, which
 // the one-pass path must match on every line (a fuzz target checks that).
 LineConversion ScanFormatLine(ConversionState& state, char* line, char* output);
