@@ -351,6 +351,8 @@ void ConversionRun::FailOnFormat(FormatFailure failure, const Chunk& chunk, std:
 // Walks the chunk from the walk's position to the end of the chunk that
 // holds it, as the loop walks it, and returns whether the run goes on.
 ConversionRun::Step ConversionRun::ConvertChunk() {
+  // A line that begins behind the chunk's last character begins the next chunk.
+  if (position_ >= chunkStart_ + kMaxChunkLength) chunkStart_ = position_;
   Chunk chunk = CutChunk();
   if (window_.error() || writer_.error()) return Step::Stop;
   if (chunk.length == 0 && !chunk.endsAtNulByte) return Step::Stop;  // the source has ended
