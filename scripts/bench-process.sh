@@ -5,7 +5,9 @@
 #   2. a folder of 2,000 typical 4 KB files, one process each, against cp,
 #      and the same folder in one batch (quarnel -b FOLDER), which must be at
 #      least 10 times faster per file than one process each;
-#   3. peak resident memory for a 1 MB and a 64 MB source.
+#   3. a folder of 4,000 typical 4 KB files converted by one batch into a new
+#      folder (quarnel -q -o OUT SRC) against cp -r SRC OUT2, a sync before each;
+#   4. peak resident memory for a 1 MB and a 64 MB source.
 # The two commands of a comparison run by turns, and the medians of their CPU
 # time (user + system) and wall-clock time are kept; CPU time is what other
 # work on the machine disturbs least, and the load average is printed too.
@@ -13,7 +15,8 @@
 # Environment: QUARNEL_BENCH_BUILD_DIR (default build/bench), QUARNEL_BENCH_JOBS
 # (default 2), QUARNEL_BENCH_REPETITIONS (pairs, default 9; the folder runs
 # QUARNEL_BENCH_FOLDER_REPETITIONS pairs, default 3), QUARNEL_BENCH_FILES
-# (default 2000), QUARNEL_BENCH_SKIP_BUILD=1 to use the binaries as built.
+# (default 2000), QUARNEL_BENCH_BATCH_FILES (default 4000), QUARNEL_BENCH_SKIP_BUILD=1
+# to use the binaries as built.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -22,6 +25,7 @@ jobs=${QUARNEL_BENCH_JOBS:-2}
 repetitions=${QUARNEL_BENCH_REPETITIONS:-9}
 folder_files=${QUARNEL_BENCH_FILES:-2000}
 folder_repetitions=${QUARNEL_BENCH_FOLDER_REPETITIONS:-3}
+batch_files=${QUARNEL_BENCH_BATCH_FILES:-4000}
 large_bytes=$((64 * 1024 * 1024))
 small_bytes=$((1024 * 1024))
 typical_bytes=4096
@@ -67,14 +71,22 @@ cp_folder() {
   for file in "$1"/*.frt; do cp "$file" "$2/${file##*/}"; done
 }
 
+# Both copies of a folder gone and the disk synced, untimed, before each run
+# of the folder-to-folder pair.
+fresh_folders() { rm -rf "$work/batch-quarnel" "$work/batch-cp"; sync; }
+
 # Runs two commands by turns, `repetitions` times each, and prints the median
 # wall-clock and median CPU (user + system) seconds of each: "wallA cpuA wallB cpuB".
+# A third name, of a command, runs untimed before each of them.
 side_by_side() {
   local -n first=$1 second=$2
+  local before=${3:-true}
   local i a b
   local -a runs=()
   for ((i = 0; i < repetitions; i++)); do
+    "$before"
     a=$(timed "${first[@]}")
+    "$before"
     b=$(timed "${second[@]}")
     runs+=("$a $b")
   done
@@ -122,6 +134,13 @@ folder_batch=(batch_folder "$work/folder-batch")
 nothing=(true)
 read -r fb_wall fb_cpu _ _ < <(side_by_side folder_batch nothing)
 
+mkdir -p "$work/batch"
+"$generate" narrow "$typical_bytes" 2 "$batch_files" "$work/batch"
+batch_new=("$quarnel" -q -o "$work/batch-quarnel" "$work/batch")
+cp_recursive=(cp -r "$work/batch" "$work/batch-cp")
+read -r bn_wall bn_cpu br_wall br_cpu < <(repetitions=$((repetitions < 7 ? 7 : repetitions)) \
+  side_by_side batch_new cp_recursive fresh_folders)
+
 mem_small=$(peak_kb "$quarnel" "$work/small.frt" "$work/small-quarnel.frt")
 mem_large=$(peak_kb "$quarnel" "$work/large.frt" "$work/large-quarnel.frt")
 mem_cat=$(peak_kb cat "$work/large.frt")
@@ -130,6 +149,7 @@ awk -v qw="$q_wall" -v qc="$q_cpu" -v cw="$c_wall" -v cc="$c_cpu" -v source="$la
     -v dw="$d_wall" -v dc="$d_cpu" -v c2w="$c2_wall" -v c2c="$c2_cpu" \
     -v fqw="$fq_wall" -v fqc="$fq_cpu" -v fcw="$fc_wall" -v fcc="$fc_cpu" -v files="$folder_files" \
     -v fbw="$fb_wall" -v fbc="$fb_cpu" \
+    -v bnw="$bn_wall" -v bnc="$bn_cpu" -v brw="$br_wall" -v brc="$br_cpu" -v batchfiles="$batch_files" \
     -v ms="$mem_small" -v ml="$mem_large" -v mc="$mem_cat" 'BEGIN {
   ratio = qc / cc
   printf "| Measurement (medians) | quarnel | cat / cp | Ratio | Target |\n"
@@ -147,6 +167,8 @@ awk -v qw="$q_wall" -v qc="$q_cpu" -v cw="$c_wall" -v cc="$c_cpu" -v source="$la
   speedup = fqw / fbw
   printf "| %d typical 4 KB files, one batch (quarnel -b), wall-clock / CPU | %.0f files/s / %.3f s | %.0f files/s one process each | %.1fx faster | at least 10x: %s |\n",
          files, files / fbw, fbc, files / fqw, speedup, (speedup >= 10 ? "met" : "MISSED")
+  printf "| %d typical 4 KB files, one batch into a new folder (quarnel -q -o), CPU / wall-clock | %.3f s / %.3f s | %.3f s / %.3f s (cp -r) | %.2fx / %.2fx | within 2x CPU: %s |\n",
+         batchfiles, bnc, bnw, brc, brw, bnc / brc, bnw / brw, (bnc <= 2 * brc ? "met" : "MISSED")
   growth = (ml - ms) / ms
   printf "| Peak resident memory, 1 MB / 64 MB source | %d KB / %d KB | %d KB (cat, 64 MB) | %+.1f%% | within 10%%: %s |\n",
          ms, ml, mc, growth * 100, (growth <= 0.10 && growth >= -0.10 ? "met" : "MISSED")
