@@ -44,6 +44,11 @@ inline LineConversion ConvertLine(LineConversion (*convert)(ConversionState&, co
                                   ConversionState& state, char* line, std::size_t, char* output) {
   return convert(state, line, output);
 }
+// The format line's plain scan, which needs no length.
+inline LineConversion ConvertLine(LineConversion (*convert)(ConversionState&, char*, char*), ConversionState& state,
+                                  char* line, std::size_t, char* output) {
+  return convert(state, line, output);
+}
 inline LineConversion ConvertLine(LineConversion (*convert)(ConversionState&, char*, std::size_t, char*),
                                   ConversionState& state, char* line, std::size_t length, char* output) {
   return convert(state, line, length, output);

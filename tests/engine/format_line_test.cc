@@ -20,16 +20,21 @@ struct FormatCase {
   ConversionResult result = ResultOk;
 };
 
+// Every row through the converter, whose one-pass path takes the usual
+// lines, and through the plain scan alone, which must agree.
 void ExpectFormatCases(const std::vector<FormatCase>& cases) {
   for (const FormatCase& c : cases) {
-    ConversionState state;
-    state.m_bWideCodes = c.wide;
-    const auto run = RunConverter(ConvertFormatLine, state, c.line);
-    // The converter stops in front of the terminator; compare what it kept.
-    EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name;
-    EXPECT_EQ(run.result, c.result) << c.name;
-    EXPECT_EQ(testing::Listed(state.m_aFlaggedVariables), c.variables) << c.name;
-    EXPECT_EQ(testing::Listed(state.m_aRemovedApps), c.apps) << c.name;
+    for (const bool scanOnly : {false, true}) {
+      ConversionState state;
+      state.m_bWideCodes = c.wide;
+      const auto run = scanOnly ? RunConverter(ScanFormatLine, state, c.line)
+                                : RunConverter(ConvertFormatLine, state, c.line);
+      // The converter stops in front of the terminator; compare what it kept.
+      EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name << (scanOnly ? ", scan" : "");
+      EXPECT_EQ(run.result, c.result) << c.name << (scanOnly ? ", scan" : "");
+      EXPECT_EQ(testing::Listed(state.m_aFlaggedVariables), c.variables) << c.name;
+      EXPECT_EQ(testing::Listed(state.m_aRemovedApps), c.apps) << c.name;
+    }
   }
 }
 
