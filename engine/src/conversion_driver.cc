@@ -39,11 +39,12 @@ namespace {
 constexpr std::size_t kReadSize = kMaxChunkLength + 1;
 // Bytes asked of the source at once.
 constexpr std::size_t kReadBlock = 256 * 1024;
-// The window is topped up when fewer bytes than this stand in front of the
-// walk: enough for any chunk's characters (each may be a CR LF pair, and a
-// last CR needs the byte behind it) and for a long line's stretch.
-constexpr std::size_t kRefillBelow = 32 * 1024;
+// The most bytes a chunk's characters take: each may be a CR LF pair, and a
+// last CR needs the byte behind it.
 constexpr std::size_t kChunkRawReach = 2 * kReadSize + 1;
+// The window is topped up when fewer bytes than this stand in front of the
+// walk: enough for any chunk and for a long line's stretch.
+constexpr std::size_t kRefillBelow = 32 * 1024;
 static_assert(kChunkRawReach < kRefillBelow);
 constexpr std::size_t kWindowCapacity = kRefillBelow + kReadBlock;
 // Room behind the converted text for one more line or chunk, written as CR LF.
@@ -379,7 +380,8 @@ ConversionRun::Step ConversionRun::ConvertChunk() {
 
   std::size_t produced = walk.produced;
   if (chunk.addedNewline && walk.consumed == length && produced > 0 && output_[produced - 1] == '\n') --produced;
-  writer_.WriteAsCrLf(output_, produced);
+  // A chunk that named another model ends the run and sends nothing.
+  if (state_.m_bConversionNeeded) writer_.WriteAsCrLf(output_, produced);
 
   const std::size_t consumedRaw = walk.consumed == 0 ? 0 : rawEnds_[walk.consumed - 1];
   outcome_.result = walk.result;

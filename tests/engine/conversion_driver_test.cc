@@ -206,6 +206,20 @@ TEST(ConversionDriverTest, AnotherModelLeavesTheRestOfTheSourceUnread) {
   EXPECT_EQ(ComposeReport(ResultIncompleteLine, state), L"Format-File Conversion is not necessary!");
 }
 
+// Blocks that went out before another model's line was read stay out; the
+// rest of the text never leaves.
+TEST(ConversionDriverTest, AnotherModelSendsOnlyTheBlocksAlreadySent) {
+  const std::string plain(300 * 1024, 'x');
+  const std::string otherModel = "@i1QZ2125\r\n$\"a\"123456051;120\r\n";
+  // Text in front of the model line: none; just short of a block, so that the
+  // chunk with the model line would fill one; more than a block.
+  for (const std::size_t before : {std::size_t{0}, kWriteBlockSize - 20, plain.size()}) {
+    const Converted c = Convert(plain.substr(0, before) + "\r\n" + otherModel + plain);
+    EXPECT_FALSE(c.state.m_bConversionNeeded);
+    EXPECT_EQ(c.target.size(), before < kWriteBlockSize ? 0 : kWriteBlockSize) << before;
+  }
+}
+
 TEST(ConversionDriverTest, NewlineAsThe2048thCharacterIsReadAgain) {
   // The first line fills 100 characters, the second ends exactly at the 2048th.
   const std::string first = std::string(99, 'a') + "\n";
