@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -40,25 +41,43 @@ std::string ReadOutput(const fs::path& path) {
 // @return the exit code, or -1.
 long RunIn(const fs::path& folder, const std::wstring& arguments) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileW((folder / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                           CREATE_ALWAYS, 0, nullptr);
-  HANDLE err = CreateFileW((folder / L"err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                           CREATE_ALWAYS, 0, nullptr);
-  if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) return -1;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  std::wstring commandLine = L"\"" + g_program + L"\" " + arguments;
-  const BOOL started = CreateProcessW(g_program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      folder.c_str(), &startup, &process);
-  CloseHandle(out);
-  CloseHandle(err);
-  if (!started) return -1;
+  // Wine now and then fails to start a process at once; a second try is no
+  // part of what is tested, and a failure to start says why.
+  for (int attempt = 1;; ++attempt) {
+    HANDLE out = CreateFileW((folder / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileW((folder / L"err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    BOOL started = FALSE;
+    if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
+      STARTUPINFOW startup{};
+      startup.cb = sizeof startup;
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdOutput = out;
+      startup.hStdError = err;
+      std::wstring commandLine = L"\"" + g_program + L"\" " + arguments;
+      started = CreateProcessW(g_program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               folder.c_str(), &startup, &process);
+    }
+    const DWORD error = GetLastError();
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+    if (started) break;
+    std::fprintf(stderr, "attempt %d: cannot start the program (error %lu)\n", attempt,
+                 static_cast<unsigned long>(error));
+    if (attempt == 2) return -1;
+    Sleep(1000);
+  }
   DWORD exitCode = 0;
-  const bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+  DWORD waited = WAIT_FAILED;
+  for (int attempt = 1; attempt <= 3 && waited == WAIT_FAILED; ++attempt) {
+    waited = WaitForSingleObject(process.hProcess, 120000);
+    if (waited == WAIT_FAILED)
+      std::fprintf(stderr, "attempt %d: cannot wait for the program (error %lu)\n", attempt,
+                   static_cast<unsigned long>(GetLastError()));
+  }
+  const bool ended = waited == WAIT_OBJECT_0;
   GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
