@@ -279,11 +279,7 @@ ConversionRun::Step ConversionRun::ConvertLines() {
       assert(conversion.result == ResultOk && conversion.taken == length - 1);
       produced = 1 + conversion.produced;
     } else if (first == '@') {
-      // Only lines that the converter reads no further than their terminator:
-      // a kind-l line with its position 3, any kind but i, l and t.
-      const char kind = line[1];
-      const bool whole = (kind == 'l' && length >= 4) || (kind != 'i' && kind != 'l' && kind != 't' && length >= 2);
-      if (!whole) return Step::GoOn;
+      if (!HeaderLineStandsAlone(line + 1, length - 1)) return Step::GoOn;
       *stop = '\n';
       out[0] = '@';
       const LineConversion conversion = ConvertHeaderLine(state_, line + 1, out + 1);
@@ -456,6 +452,8 @@ ConversionOutcome ConversionRun::Run() {
     if (state_.m_bConversionNeeded && ConvertLines() == Step::Stop) break;
     if (window_.error() || writer_.error() || ConvertChunk() == Step::Stop) break;
   }
+  // Whole lines converted where they stand end as the chunk walk ends behind
+  // its last newline.
   if (outcome_.result == ResultOk && position_ > 0) outcome_.result = ResultIncompleteLine;
   outcome_.modelLineSeen = state_.m_bModelLineSeen;
 

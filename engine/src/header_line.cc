@@ -102,6 +102,18 @@ LineConversion ConvertModelLine(ConversionState& state, const char* line, char* 
 
 }  // namespace
 
+bool HeaderLineStandsAlone(const char* line, std::size_t terminator) {
+  switch (line[0]) {
+    case 'i':  // decides the run
+    case 't':  // may lack its tag
+      return false;
+    case 'l':  // reads positions 3 and 4, then walks from position 5 to the terminator
+      return terminator >= 3;
+    default:  // copies from position 3 to the terminator
+      return terminator >= 1;
+  }
+}
+
 LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char* output) {
   const char kind = line[0];
   if (kind == '\0') return GiveUp(0, 0);
