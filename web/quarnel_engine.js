@@ -61,6 +61,38 @@ class QuarnelEngine {
     };
   }
 
+  // True for a file name (no folder) that a folder walk takes, as `quarnel -r` does.
+  isSourceName(name) {
+    this.#putName(name);
+    return this.exports.quarnel_is_source_name() === 1;
+  }
+
+  // The converted file's name for a source's file name (no folder).
+  targetName(name) {
+    this.#putName(name);
+    this.exports.quarnel_propose_target_name();
+    return this.#nameAnswer();
+  }
+
+  // The zip entry for a path ("/" between folders) that Windows extractors
+  // write where it says: { name, changed }, `changed` when it is not `path`.
+  zipEntryName(path) {
+    this.#putName(path);
+    const changed = this.exports.quarnel_zip_entry_name() === 1;
+    return { name: this.#nameAnswer(), changed };
+  }
+
+  #putName(name) {
+    const bytes = new TextEncoder().encode(name);
+    const room = this.exports.quarnel_name_room(bytes.length);
+    new Uint8Array(this.exports.memory.buffer, room, bytes.length).set(bytes);
+  }
+
+  #nameAnswer() {
+    const e = this.exports;
+    return new TextDecoder().decode(new Uint8Array(e.memory.buffer, e.quarnel_name_answer(), e.quarnel_name_answer_size()));
+  }
+
   // The change list of the last conversion, if it completed, else null:
   // { lineCount, lastLineEnded, endMarker: [line, column] or null, total,
   // lines: [{ line, kind, edits: [[start, length, text, kind, number]],
