@@ -52,6 +52,8 @@ class QuarnelEngine {
       status,
       report: text(e.quarnel_report(), e.quarnel_report_size()),
       messages: text(e.quarnel_messages(), e.quarnel_messages_size()),
+      // For "not necessary": what the model line names instead of an old model.
+      note: text(e.quarnel_note(), e.quarnel_note_size()),
       targetName: text(e.quarnel_target_name(), e.quarnel_target_name_size()),
       target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
       // Numbers only once converted: the variables to move and the

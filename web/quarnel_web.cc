@@ -15,6 +15,7 @@
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/conversion_summary.h"
+#include "quarnel/model_line.h"
 #include "quarnel/target_prefix.h"
 
 namespace {
@@ -28,6 +29,7 @@ struct LastRun {
   std::string target;
   std::string report;
   std::string messages;  // what the command line prints on stderr, one line each
+  std::string note;      // why the run was not necessary, if it was not
   bool completed = false;
   bool wideCodes = false;
   std::optional<quarnel::ChangeList> changeList;  // worked out when first asked for
@@ -93,6 +95,38 @@ std::string ChangesAsJson(const quarnel::ChangeList& list, std::size_t first, st
     json += "]}";
   }
   return json + "]}";
+}
+
+// Text out of a file made safe to show: a byte other than printable ASCII,
+// and a backslash, so that none passes for an escaped one, as \xNN.
+std::string EscapeText(std::string_view text) {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '\\') {
+      escaped += "\\x";
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 15];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// What a file that needs no conversion names instead of an old model:
+// the model line names "TS9200", not KRV110, KRV330, KRV440 or KRV880.
+std::string NotNecessaryNote(std::string_view source) {
+  const std::optional<std::string> model = quarnel::ReadModelName(source);
+  if (!model) return "the file has no model line";
+  std::string note = "the model line names \"" + EscapeText(*model) + "\", not ";
+  const std::size_t count = std::size(quarnel::kOldModelNames);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) note += i + 1 < count ? ", " : " or ";
+    note += quarnel::kOldModelNames[i];
+  }
+  return note;
 }
 
 LastRun& Run() {
@@ -180,6 +214,7 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   } else {
     for (const std::string& note : summary.notes) run.messages += "quarnel: " + name + ": " + note + "\n";
   }
+  if (summary.outcome == quarnel::RunOutcome::NotNecessary) run.note = NotNecessaryNote(source);
   if (summary.outcome != quarnel::RunOutcome::Converted) {
     run.target.clear();
     return quarnel::ExitStatus(summary);
@@ -257,6 +292,10 @@ QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }
 QUARNEL_EXPORT(quarnel_messages) const char* QuarnelMessages() { return Run().messages.data(); }
 QUARNEL_EXPORT(quarnel_messages_size) std::size_t QuarnelMessagesSize() { return Run().messages.size(); }
+// Why the last run was not necessary, the model line's name in it escaped;
+// empty for any other outcome.
+QUARNEL_EXPORT(quarnel_note) const char* QuarnelNote() { return Run().note.data(); }
+QUARNEL_EXPORT(quarnel_note_size) std::size_t QuarnelNoteSize() { return Run().note.size(); }
 QUARNEL_EXPORT(quarnel_target_name) const char* QuarnelTargetName() { return Run().targetName.data(); }
 QUARNEL_EXPORT(quarnel_target_name_size) std::size_t QuarnelTargetNameSize() { return Run().targetName.size(); }
 QUARNEL_EXPORT(quarnel_target) const char* QuarnelTarget() { return Run().target.data(); }

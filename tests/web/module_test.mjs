@@ -90,6 +90,23 @@ test('each file converts as the command line converts it', () => {
   }
 });
 
+test('a file that needs no conversion says what its model line names instead', () => {
+  const cases = [
+    ['other-model.frt', sample('other-model.frt'), 'the model line names "TS9200", not KRV110, KRV330, KRV440 or KRV880'],
+    ['typo.frt', latin1('@i1KRV550\r\n'), 'the model line names "KRV550", not KRV110, KRV330, KRV440 or KRV880'],
+    ['lower-case.frt', latin1('@i1krv330\r\n'), 'the model line names "krv330", not KRV110, KRV330, KRV440 or KRV880'],
+    // Bytes out of the file never reach the page as they stand.
+    ['control.frt', latin1('@i1KR\x1b[2J\r\n'), 'the model line names "KR\\x1b[2J", not KRV110, KRV330, KRV440 or KRV880'],
+    ['short.frt', latin1('@i1TS\r\n'), 'the model line names "TS", not KRV110, KRV330, KRV440 or KRV880'],
+    ['narrow-krv330.frt', narrow, ''],
+  ];
+  for (const [name, bytes, note] of cases) {
+    const outcome = engine.convert(name, new Uint8Array(bytes));
+    assert.equal(outcome.status, note ? 3 : 0, name);
+    assert.equal(outcome.note, note, name);
+  }
+});
+
 test('a module that stops part way is shown as a failure of no known kind', () => {
   assert.deepEqual(engine.unknownError,
     { status: 1, report: 'Format-File Conversion failed due to unknown error!' });

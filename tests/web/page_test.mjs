@@ -152,6 +152,9 @@ test('a picked folder: summary, failure and zip on the first screen; a new pick 
       await tab.waitForFunction(() => document.getElementById('status').textContent === '30 files done.');
       assert.equal(await tab.textContent('#summary'), counts);
       assert.match(await tab.textContent('#failure-list'), /^✗ jobs\/sub\/broken\.frt: line 2: /);
+      // The module's note on a file that needs no conversion, in its row.
+      const otherRow = tab.locator('#results li', { hasText: 'jobs/other.frt' });
+      assert.match(await otherRow.locator('.counts').textContent(), /^the model line names "TS9200", not /);
       await tab.screenshot({ path: path.join(artifacts, `web-folder-${width}x${height}.png`) });
       assert.deepEqual(await outOfView(tab, ['summary', 'failures', 'download-all']), [], `${width}×${height}`);
       assert.equal(await tab.evaluate(() => document.getElementById('newest').open), false);
