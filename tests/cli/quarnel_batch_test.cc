@@ -154,12 +154,13 @@ TEST_F(QuarnelBatchTest, NamesThatCannotBeReadAreFailures) {
   }
   close(openat(folder, "e.frt", O_WRONLY | O_CREAT, 0644));
   close(folder);
-  // A failing disk: stat of one name fails. strace matches the path as given.
+  // A failing disk: stat of one name fails. strace matches the path as given:
+  // the walk looks at a name in its folder.
   const std::string disk = (Work() / "disk").string();
   WriteFile(disk + "/a.frt", kPlainSource);
   WriteFile(disk + "/b.frt", kPlainSource);
   const std::vector<std::string> failingStat = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-P",
-                                                disk + "/b.frt", "-e", "trace=%%stat", "-e",
+                                                "b.frt", "-e", "trace=%%stat", "-e",
                                                 "inject=%%stat:error=EIO"};
   struct Case {
     std::vector<std::string> wrapper;
