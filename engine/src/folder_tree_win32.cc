@@ -85,11 +85,11 @@ bool FolderTree::List(std::size_t index, bool (*wanted)(const std::filesystem::p
     const std::filesystem::directory_entry& found = *names;
     FolderEntry entry;
     entry.name = found.path().filename();
-    std::error_code ignored;
-    entry.mayBeFolder = !found.is_regular_file(ignored) || found.is_symlink(ignored);
     std::error_code statError;
     const std::filesystem::file_status own = found.symlink_status(statError);
     entry.isLink = !statError && std::filesystem::is_symlink(own);
+    std::error_code ignored;
+    entry.mayBeFolder = !entry.isLink && !found.is_regular_file(ignored);
     if (!wanted(entry.name) && !std::filesystem::is_directory(own)) {
       entries.push_back(std::move(entry));
       continue;
