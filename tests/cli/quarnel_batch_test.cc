@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "json_reader.h"
+#include "quarnel/folder_tree.h"
 #include "quarnel_process_test.h"
 
 namespace quarnel {
@@ -363,6 +364,18 @@ TEST_F(QuarnelBatchTest, SwapsByAnotherUserNeverLeadRootElsewhere) {
     EXPECT_EQ(tree, c.tree);
     EXPECT_TRUE(fs::is_empty(Root() / "victim"));
   }
+}
+
+// More folders than a batch keeps open: those let go are reopened from
+// their parents, on the walk's side and on the -o side.
+TEST_F(QuarnelBatchTest, FoldersBeyondThoseKeptOpenAreReopened) {
+  const std::size_t folders = 2 * FolderTree::kMostOpenFolders + 3;
+  for (std::size_t i = 0; i < folders; ++i) WriteFile(Work() / "jobs" / ("f" + std::to_string(i)) / "a.frt", kPlainSource);
+  const auto result = Run({"-q", "-j", "1", "-r", "-o", "out", "jobs"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(WithoutTime(result.err), std::to_string(folders) + " converted, 0 not necessary, 0 failed in T s\n");
+  for (std::size_t i = 0; i < folders; ++i)
+    EXPECT_EQ(ReadFile(Work() / "out" / ("f" + std::to_string(i)) / "QZ_a.frt"), kPlainConverted) << i;
 }
 
 TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
