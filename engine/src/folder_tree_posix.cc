@@ -136,8 +136,9 @@ std::optional<std::size_t> FolderTree::AddFolder(std::size_t parent, const std::
     }
     descriptor = OpenFolderIn(at, name.c_str());
   }
-  if (descriptor < 0 && (errno == ELOOP || errno == ENOTDIR)) {
-    // A link, or a file: a link is followed name by name, by the rule for links.
+  // A link, or a file: a link is followed name by name, by the rule for
+  // links; never in place of a folder made just now.
+  if (descriptor < 0 && !made && (errno == ELOOP || errno == ENOTDIR)) {
     TargetPlace place;
     FileFailure failure = FileFailure::None;
     const std::string shownAs = above->path() == "." ? std::string() : above->path().native();
@@ -152,11 +153,14 @@ std::optional<std::size_t> FolderTree::AddFolder(std::size_t parent, const std::
   if (descriptor < 0 || fstat(descriptor, &info) != 0) {
     problem = SystemMessage(errno);
     if (descriptor >= 0) close(descriptor);
-    // One made just now and lost at once is not left behind.
-    if (made) unlinkat(at, name.c_str(), AT_REMOVEDIR);
+    // One made just now that cannot be opened is left: what stands under
+    // its name now is not known to be it.
     made = false;
     return std::nullopt;
   }
+  // Only a folder of the caller's counts as the one made: another user's
+  // put in its place between the two calls is used, never removed.
+  if (made && info.st_uid != geteuid()) made = false;
   auto node = std::make_unique<Node>();
   node->parent = parent;
   node->name = name;
