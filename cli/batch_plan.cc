@@ -18,6 +18,36 @@ fs::path TargetBelow(const fs::path& outputFolder, const fs::path& below) {
   return folder / name;
 }
 
+// The place keys of a batch's files: a folder's key is worked out once, and
+// a file's is its folder's with its name. A link among the files is caught
+// by its identity, not by its key.
+class PlaceKeys {
+ public:
+  fs::path::string_type Of(const fs::path& path) {
+    if (!path.has_filename() || !path.has_parent_path()) return PlaceKey(path);
+    const fs::path folder = path.parent_path();
+    auto it = folders_.find(folder.native());
+    if (it == folders_.end()) it = folders_.emplace(folder.native(), PlaceKey(folder)).first;
+    return (fs::path(it->second) / path.filename()).native();
+  }
+
+  // The identity of the file at `path`; a folder that does not exist holds
+  // no file, and is asked once.
+  std::optional<FileIdentity> Identify(const fs::path& path) {
+    if (path.has_parent_path()) {
+      const fs::path folder = path.parent_path();
+      auto it = present_.find(folder.native());
+      if (it == present_.end()) it = present_.emplace(folder.native(), IdentifyFile(folder).has_value()).first;
+      if (!it->second) return std::nullopt;
+    }
+    return IdentifyFile(path);
+  }
+
+ private:
+  std::map<fs::path::string_type, fs::path::string_type> folders_;
+  std::map<fs::path::string_type, bool> present_;
+};
+
 }  // namespace
 
 std::string TargetNameProblem(const fs::path& source) {
@@ -29,17 +59,19 @@ std::string TargetNameProblem(const fs::path& source) {
 BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
                     const fs::path& outputFolder) {
   BatchPlan plan;
+  PlaceKeys keys;
   std::map<FileIdentity, std::size_t> sourceByIdentity;
   std::map<fs::path::string_type, std::size_t> sourceByPlace;
   for (const FoundSource& found : sources) {
-    PlannedFile file{found.path, {}, found.problem, {}};
+    PlannedFile file{found.path, {}, found.problem, {}, found.folder, found.identity, found.throughLink, {}};
     if (!file.problem.empty()) {
       plan.files.push_back(std::move(file));
       continue;
     }
     // A file that does not exist has no identity; its path stands in for it.
-    const fs::path::string_type place = PlaceKey(found.path);
-    const std::optional<FileIdentity> identity = IdentifyFile(found.path);
+    // A walk saw the file already.
+    const fs::path::string_type place = keys.Of(found.path);
+    const std::optional<FileIdentity> identity = found.folder ? found.identity : IdentifyFile(found.path);
     if (identity ? sourceByIdentity.count(*identity) != 0 : sourceByPlace.count(place) != 0) continue;
     if (identity) sourceByIdentity.emplace(*identity, plan.files.size());
     sourceByPlace.emplace(place, plan.files.size());
@@ -47,6 +79,7 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
     if (file.problem.empty()) {
       file.target = placement == TargetPlacement::OutputFolder ? TargetBelow(outputFolder, found.below)
                                                                : ProposeTargetPath(found.path);
+      file.targetFolderBelow = found.below.parent_path();
     }
     plan.files.push_back(std::move(file));
   }
@@ -57,9 +90,9 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   for (std::size_t index = 0; index < plan.files.size(); ++index) {
     const PlannedFile& file = plan.files[index];
     if (file.target.empty()) continue;
-    targetIdentities[index] = IdentifyFile(file.target);
+    targetIdentities[index] = keys.Identify(file.target);
     std::optional<std::size_t> sourceThere;
-    if (const auto it = sourceByPlace.find(PlaceKey(file.target)); it != sourceByPlace.end()) sourceThere = it->second;
+    if (const auto it = sourceByPlace.find(keys.Of(file.target)); it != sourceByPlace.end()) sourceThere = it->second;
     if (targetIdentities[index]) {
       if (const auto it = sourceByIdentity.find(*targetIdentities[index]); it != sourceByIdentity.end())
         sourceThere = it->second;
@@ -72,7 +105,7 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   for (std::size_t index = 0; index < plan.files.size(); ++index) {
     const PlannedFile& file = plan.files[index];
     if (file.target.empty() || !file.targetOf.empty()) continue;
-    const fs::path::string_type place = PlaceKey(file.target);
+    const fs::path::string_type place = keys.Of(file.target);
     const std::optional<FileIdentity>& identity = targetIdentities[index];
     // An existing target may be reached by another path (a link) than its own.
     std::optional<std::size_t> sameTarget;

@@ -32,6 +32,12 @@ struct PlannedFile {
   // earlier run's QZ_a.frt met again by `-b *.frt`): that source. The file is
   // skipped, not converted; the other is converted onto it as usual.
   std::filesystem::path targetOf;
+  // Where a folder walk found the source (see FoundSource).
+  std::optional<std::size_t> folder;
+  std::optional<FileIdentity> seen;
+  bool seenThroughLink = false;
+  // With an output folder: the target's folder below it ("" for itself).
+  std::filesystem::path targetFolderBelow;
 };
 
 // Two sources that would both be converted into `target`.

@@ -86,8 +86,10 @@ constexpr auto kGroupWait = std::chrono::milliseconds(50);
 
 // What the workers share with the thread that commits and prints.
 struct BatchWork {
-  BatchWork(const std::vector<PlannedFile>& plannedFiles, TargetWrite targetWrite)
-      : files(plannedFiles), write(targetWrite), results(plannedFiles.size()) {
+  BatchWork(const std::vector<PlannedFile>& plannedFiles, TargetWrite targetWrite, TargetPlacement targetPlacement,
+            FolderTree& walked)
+      : files(plannedFiles), write(targetWrite), placement(targetPlacement), sourceFolders(walked),
+        results(plannedFiles.size()) {
     // A staged file holds its folder and (on Linux) its unnamed file open;
     // the rest of the limit is left for sources, workers and the streams.
     const std::size_t limit = OpenFileLimit();
@@ -97,6 +99,8 @@ struct BatchWork {
 
   const std::vector<PlannedFile>& files;
   const TargetWrite write;
+  const TargetPlacement placement;
+  FolderTree& sourceFolders;  // the folders the walk listed
   std::size_t mostStaged = kMostStaged;
   std::size_t commitGroup = kCommitGroup;
   std::atomic<std::size_t> next{0};
@@ -136,16 +140,48 @@ struct BatchWork {
       const PlannedFile& file = files[index];
       auto result = std::make_unique<FileConversion>();
       std::string problem = file.problem;
-      if (problem.empty() && file.targetOf.empty() && write != TargetWrite::None) problem = folders.MakeFolderFor(file.target);
+      FileLocation source;
+      FileLocation target;
+      if (problem.empty() && file.targetOf.empty()) problem = Locate(file, source, target);
       if (!file.targetOf.empty()) {
         *result = SkipFile("the target of " + DisplayName(file.targetOf) + " in this batch");
       } else {
-        *result = problem.empty() ? ConvertOneFile(file.source, file.target, write) : RefuseFile(problem);
+        *result = problem.empty() ? ConvertOneFile(source, target, write) : RefuseFile(problem);
       }
       std::lock_guard lock(mutex);
       results[index] = std::move(result);
-      changed.notify_all();
+      // The thread that commits wakes for the first file of its next group
+      // and for a full group (or the last file); between them it looks by
+      // itself, so a file costs no hand-off between threads.
+      if (index == committed || index + 1 == committed + commitGroup || index + 1 == files.size())
+        changed.notify_all();
     }
+  }
+
+  // Where the file's source and target are opened: a walked source in the
+  // folder it was listed in, a target in its -o folder or (beside a walked
+  // source) in the source's folder; any other by its path.
+  // @return "" or the reason the file fails.
+  std::string Locate(const PlannedFile& file, FileLocation& source, FileLocation& target) {
+    source.path = file.source;
+    target.path = file.target;
+    std::string problem;
+    if (file.folder) {
+      source.folder = sourceFolders.Open(*file.folder, problem);
+      if (source.folder == nullptr) return problem;
+      source.name = file.source.filename();
+      source.seen = file.seen;
+      source.seenThroughLink = file.seenThroughLink;
+    }
+    if (write == TargetWrite::None) return {};
+    if (placement == TargetPlacement::OutputFolder) {
+      target.folder = folders.FolderFor(file.targetFolderBelow, problem);
+      if (target.folder == nullptr) return problem;
+    } else if (file.folder) {
+      target.folder = source.folder;
+    }
+    if (target.folder != nullptr) target.name = file.target.filename();
+    return {};
   }
 
   void Stop() {
@@ -172,15 +208,16 @@ void CommitGroup(std::vector<std::unique_ptr<FileConversion>>& group) {
 
 int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err) {
   const Clock::time_point start = Clock::now();
+  FolderTree walked;
   const BatchPlan plan =
-      PlanBatch(FindSources(options.paths, options.recursive), options.placement, options.outputFolder);
+      PlanBatch(FindSources(options.paths, options.recursive, walked), options.placement, options.outputFolder);
   if (!plan.refusals.empty()) {
     for (const PlanRefusal& refusal : plan.refusals) err << DescribeRefusal(refusal);
     err << ProgramName() << ": nothing was converted\n";
     return kExitUsage;
   }
 
-  BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged);
+  BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged, options.placement, walked);
   if (options.placement == TargetPlacement::OutputFolder && !options.dryRun) {
     if (const std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files);
         !problem.empty()) {

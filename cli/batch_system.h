@@ -18,19 +18,11 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
 // Windows).
 std::size_t OpenFileLimit();
 
-// For a link that neither the caller nor root owns: its owner, "user N
-// (name)"; nullopt for any other path. Windows: always nullopt (its links
-// need a privilege to make).
-std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path);
-
 // True when standard error goes to a terminal (the progress line goes there).
 bool IsErrorTerminal();
 
 // Whether the caller may create files in `folder`: "" if so, else the
 // system's message. Windows answers "" and leaves it to each file.
 std::string CheckFolderWritable(const std::filesystem::path& folder);
-
-// Removes `folder` if it is an empty folder, and never anything else.
-void RemoveEmptyFolder(const std::filesystem::path& folder);
 
 }  // namespace quarnel::cli

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,19 +23,6 @@ std::size_t OpenFileLimit() {
   return static_cast<std::size_t>(files.rlim_cur);
 }
 
-std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path) {
-  struct stat status {};
-  if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return std::nullopt;
-  if (status.st_uid == geteuid() || status.st_uid == 0) return std::nullopt;
-  std::string owner = "user " + std::to_string(status.st_uid);
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  char buffer[1024];
-  if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-    owner += std::string(" (") + found->pw_name + ")";
-  return owner;
-}
-
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::string CheckFolderWritable(const std::filesystem::path& folder) {
@@ -44,7 +30,5 @@ std::string CheckFolderWritable(const std::filesystem::path& folder) {
   if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
   return std::generic_category().message(errno);
 }
-
-void RemoveEmptyFolder(const std::filesystem::path& folder) { rmdir(folder.c_str()); }
 
 }  // namespace quarnel::cli

@@ -17,15 +17,11 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
 
 std::size_t OpenFileLimit() { return SIZE_MAX; }
 
-std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path&) { return std::nullopt; }
-
 bool IsErrorTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 std::string CheckFolderWritable(const std::filesystem::path&) { return {}; }
-
-void RemoveEmptyFolder(const std::filesystem::path& folder) { RemoveDirectoryW(folder.c_str()); }
 
 }  // namespace quarnel::cli

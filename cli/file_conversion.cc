@@ -20,6 +20,14 @@ ConversionOutcome CommitFailureOutcome(const StagedTarget& staged) {
 
 FileConversion ConvertOneFile(const std::filesystem::path& source, const std::filesystem::path& target,
                               TargetWrite write) {
+  FileLocation sourceLocation;
+  sourceLocation.path = source;
+  FileLocation targetLocation;
+  targetLocation.path = target;
+  return ConvertOneFile(sourceLocation, targetLocation, write);
+}
+
+FileConversion ConvertOneFile(const FileLocation& source, const FileLocation& target, TargetWrite write) {
   ConversionState state;
   FileConversion file;
   if (write == TargetWrite::None) {

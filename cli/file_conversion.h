@@ -40,6 +40,8 @@ enum class TargetWrite : std::uint8_t {
 // a fresh state and the same rules for the target.
 FileConversion ConvertOneFile(const std::filesystem::path& source, const std::filesystem::path& target,
                               TargetWrite write);
+// The same for files in folders held open (a batch's walked sources, its -o folders).
+FileConversion ConvertOneFile(const FileLocation& source, const FileLocation& target, TargetWrite write);
 
 // After CommitStagedTargets or Commit: a committed file counts as written; one that
 // could not be committed becomes a failure (its target as it was).

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include "batch_system.h"
 #include "quarnel/target_prefix.h"
 
 namespace quarnel::cli {
@@ -18,55 +17,55 @@ bool IsMissing(const std::error_code& error) {
          error == std::errc::too_many_symbolic_link_levels;
 }
 
-// Appends the source files in the folder `below` below `root` to `found`, unsorted.
-void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std::vector<FoundSource>& found) {
-  // Joining an empty path would add a separator: "jobs" / "" is "jobs/".
-  const fs::path folder = below.empty() ? root : root / below;
-  std::error_code error;
-  fs::directory_iterator entries(folder, error);
-  for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-    const fs::directory_entry& entry = *entries;
-    const fs::path name = entry.path().filename();
+// A file taken by its path alone, or a name that cannot be taken.
+FoundSource Unwalked(fs::path path, fs::path below, std::string problem) {
+  return {std::move(path), std::move(below), std::move(problem), std::nullopt, std::nullopt, false};
+}
+
+bool IsSourceEntry(const fs::path& name) { return IsSourceName(name.native()); }
+
+// Appends the source files in the folder `index` of `folders`, at `below`
+// below its PATH, to `found`, unsorted.
+void WalkFolder(FolderTree& folders, std::size_t index, const fs::path& below, bool recursive,
+                std::vector<FoundSource>& found) {
+  const fs::path folder = folders.Path(index);
+  std::vector<FolderEntry> entries;
+  std::string problem;
+  const bool listed = folders.List(index, IsSourceEntry, entries, problem);
+  for (const FolderEntry& entry : entries) {
+    const fs::path& name = entry.name;
     if (name.native().empty() || name.native()[0] == '.') continue;
-    std::error_code statError;
-    const fs::file_status own = entry.symlink_status(statError);
-    if (fs::is_directory(own)) {
-      if (recursive) WalkFolder(root, below / name, recursive, found);
+    if (entry.kind == FolderEntry::Kind::Folder) {
+      if (!recursive) continue;
+      bool made = false;
+      std::string folderProblem;
+      if (const std::optional<std::size_t> sub = folders.AddFolder(index, name, false, made, folderProblem)) {
+        WalkFolder(folders, *sub, below / name, recursive, found);
+      } else {
+        found.push_back(Unwalked(folder / name, below / name, "cannot read the folder: " + folderProblem));
+      }
       continue;
     }
-    // A link counts as the file it names: links to folders are never walked,
-    // so the walk cannot loop. A link to nothing is no file.
-    fs::file_status named = own;
-    if (!statError && fs::is_symlink(own)) {
-      named = entry.status(statError);
-      if (IsMissing(statError)) continue;
-    }
-    if (statError) {
+    if (entry.kind == FolderEntry::Kind::Unreadable) {
       // A folder that can be listed but not searched, a path too long, a
       // failing disk: what the name holds is unknown, and a source in it
       // must not drop out of the batch unseen. A link is taken only as a
       // file; for another name, the listing's own type spares the files the
       // walk would skip anyway.
-      std::error_code ignored;
-      const bool mayBeFolder = recursive && !fs::is_symlink(own) && !entry.is_regular_file(ignored);
-      if (IsSourceName(name.native()) || mayBeFolder)
-        found.push_back({folder / name, below / name, "cannot read the folder entry: " + statError.message()});
+      if (IsSourceName(name.native()) || (recursive && entry.mayBeFolder))
+        found.push_back(Unwalked(folder / name, below / name, "cannot read the folder entry: " + entry.problem));
       continue;
     }
-    if (!IsSourceName(name.native()) || !fs::is_regular_file(named)) continue;
-    std::string problem;
-    if (fs::is_symlink(own)) {
-      if (const std::optional<std::string> owner = UntrustedLinkOwner(folder / name))
-        problem = "the link belongs to " + *owner + ", not to you or root; it is not followed";
-    }
-    found.push_back({folder / name, below / name, std::move(problem)});
+    if (entry.kind != FolderEntry::Kind::File || !IsSourceName(name.native())) continue;
+    FoundSource source{folder / name, below / name, entry.untrustedLink, index, entry.identity, entry.isLink};
+    found.push_back(std::move(source));
   }
-  if (error) found.push_back({folder, below, "cannot read the folder: " + error.message()});
+  if (!listed) found.push_back(Unwalked(folder, below, "cannot read the folder: " + problem));
 }
 
 }  // namespace
 
-std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool recursive) {
+std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool recursive, FolderTree& folders) {
   std::vector<FoundSource> sources;
   for (const fs::path& path : paths) {
     std::error_code statError;
@@ -75,11 +74,16 @@ std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool re
       // missing one is left for the conversion to name.
       std::string problem;
       if (statError && !IsMissing(statError)) problem = "cannot read the folder entry: " + statError.message();
-      sources.push_back({path, path.filename(), std::move(problem)});
+      sources.push_back(Unwalked(path, path.filename(), std::move(problem)));
       continue;
     }
     std::vector<FoundSource> found;
-    WalkFolder(path, {}, recursive, found);
+    std::string problem;
+    if (const std::optional<std::size_t> root = folders.AddNamedFolder(path, problem)) {
+      WalkFolder(folders, *root, {}, recursive, found);
+    } else {
+      found.push_back(Unwalked(path, {}, "cannot read the folder: " + problem));
+    }
     // Sorted with "/" between the names on every system, so the order is the same everywhere.
     std::sort(found.begin(), found.end(), [](const FoundSource& a, const FoundSource& b) {
       return a.below.generic_string<NameChar>() < b.below.generic_string<NameChar>();

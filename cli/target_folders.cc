@@ -9,60 +9,69 @@
 namespace quarnel::cli {
 namespace fs = std::filesystem;
 
-std::string TargetFolders::MakeFolder(const fs::path& folder) {
-  if (ready_.count(folder) != 0) return {};
-  std::error_code error;
-  bool made = fs::create_directory(folder, error);
-  // The folders above it are missing: make them first.
-  if (error == std::errc::no_such_file_or_directory && folder.has_parent_path() && folder.parent_path() != folder) {
-    if (std::string problem = MakeFolder(folder.parent_path()); !problem.empty()) return problem;
-    made = fs::create_directory(folder, error);
-  }
-  if (error == std::errc::file_exists) {
-    // Another name stands there, or the look at the folder failed before
-    // the attempt to make it: ask once more what it is.
-    std::error_code again;
-    if (fs::is_directory(folder, again)) {
-      error.clear();
-    } else if (again) {
-      error = again;
-    }
-  }
-  if (error) return "cannot create the folder " + DisplayName(folder) + ": " + error.message();
-  if (made) made_.push_back(folder);
-  ready_.insert(folder);
-  return {};
-}
-
 std::string TargetFolders::MakeOutputFolder(const fs::path& folder, const std::vector<PlannedFile>& files) {
   std::lock_guard lock(mutex_);
-  if (std::string problem = MakeFolder(folder); !problem.empty()) return problem;
+  outputFolder_ = folder;
+  std::string problem;
+  std::optional<std::size_t> at = tree_.AddNamedFolder(folder.is_absolute() ? folder.root_path() : fs::path("."),
+                                                       problem);
+  fs::path walked = folder.root_path();
+  for (const fs::path& name : folder.relative_path()) {
+    if (!at) break;
+    if (name.empty() || name == ".") continue;
+    walked /= name;
+    bool made = false;
+    at = tree_.AddFolder(*at, name, true, made, problem);
+    if (made) made_.push_back(*at);
+  }
+  if (!at) return "cannot create the folder " + DisplayName(walked.empty() ? folder : walked) + ": " + problem;
+  ready_.emplace(fs::path(), *at);
   // A folder made just now is writable; one that was there may not be. It
   // matters only if a target goes straight into it or a folder must be made
   // there: a file's own folder below it may still take its target.
   if (!made_.empty()) return {};
   for (const PlannedFile& file : files) {
     if (file.target.empty() || !file.problem.empty()) continue;
-    const fs::path below = file.target.parent_path().lexically_relative(folder);
+    const fs::path& below = file.targetFolderBelow;
     std::error_code ignored;
-    if (below.empty() || below == "." || !fs::exists(folder / *below.begin(), ignored)) {
-      const std::string problem = CheckFolderWritable(folder);
-      return problem.empty() ? problem : "cannot write into the folder " + DisplayName(folder) + ": " + problem;
+    if (below.empty() || !fs::exists(folder / *below.begin(), ignored)) {
+      const std::string unwritable = CheckFolderWritable(folder);
+      return unwritable.empty() ? unwritable : "cannot write into the folder " + DisplayName(folder) + ": " + unwritable;
     }
   }
   return {};
 }
 
-std::string TargetFolders::MakeFolderFor(const fs::path& target) {
-  const fs::path folder = target.parent_path();
-  if (folder.empty()) return {};
+std::optional<std::size_t> TargetFolders::FolderIndex(const fs::path& below, std::string& problem) {
+  if (const auto it = ready_.find(below); it != ready_.end()) return it->second;
+  const std::optional<std::size_t> parent = FolderIndex(below.parent_path(), problem);
+  if (!parent) return std::nullopt;
+  bool made = false;
+  std::string why;
+  const std::optional<std::size_t> index = tree_.AddFolder(*parent, below.filename(), true, made, why);
+  if (!index) {
+    // Told once: every file below it fails with the same message.
+    problem = "cannot create the folder " + DisplayName(outputFolder_ / below) + ": " + why;
+    return std::nullopt;
+  }
+  if (made) made_.push_back(*index);
+  ready_.emplace(below, *index);
+  return index;
+}
+
+FolderHandle TargetFolders::FolderFor(const fs::path& below, std::string& problem) {
   std::lock_guard lock(mutex_);
-  return MakeFolder(folder);
+  const std::optional<std::size_t> index = FolderIndex(below, problem);
+  if (!index) return nullptr;
+  std::string why;
+  FolderHandle folder = tree_.Open(*index, why);
+  if (folder == nullptr) problem = "cannot open the folder " + DisplayName(outputFolder_ / below) + ": " + why;
+  return folder;
 }
 
 void TargetFolders::RemoveEmptyFolders() {
   std::lock_guard lock(mutex_);
-  for (auto it = made_.rbegin(); it != made_.rend(); ++it) RemoveEmptyFolder(*it);
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) tree_.RemoveMadeFolder(*it);
   made_.clear();
   ready_.clear();
 }

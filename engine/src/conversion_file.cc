@@ -51,6 +51,15 @@ ConversionOutcome ConvertSource(SourceFile& sourceFile, ConversionState& state, 
 
 ConversionOutcome StageFormatFile(const fs::path& target, ConversionState& state, const fs::path& source,
                                   StagedTarget& staged) {
+  FileLocation targetLocation;
+  targetLocation.path = target;
+  FileLocation sourceLocation;
+  sourceLocation.path = source;
+  return StageFormatFile(targetLocation, state, sourceLocation, staged);
+}
+
+ConversionOutcome StageFormatFile(const FileLocation& target, ConversionState& state, const FileLocation& source,
+                                  StagedTarget& staged) {
   SourceFile sourceFile;
   FileFailure openFailure = FileFailure::None;
   std::string message;
@@ -75,6 +84,12 @@ ConversionOutcome StageFormatFile(const fs::path& target, ConversionState& state
 }
 
 ConversionOutcome CheckFormatFile(ConversionState& state, const fs::path& source) {
+  FileLocation location;
+  location.path = source;
+  return CheckFormatFile(state, location);
+}
+
+ConversionOutcome CheckFormatFile(ConversionState& state, const FileLocation& source) {
   SourceFile sourceFile;
   FileFailure openFailure = FileFailure::None;
   std::string message;

@@ -32,7 +32,8 @@ RunFailure DescribeFailure(const ConversionOutcome& outcome) {
   RunFailure failure;
   failure.namesTarget = outcome.fileFailure != FileFailure::None && outcome.fileFailure != FileFailure::OpenSource &&
                         outcome.fileFailure != FileFailure::ReadSource &&
-                        outcome.fileFailure != FileFailure::SourceIsFolder;
+                        outcome.fileFailure != FileFailure::SourceIsFolder &&
+                        outcome.fileFailure != FileFailure::SourceChanged;
   switch (outcome.fileFailure) {
     case FileFailure::OpenSource:
       failure.reason = "cannot open the source";
@@ -64,8 +65,8 @@ RunFailure DescribeFailure(const ConversionOutcome& outcome) {
       failure.reason = "the target is read-only";
       return failure;
     case FileFailure::UnsafeLink:
-      // The message names the link and its owner.
-      failure.reason = "the link " + outcome.systemMessage + ", not to you or root; it is not followed";
+      // The file layer's own reason, naming the link and its owner.
+      failure.reason = outcome.systemMessage;
       return failure;
     case FileFailure::DanglingLink:
       failure.reason = "the target is a link to a file that does not exist";
@@ -75,6 +76,9 @@ RunFailure DescribeFailure(const ConversionOutcome& outcome) {
       return failure;
     case FileFailure::TargetChanged:
       failure.reason = "the target was replaced while it was opened; it is not written";
+      return failure;
+    case FileFailure::SourceChanged:
+      failure.reason = "the source was replaced after its folder was read; it is not read";
       return failure;
     case FileFailure::None:
       break;

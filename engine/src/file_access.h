@@ -12,6 +12,7 @@
 #include <string>
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/folder_tree.h"
 #include "quarnel/staged_target.h"
 
 struct stat;
@@ -32,6 +33,12 @@ class SourceFile : public ByteSource {
   // @return false with `failure` OpenSource or SourceIsFolder and the
   //         system's message in `message`.
   bool Open(const std::filesystem::path& path, FileFailure& failure, std::string& message);
+  // A file by name in an open folder, as a walk found it: only a regular
+  // file, and (where the file system keeps identities) only the one the walk
+  // saw; a link the walk approved is followed name by name by the rule for
+  // links. Never waits on a FIFO. @return false with `failure` OpenSource,
+  // SourceChanged or UnsafeLink. Without a folder: Open(location.path).
+  bool Open(const FileLocation& location, FileFailure& failure, std::string& message);
   IoResult Read(char* buffer, std::size_t capacity) override;
   std::optional<std::uint64_t> KnownSize() const override {
     return isRegular ? std::optional<std::uint64_t>(size) : std::nullopt;
@@ -43,6 +50,7 @@ class SourceFile : public ByteSource {
   // The permission bits of a regular file (POSIX); 0777 for anything else.
   std::uint32_t mode = 0777;
   std::uint64_t size = 0;  // for a regular file
+  std::uint64_t consumed = 0;  // bytes read so far
   FileIdentity identity;
 
  private:

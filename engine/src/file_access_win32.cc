@@ -109,6 +109,20 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   return true;
 }
 
+// Windows follows links as the system does; a file the walk saw is still
+// the one opened.
+bool SourceFile::Open(const FileLocation& location, FileFailure& failure, std::string& message) {
+  if (location.folder == nullptr) return Open(location.path, failure, message);
+  if (!Open(location.folder->path() / location.name, failure, message)) return false;
+  if (!isRegular || (location.seen && identity != *location.seen)) {
+    Close();
+    failure = FileFailure::SourceChanged;
+    message.clear();
+    return false;
+  }
+  return true;
+}
+
 IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
   DWORD read = 0;
   const DWORD wanted = capacity > (1u << 30) ? (1u << 30) : static_cast<DWORD>(capacity);
@@ -190,6 +204,11 @@ bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t /*sou
     error = GetLastError();
   }
   return impl.Fail(FileFailure::OpenTarget, error);
+}
+
+bool StagedTarget::Open(const FileLocation& target, std::uint32_t sourceMode) {
+  if (target.folder == nullptr) return Open(target.path, sourceMode);
+  return Open(target.folder->path() / target.name, sourceMode);
 }
 
 ByteSink& StagedTarget::Sink() { return impl_->sink; }

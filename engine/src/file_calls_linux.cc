@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,26 +14,44 @@
 
 namespace quarnel {
 
+namespace {
+
+std::uint64_t MixBits(std::uint64_t value) {
+  value += 0x9e3779b97f4a7c15u;
+  value = (value ^ (value >> 30)) * 0xbf58476d1ce4e5b9u;
+  value = (value ^ (value >> 27)) * 0x94d049bb133111ebu;
+  return value ^ (value >> 31);
+}
+
+// Random bytes from the system once per process; without a random source,
+// the clock and the process still make collisions rare, and O_EXCL or the
+// link's refusal of a taken name turns the rest into another try.
+std::uint64_t ProcessSeed() {
+  static const std::uint64_t seed = [] {
+    std::uint64_t bytes = 0;
+    if (getrandom(&bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+      bytes = static_cast<std::uint64_t>(getpid()) * 2654435761u ^ static_cast<std::uint64_t>(clock()) ^
+              static_cast<std::uint64_t>(time(nullptr)) << 20;
+    return bytes;
+  }();
+  return seed;
+}
+
+}  // namespace
+
 void RandomTempName(char (&name)[kTempNameLength + 1]) {
   static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[12];
-  std::size_t got = 0;
-  while (got < sizeof random) {
-    const ssize_t count = getrandom(random + got, sizeof random - got, 0);
-    if (count > 0) {
-      got += static_cast<std::size_t>(count);
-    } else if (errno != EINTR) {
-      // No random source: the clock and the process still make collisions rare,
-      // and O_EXCL turns the rest into another try.
-      static std::atomic<unsigned> counter{0};
-      unsigned long seed = static_cast<unsigned long>(getpid()) * 2654435761u + counter.fetch_add(1) +
-                           static_cast<unsigned long>(clock());
-      for (unsigned char& byte : random) byte = static_cast<unsigned char>(seed >>= 3);
-      break;
-    }
-  }
+  // Each name of the process differs; a name is only ever claimed
+  // exclusively, so being unguessable matters less than being distinct.
+  static std::atomic<std::uint64_t> counter{0};
+  const std::uint64_t number = counter.fetch_add(1);
+  std::uint64_t random = MixBits(ProcessSeed() ^ MixBits(number));
   std::memcpy(name, ".quarnel-", 9);
-  for (std::size_t i = 0; i < sizeof random; ++i) name[9 + i] = kAlphabet[random[i] % 36];
+  for (std::size_t i = 0; i < 12; ++i) {
+    if (i == 6) random = MixBits(random ^ number);
+    name[9 + i] = kAlphabet[random % 36];
+    random /= 36;
+  }
   std::memcpy(name + 21, ".tmp", 5);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -55,6 +56,9 @@ struct StagedTarget::Impl {
   enum class Kind { New, Existing, Stream };
   Kind kind = Kind::New;
   int folder = -1;
+  // Set when `folder` is borrowed from a folder the caller holds open.
+  FolderHandle heldFolder;
+  FileIdentity folderIdentity;
   std::string name;  // the target's name in `folder`, links followed
   struct stat existing {};
   DescriptorSink sink;
@@ -64,8 +68,10 @@ struct StagedTarget::Impl {
   bool unnamed = false;
   int finished = -1;
   bool committed = false;
-  // Set by CommitStagedTargets, which syncs each folder once for all its renames.
+  // Set by CommitStagedTargets, which syncs each folder once for all its
+  // renames and holds the signals once for all of them.
   bool folderSyncDeferred = false;
+  bool signalsHeldByCaller = false;
   FileFailure failure = FileFailure::None;
   std::string message;
 
@@ -74,19 +80,24 @@ struct StagedTarget::Impl {
     message = SystemMessage(error);
     return false;
   }
-  bool Resolve(const std::string& target);
+  bool Resolve(int start, const std::string& shownAs, const std::string& target);
   bool CreateTemp();
   bool NameTemp();
   void ReleaseSlot();
 };
 
-bool StagedTarget::Impl::Resolve(const std::string& target) {
+bool StagedTarget::Impl::Resolve(int start, const std::string& shownAs, const std::string& target) {
   TargetPlace place;
-  if (!ResolveTarget(target, place, failure, message)) {
+  if (!ResolveTargetIn(start, shownAs, target, place, failure, message)) {
     if (place.folder >= 0) close(place.folder);
     return false;
   }
   folder = place.folder;
+  struct stat folderInfo {};
+  if (folder >= 0) {
+    if (fstat(folder, &folderInfo) != 0) return Fail(FileFailure::OpenTarget, errno);
+    folderIdentity = IdentityOf(folderInfo);
+  }
   name = std::move(place.name);
   existing = place.existing;
   kind = place.kind == TargetPlace::Kind::New        ? Kind::New
@@ -173,14 +184,37 @@ StagedTarget::StagedTarget() : impl_(std::make_unique<Impl>()) {}
 
 StagedTarget::~StagedTarget() {
   Abandon();
-  if (impl_->folder >= 0) close(impl_->folder);
+  if (impl_->folder >= 0 && impl_->heldFolder == nullptr) close(impl_->folder);
 }
 
 bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t sourceMode) {
   Impl& impl = *impl_;
   impl.sourceMode = sourceMode;
-  if (!impl.Resolve(target.native())) return false;
+  if (!impl.Resolve(AT_FDCWD, {}, target.native())) return false;
   // A stream was opened by the walk, as checked.
+  return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
+}
+
+bool StagedTarget::Open(const FileLocation& target, std::uint32_t sourceMode) {
+  if (target.folder == nullptr) return Open(target.path, sourceMode);
+  Impl& impl = *impl_;
+  impl.sourceMode = sourceMode;
+  const int at = static_cast<int>(target.folder->handle());
+  // A new target goes straight into the folder held open; any name already
+  // there meets the whole rule for targets, from that folder.
+  const int existing = openat(at, target.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (existing < 0 && errno != ENOENT) return impl.Fail(FileFailure::OpenTarget, errno);
+  if (existing < 0) {
+    impl.heldFolder = target.folder;
+    impl.folder = at;
+    impl.folderIdentity = target.folder->identity();
+    impl.name = target.name.native();
+    impl.kind = Impl::Kind::New;
+    return impl.CreateTemp();
+  }
+  close(existing);
+  const std::string shownAs = target.folder->path() == "." ? std::string() : target.folder->path().native();
+  if (!impl.Resolve(at, shownAs, target.name.native())) return false;
   return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
 }
 
@@ -238,7 +272,8 @@ bool StagedTarget::Commit() {
   if (impl.kind == Impl::Kind::Stream) return impl.failure == FileFailure::None;
   if (impl.slot == nullptr || impl.sink.descriptor >= 0) return false;
   {
-    SignalsHeld held;
+    std::optional<SignalsHeld> held;
+    if (!impl.signalsHeldByCaller) held.emplace();
     if (impl.unnamed && !impl.NameTemp()) return false;
     if (renameat(impl.folder, impl.slot->name, impl.folder, impl.name.c_str()) != 0) {
       impl.Fail(FileFailure::ReplaceTarget, errno);
@@ -273,39 +308,38 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
   // One sync per file system puts every temporary file's data on disk before
   // the first rename. A failed sync fails every target on that file system,
   // each with the sync's own message; it is not tried again for each.
-  std::map<dev_t, int> syncErrors;
+  std::map<std::uint64_t, int> syncErrors;
   std::vector<int> targetErrors(targets.size(), 0);
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const StagedTarget::Impl& impl = *targets[i]->impl_;
     if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
-    struct stat folderInfo {};
-    if (fstat(impl.folder, &folderInfo) != 0) {
-      targetErrors[i] = errno;
-      continue;
-    }
-    const auto [entry, fresh] = syncErrors.emplace(folderInfo.st_dev, 0);
+    const auto [entry, fresh] = syncErrors.emplace(impl.folderIdentity.device, 0);
     if (fresh) entry->second = SyncFileSystem(impl.folder);
     targetErrors[i] = entry->second;
   }
   std::size_t committed = 0;
   // Each folder is synced once, after all the renames in it.
-  std::map<std::pair<dev_t, ino_t>, int> folders;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    StagedTarget::Impl& impl = *targets[i]->impl_;
-    if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
-    if (targetErrors[i] != 0) {
-      impl.Fail(FileFailure::WriteTarget, targetErrors[i]);
-      targets[i]->Abandon();
-      continue;
+  std::map<FileIdentity, int> folders;
+  {
+    // Held once for the group: a signal waits at most for its renames.
+    SignalsHeld held;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      StagedTarget::Impl& impl = *targets[i]->impl_;
+      if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
+      if (targetErrors[i] != 0) {
+        impl.Fail(FileFailure::WriteTarget, targetErrors[i]);
+        targets[i]->Abandon();
+        continue;
+      }
+      impl.folderSyncDeferred = true;
+      impl.signalsHeldByCaller = true;
+      const bool renamed = targets[i]->Commit();
+      impl.folderSyncDeferred = false;
+      impl.signalsHeldByCaller = false;
+      if (!renamed) continue;
+      ++committed;
+      folders.emplace(impl.folderIdentity, impl.folder);
     }
-    impl.folderSyncDeferred = true;
-    const bool renamed = targets[i]->Commit();
-    impl.folderSyncDeferred = false;
-    if (!renamed) continue;
-    ++committed;
-    struct stat folderInfo {};
-    if (fstat(impl.folder, &folderInfo) == 0)
-      folders.emplace(std::pair{folderInfo.st_dev, folderInfo.st_ino}, impl.folder);
   }
   for (const auto& [place, folder] : folders) fsync(folder);
   return committed;

@@ -31,6 +31,19 @@ struct TargetPlace {
 //         the system's message, or for UnsafeLink the link and its owner.
 bool ResolveTarget(const std::string& path, TargetPlace& place, FileFailure& failure, std::string& message);
 
+// ResolveTarget for `path` taken from the folder `start` (a descriptor);
+// messages name links as `shownAs` joined with their path from there.
+bool ResolveTargetIn(int start, const std::string& shownAs, const std::string& path, TargetPlace& place,
+                     FileFailure& failure, std::string& message);
+
+// Follows `path` from the folder `start` by the same rule for links, to what
+// it names, without opening that: `place.folder` is then an O_PATH descriptor
+// of the folder that holds it (the caller closes it), `place.name` its name
+// there and `place.existing` its status, not followed. @return false with
+// `failure` (OpenTarget, UnsafeLink, DanglingLink or LinkLoop) and `message`.
+bool LocateIn(int start, const std::string& shownAs, const std::string& path, TargetPlace& place,
+              FileFailure& failure, std::string& message);
+
 // Gives the open file `descriptor` the POSIX ACL of `name` in `folder`, as
 // editors that replace a file do. @return 0, or the errno of a failed call;
 // a file without an ACL, or a system without /proc, keeps none.

@@ -2,7 +2,6 @@
 // without following it and then looked at through its descriptor, so a name
 // swapped between the look and the use is caught instead of followed.
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <deque>
 #include <system_error>
 
+#include "quarnel/folder_tree.h"
 #include "target_path.h"
 
 namespace quarnel {
@@ -37,39 +37,17 @@ void PushFront(const std::string& path, bool fromLink, std::deque<Step>& steps) 
   steps.insert(steps.begin(), names.begin(), names.end());
 }
 
-// A link's path for a message: control bytes shown as \xNN, so a name cannot
-// start a line of its own.
-std::string Printable(const std::string& path) {
-  std::string text;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '\\') {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      text += escaped;
-    } else {
-      text += c;
-    }
-  }
-  return text;
-}
-
-std::string OwnerName(uid_t owner) {
-  std::string text = "user " + std::to_string(owner);
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  char buffer[1024];
-  if (getpwuid_r(owner, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-    text += " (" + Printable(found->pw_name) + ")";
-  return text;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT);
 }
 
 class Walk {
  public:
+  // `start`: the folder a relative path begins in (AT_FDCWD: the working
+  // folder); `locate`: the walk ends at what the path names, unopened.
+  Walk(int start, std::string shownAs, bool locate) : start_(start), walked_(std::move(shownAs)), locate_(locate) {
+    if (!walked_.empty() && walked_.back() != '/') walked_ += '/';
+  }
   ~Walk() {
     if (folder_ >= 0) close(folder_);
   }
@@ -91,7 +69,8 @@ class Walk {
     walked_ += name + "/";
   }
   bool Restart(bool atRoot) {
-    const int next = open(atRoot ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int next = atRoot ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                            : openat(start_, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (next < 0) return Fail(FileFailure::OpenTarget, errno);
     if (folder_ >= 0) close(folder_);
     folder_ = next;
@@ -102,8 +81,10 @@ class Walk {
   bool Finish(int file, const struct stat& info, const Step& step, TargetPlace& place);
   bool OpenStream(const std::string& name, const struct stat& checked, bool follow, TargetPlace& place);
 
+  const int start_;
   int folder_ = -1;  // where the walk stands, an O_PATH descriptor
   std::string walked_;  // that folder's path as the walk spelled it, for messages
+  const bool locate_;
   int links_ = 0;
 };
 
@@ -124,7 +105,7 @@ bool Walk::Run(const std::string& path, TargetPlace& place) {
       const int error = errno;
       if (error != ENOENT) return Fail(FileFailure::OpenTarget, error);
       if (step.fromLink) return Fail(FileFailure::DanglingLink, error);
-      if (!last) return Fail(FileFailure::OpenTarget, error);
+      if (!last || locate_) return Fail(FileFailure::OpenTarget, error);
       place.kind = TargetPlace::Kind::New;
       return Finish(-1, {}, step, place);
     }
@@ -142,6 +123,14 @@ bool Walk::Run(const std::string& path, TargetPlace& place) {
       if (place.stream >= 0) return true;
       continue;
     }
+    if (last && locate_) {
+      close(file);
+      place.folder = folder_;
+      folder_ = -1;
+      place.name = step.name;
+      place.existing = info;
+      return true;
+    }
     if (last) return Finish(file, info, step, place);
     if (!S_ISDIR(info.st_mode)) {
       close(file);
@@ -154,9 +143,9 @@ bool Walk::Run(const std::string& path, TargetPlace& place) {
 
 bool Walk::FollowLink(int link, const struct stat& info, const Step& step, std::deque<Step>& steps,
                       TargetPlace& place) {
-  if (info.st_uid != geteuid() && info.st_uid != 0) {
+  if (std::optional<std::string> reason = UntrustedLinkReason(walked_ + step.name, info.st_uid)) {
     failure = FileFailure::UnsafeLink;
-    message = Printable(walked_ + step.name) + " belongs to " + OwnerName(info.st_uid);
+    message = std::move(*reason);
     return false;
   }
   if (++links_ > kMostLinks) return Fail(FileFailure::LinkLoop, ELOOP);
@@ -165,7 +154,7 @@ bool Walk::FollowLink(int link, const struct stat& info, const Step& step, std::
   if (length < 0) return Fail(FileFailure::OpenTarget, errno);
   if (static_cast<std::size_t>(length) == sizeof text) return Fail(FileFailure::OpenTarget, ENAMETOOLONG);
   const std::string linkText(text, static_cast<std::size_t>(length));
-  if (steps.empty()) {
+  if (steps.empty() && !locate_) {
     // The kernel's links to an open pipe or socket (/dev/stdout in a
     // pipeline, /proc/self/fd/N) name no path ("pipe:[N]"); only the kernel
     // can lead them to the stream, which is written as such.
@@ -245,11 +234,25 @@ int CopyAccessAcl(int folder, const std::string& name, int descriptor) {
 }
 
 bool ResolveTarget(const std::string& path, TargetPlace& place, FileFailure& failure, std::string& message) {
-  Walk walk;
+  return ResolveTargetIn(AT_FDCWD, {}, path, place, failure, message);
+}
+
+bool ResolveTargetIn(int start, const std::string& shownAs, const std::string& path, TargetPlace& place,
+                     FileFailure& failure, std::string& message) {
+  Walk walk(start, shownAs, false);
   const bool resolved = walk.Run(path, place);
   failure = walk.failure;
   message = std::move(walk.message);
   return resolved;
+}
+
+bool LocateIn(int start, const std::string& shownAs, const std::string& path, TargetPlace& place,
+              FileFailure& failure, std::string& message) {
+  Walk walk(start, shownAs, true);
+  const bool located = walk.Run(path, place);
+  failure = walk.failure;
+  message = std::move(walk.message);
+  return located;
 }
 
 }  // namespace quarnel

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "json_reader.h"
+#include "quarnel/folder_tree.h"
 #include "quarnel_process_test.h"
 
 namespace quarnel {
@@ -154,12 +155,13 @@ TEST_F(QuarnelBatchTest, NamesThatCannotBeReadAreFailures) {
   }
   close(openat(folder, "e.frt", O_WRONLY | O_CREAT, 0644));
   close(folder);
-  // A failing disk: stat of one name fails. strace matches the path as given.
+  // A failing disk: stat of one name fails. strace matches the path as given:
+  // the walk looks at a name in its folder.
   const std::string disk = (Work() / "disk").string();
   WriteFile(disk + "/a.frt", kPlainSource);
   WriteFile(disk + "/b.frt", kPlainSource);
   const std::vector<std::string> failingStat = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-P",
-                                                disk + "/b.frt", "-e", "trace=%%stat", "-e",
+                                                "b.frt", "-e", "trace=%%stat", "-e",
                                                 "inject=%%stat:error=EIO"};
   struct Case {
     std::vector<std::string> wrapper;
@@ -270,6 +272,110 @@ TEST_F(QuarnelBatchTest, FolderWalkFollowsOnlyTrustedLinks) {
                             "not followed\n"
                             "jobs/root.frt -> out/QZ_root.frt" + kPlainLine);
   EXPECT_FALSE(fs::exists(Work() / "out/QZ_key.frt"));
+}
+
+// Another user's swaps while root's batch runs, strace holding one call of
+// the batch until they are made: a file swapped for a link to root's file or
+// for a FIFO after the walk is a failure naming it (never read, never a
+// hang); a sub-folder swapped for a link to root's folder still gives the
+// file the walk listed. The -o folders are made only where root checked
+// them, never through the user's link, and only a folder root made is
+// removed, even where the user has put another in its place.
+TEST_F(QuarnelBatchTest, SwapsByAnotherUserNeverLeadRootElsewhere) {
+  if (!CanRunAsUser() || !fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs root, setpriv and strace";
+  // LeakSanitizer cannot run under ptrace: a sanitized program under strace checks no leaks.
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  const std::string secretText = "@i1KRV330\r\nroot's own\r\n";
+  WriteFile(Root() / "secret/key.frt", secretText);
+  WriteFile(Root() / "secret/c.frt", secretText);
+  ASSERT_EQ(chmod((Root() / "secret").c_str(), 0700), 0);
+  fs::create_directory(Root() / "victim");
+  fs::create_directory(Root() / "swap");
+  fs::permissions(Root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const std::string secret = (Root() / "secret").string();
+  const std::string replaced = ": invalid input: the source was replaced after its folder was read; it is not read\n";
+  struct Case {
+    std::vector<std::string> files;  // the user's: sources, "DIR/" folders, "LINK>TEXT" links
+    std::string held;                // the call strace holds, "" for none
+    std::string swap;                // the user's commands meanwhile
+    std::string out;
+    std::vector<std::string> tree;   // what out/ holds afterwards
+  };
+  const Case cases[] = {
+      {{"jobs/a.frt", "jobs/b.frt", "jobs/sub/c.frt"},
+       "mkdirat:delay_exit=3000000:when=1",
+       "rm jobs/a.frt jobs/b.frt && ln -s " + secret + "/key.frt jobs/a.frt && mkfifo jobs/b.frt && "
+       "mv jobs/sub jobs/moved && ln -s " + secret + " jobs/sub",
+       "jobs/a.frt -> out/QZ_a.frt" + replaced + "jobs/b.frt -> out/QZ_b.frt" + replaced +
+           "jobs/sub/c.frt -> out/sub/QZ_c.frt" + kPlainLine,
+       {"out/", "out/sub/", "out/sub/QZ_c.frt"}},
+      {{"jobs/x/y/a.frt", "out/", "out/x>" + (Root() / "victim").string()},
+       "",
+       "",
+       "jobs/x/y/a.frt -> out/x/y/QZ_a.frt: invalid input: cannot create the folder out/x: the link out/x belongs "
+       "to user 4333, not to you or root; it is not followed\n",
+       {"out/", "out/x"}},
+      // The user's folder out/x/y, put where root's stood, is not removed.
+      {{"jobs/x/y/bad.frt", "out/"},
+       "unlinkat:delay_enter=3000000:when=1",
+       "mv out/x out/x-old && mkdir -p out/x/y",
+       "jobs/x/y/bad.frt -> out/x/y/QZ_bad.frt: invalid format file: line 2: header or format line not ended "
+       "before the end of the file\n",
+       {"out/", "out/x-old/", "out/x/", "out/x/y/"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.swap);
+    fs::remove_all(Work());
+    fs::create_directory(Work());
+    for (const std::string& file : c.files) {
+      if (const auto arrow = file.find('>'); arrow != std::string::npos) {
+        fs::create_symlink(file.substr(arrow + 1), Work() / file.substr(0, arrow));
+      } else if (file.back() == '/') {
+        fs::create_directories(Work() / file);
+      } else {
+        WriteFile(Work() / file, file.find("bad") != std::string::npos ? "@i1KRV330\r\n$\r\n" : kPlainSource);
+      }
+    }
+    ASSERT_EQ(testing::RunProcess("/bin/chown", {"-hR", "4333:4333", "."}, Work(), Root() / "swap").exitCode, 0);
+    ASSERT_EQ(chown(Work().c_str(), 4333, 4333), 0);
+    const fs::path log = Root() / "strace.log";
+    fs::remove(log);
+    std::vector<std::string> arguments = {"-f", "-qq", "-o", log.string()};
+    const std::string call = c.held.substr(0, c.held.find(':'));
+    if (!c.held.empty()) arguments.insert(arguments.end(), {"-e", "trace=" + call, "-e", "inject=" + c.held});
+    arguments.insert(arguments.end(), {QUARNEL_EXECUTABLE, "-j", "1", "-r", "-o", "out", "jobs"});
+    const int process = testing::StartProcess("/usr/bin/strace", arguments, Work(), Root());
+    if (!c.held.empty()) {
+      // strace logs the call as it holds it.
+      for (int wait = 0; wait < 3000 && ReadFile(log).find(call + "(") == std::string::npos; ++wait) usleep(10000);
+      const auto swap = testing::RunProcess(
+          kAsUser[0], {"--reuid=4333", "--regid=4333", "--clear-groups", "/bin/sh", "-c", c.swap}, Work(),
+          Root() / "swap");
+      EXPECT_EQ(swap.exitCode, 0) << swap.err;
+    }
+    const auto result = testing::FinishProcess(process, Root());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, c.out);
+    std::vector<std::string> tree;
+    for (const auto& [name, content] : WorkTree()) {
+      if (name.rfind("out", 0) == 0) tree.push_back(name);
+      EXPECT_EQ(content.find("root's own"), std::string::npos) << name;
+    }
+    EXPECT_EQ(tree, c.tree);
+    EXPECT_TRUE(fs::is_empty(Root() / "victim"));
+  }
+}
+
+// More folders than a batch keeps open: those let go are reopened from
+// their parents, on the walk's side and on the -o side.
+TEST_F(QuarnelBatchTest, FoldersBeyondThoseKeptOpenAreReopened) {
+  const std::size_t folders = 2 * FolderTree::kMostOpenFolders + 3;
+  for (std::size_t i = 0; i < folders; ++i) WriteFile(Work() / "jobs" / ("f" + std::to_string(i)) / "a.frt", kPlainSource);
+  const auto result = Run({"-q", "-j", "1", "-r", "-o", "out", "jobs"});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(WithoutTime(result.err), std::to_string(folders) + " converted, 0 not necessary, 0 failed in T s\n");
+  for (std::size_t i = 0; i < folders; ++i)
+    EXPECT_EQ(ReadFile(Work() / "out" / ("f" + std::to_string(i)) / "QZ_a.frt"), kPlainConverted) << i;
 }
 
 TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {

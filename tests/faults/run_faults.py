@@ -33,6 +33,7 @@ SAMPLES = {  # sample: (source, its converted bytes)
     "wide": ("samples/wide-krv880.frt", "tests/data/expected/QZ_wide-krv880.frt"),
 }
 OLD = b"an earlier target\r\n"
+BAD = b"@i1KRV330\r\n$\r\n"  # a format line never ended: not converted
 
 # run: (the files before it, a sample's name or an earlier target's bytes;
 #       its arguments; its targets, each with the sample converted into it)
@@ -48,6 +49,11 @@ RUNS = {
     # A folder's files into an -o folder that does not exist yet: the
     # listing and the mkdir calls are failed too.
     "folder": ({"jobs/a.frt": "wide"}, "-o new/sub jobs", {"new/sub/QZ_a.frt": "wide"}),
+    # Sources opened in the folders the walk listed, -o folders made in the
+    # folders above them and one removed again, nothing converted into it.
+    "folders-removed": ({"jobs/a.frt": "narrow", "jobs/odd/bad.frt": BAD, "jobs/sub/deeper/b.frt": "wide"},
+                        "-j 1 -r -o new jobs",
+                        {"new/QZ_a.frt": "narrow", "new/sub/deeper/QZ_b.frt": "wide"}),
 }
 
 # The file system calls, with the faults each gets besides EIO and SIGKILL.
@@ -195,11 +201,15 @@ def check(run, before, after, status, output, fault=None, failed=(), pending=0, 
         reason = os.strerror(getattr(errno, fault))
         if reason not in output:
             problems.append(f"no message says \"{reason}\": {output.strip()[-200:]!r}")
-    # A kill may leave the folders made for a target, empty.
+    # A kill may leave the folders made for a target, empty; so may a failed
+    # call on the way to removing one.
     made = {str(p) for t in targets for p in Path(t).parents if str(p) != "."}
     if fault != "KILL":
         made = {d for d in made if any(after.get(t) == b and t.startswith(d + "/")
                                         for t, b in converted.items())}
+    if fault is not None:
+        made |= {n for n in set(after) - set(before) if after[n] is None
+                 and not any(k.startswith(n + "/") and after[k] is not None for k in after)}
     left = sorted(set(after) - set(before) - set(targets) - made)
     temporary = [n for n in left if TEMPORARY.fullmatch(Path(n).name)]
     if len(temporary) > (pending if fault == "KILL" else 0):

@@ -42,8 +42,16 @@ ConversionOutcome ConvertFormatFile(const std::filesystem::path& target, Convers
 ConversionOutcome StageFormatFile(const std::filesystem::path& target, ConversionState& state,
                                   const std::filesystem::path& source, StagedTarget& staged);
 
+// StageFormatFile with files in folders held open (folder_tree.h): a source
+// found by a walk is opened in the folder it was listed in, only if it is
+// the regular file seen there (else ResultInvalidInput with SourceChanged),
+// and a target named in a folder is made there.
+ConversionOutcome StageFormatFile(const FileLocation& target, ConversionState& state, const FileLocation& source,
+                                  StagedTarget& staged);
+
 // Converts `source` as ConvertFormatFile would, with the same checks of the
 // source, and throws the text away: nothing is written, no target is named.
 ConversionOutcome CheckFormatFile(ConversionState& state, const std::filesystem::path& source);
+ConversionOutcome CheckFormatFile(ConversionState& state, const FileLocation& source);
 
 }  // namespace quarnel

@@ -37,6 +37,7 @@ enum class FileFailure : std::uint8_t {
   DanglingLink,   // ResultInvalidInput: the target is a link to nothing
   LinkLoop,       // ResultInvalidInput: the target's links never end at a file
   TargetChanged,  // ResultInvalidInput: the target opened was not the file checked
+  SourceChanged,  // ResultInvalidInput: the source opened was not the regular file a folder walk saw
 };
 
 // A chunk holds at most this many characters in front of its terminating NUL.

@@ -48,6 +48,7 @@
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_types.h"
 #include "quarnel/file_identity.h"
+#include "quarnel/folder_tree.h"
 
 namespace quarnel {
 
@@ -65,6 +66,10 @@ class StagedTarget {
   // `sourceMode`: the source's permission bits; a new target gets no group or
   // other bit that they lack (the owner keeps read and write). Not on Windows.
   bool Open(const std::filesystem::path& target, std::uint32_t sourceMode = 0777);
+  // The same for a target named in a folder held open: a new target is made
+  // in that very folder, which stays open until the commit; a name already
+  // there meets the same rules, from that folder.
+  bool Open(const FileLocation& target, std::uint32_t sourceMode = 0777);
 
   ByteSink& Sink();
   bool IsStream() const;
