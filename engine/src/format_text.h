@@ -20,6 +20,11 @@ inline constexpr std::size_t kChunkCapacity = kMaxChunkLength + 2;
 // chunk only the chunk's end makes a line give up.
 inline constexpr std::uint32_t kMaxLineTaken = static_cast<std::uint32_t>(kChunkCapacity - 1);
 
+// A header or format line fails when its terminator stands further than this
+// behind its marker, so that the line with its terminator fits a chunk; the
+// source's last line, without a line end, may end one character later.
+inline constexpr std::size_t kMaxTerminatorDistance = kMaxChunkLength - 1;
+
 constexpr bool IsEndMarker(char c) { return static_cast<unsigned char>(c) == kEndMarker; }
 // A newline or the end marker ends a header or format line.
 constexpr bool IsTerminator(char c) { return c == '\n' || IsEndMarker(c); }

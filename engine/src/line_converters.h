@@ -38,14 +38,6 @@ struct LineConversion {
 // ended by the end marker keeps the marker in its output.
 LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char* output);
 
-// True when ConvertHeaderLine converts the line at `line` (its kind
-// character on) whose terminator stands at line[terminator] without reading
-// behind that terminator, cannot fail and leaves m_bConversionNeeded alone:
-// a kind-l line that reaches position 4, a line of any kind but i and t
-// whose kind character is no terminator. Such a line converts alike wherever
-// its chunk ends.
-bool HeaderLineStandsAlone(const char* line, std::size_t terminator);
-
 // Rewrites the rest of one format line into the wide layout: widens narrow
 // variable runs and codes, turns code 100 into 107 (in place in `line`, then
 // copied), drops the removed applications' codes and records them, and

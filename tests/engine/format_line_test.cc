@@ -100,6 +100,15 @@ TEST(FormatLineTest, MendedFaults) {
       {"comma before the run", false, q + ",123456051;001\n", q + ",12345060051;00001", {51}, {}},
       {"only stray characters", false, q + "abc\n", q + "abc", {}, {}},
       {"letter after the quotes", true, q + "x12345670051;00100\n", q + "x12345670051;00107", {51}, {}},
+      // A number is read from the characters in front of the terminator only:
+      // a group or run ending in blanks takes no number from the next line.
+      {"blank group at the line end", true, "\"A\"01100000011; \n120 plain\n", "\"A\"01100000011; ", {}, {}},
+      {"blank at wide run position 8", true, "\"\"1234567 \n58\n", "\"\"1234567 ", {}, {}},
+      {"number cut by the end marker", true, q + "12345670051; \xFF" "120", q + "12345670051; ", {51}, {},
+       ResultEndMarker},
+      // A terminator right behind the "$" ends the line; the next line is a line of its own.
+      {"newline behind the marker", false, "\n\"P\"123456051;100\n", "", {}, {}},
+      {"end marker behind the marker", false, "\xFF\"P\"1\n", "", {}, {}, ResultEndMarker},
   });
 }
 
@@ -143,9 +152,8 @@ TEST(FormatLineTest, TerminatorsAndChunkEnd) {
       {"chunk ends in the body", false, "\"Q\"12345", "\"Q\"12345", ResultInvalidFormatFile, 8},
       {"chunk ends in quotes", false, "\"Q", "\"Q", ResultInvalidFormatFile, 2},
       {"nothing behind the marker", false, "", "", ResultInvalidFormatFile, 0},
-      // The first character is copied without the terminator test.
-      {"newline first runs into the next line", false, "\n\"a\"12345;120\n", "\n\"a\"12345;", ResultOk, 13},
-      {"end marker first", false, std::string(1, kEnd) + "\"a\"1\n", std::string(1, kEnd) + "\"a\"1", ResultOk, 5},
+      {"newline first ends the line", false, "\n\"a\"12345;120\n", "", ResultOk, 0},
+      {"end marker first ends the line", false, std::string(1, kEnd) + "\"a\"1\n", "", ResultEndMarker, 0},
   };
   for (const Case& c : cases) {
     ConversionState state;
