@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "engine_test_support.h"
+#include "format_file_generator.h"
+#include "line_walk.h"
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "reference_conversion.h"
@@ -304,6 +309,39 @@ TEST(ConversionDriverTest, MarkerInsideALongLine) {
   EXPECT_EQ(tooLong.outcome.result, ResultInvalidFormatFile);
   EXPECT_EQ(tooLong.outcome.formatFailure, FormatFailure::LineTooLong);
   EXPECT_EQ(tooLong.outcome.failedLine, 1u);
+}
+
+// The common case takes the common path: every line of the samples and of
+// the generated shapes is taken whole, in one converter call or one copy,
+// and only a line longer than a piece of the walk is taken in pieces.
+TEST(ConversionDriverTest, EveryUsualLineIsTakenWhole) {
+  std::vector<std::pair<std::string, std::string>> sources;
+  for (const auto& entry : std::filesystem::directory_iterator(QUARNEL_SAMPLES_DIR)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    sources.emplace_back(entry.path().filename().string(), std::string(std::istreambuf_iterator<char>(file), {}));
+  }
+  for (const bench::FileShape shape : bench::kAllShapes) {
+    for (const std::uint32_t seed : {1u, 2u})
+      sources.emplace_back(std::string(bench::ShapeName(shape)), bench::GenerateFormatFile(shape, 100000, seed));
+  }
+  ASSERT_GE(sources.size(), 3u + 2 * std::size(bench::kAllShapes));
+  for (const auto& [name, source] : sources) {
+    ConversionState state;
+    std::string target;
+    LineTally tally;
+    ConvertFormatBytesTallied(source, state, target, tally);
+    const auto lines = static_cast<std::uint64_t>(std::count(source.begin(), source.end(), '\n'));
+    // A sample for another model names it in its first line, and the run ends there.
+    const bool anotherModel = !state.m_bConversionNeeded;
+    EXPECT_EQ(tally[LineTaking::Whole], anotherModel ? 0 : lines) << name;
+    EXPECT_EQ(tally[LineTaking::AnotherModel], anotherModel ? 1u : 0u) << name;
+    const bool overlong = name == bench::ShapeName(bench::FileShape::OverlongOtherLines);
+    EXPECT_EQ(tally[LineTaking::LongOtherLine] > 0, overlong) << name;
+    for (const LineTaking taking : {LineTaking::MarkerInsideLine, LineTaking::CarriageReturnInLine,
+                                    LineTaking::UnterminatedLastLine, LineTaking::EndMarker, LineTaking::NulByte,
+                                    LineTaking::LineTooLong, LineTaking::FailedLine})
+      EXPECT_EQ(tally[taking], 0u) << name << " " << static_cast<int>(taking);
+  }
 }
 
 class FailingSource : public ByteSource {
