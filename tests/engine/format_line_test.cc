@@ -20,18 +20,32 @@ struct FormatCase {
   ConversionResult result = ResultOk;
 };
 
-// Every row through the converter, whose one-pass path takes the usual
-// lines, and through the plain scan alone, which must agree.
+// The one-pass path alone, as a converter: a line it declines gives an
+// empty run with the result 99.
+LineConversion ConvertUsualOnly(ConversionState& state, char* line, std::size_t length, char* output) {
+  LineConversion conversion;
+  if (!ConvertUsualFormatLine(state, line, length, output, conversion)) conversion.result = 99;
+  return conversion;
+}
+
+// Every row through the converter, through the plain scan alone, and through
+// the one-pass path alone where it takes the line: all must agree.
 void ExpectFormatCases(const std::vector<FormatCase>& cases) {
   for (const FormatCase& c : cases) {
-    for (const bool scanOnly : {false, true}) {
+    ConversionState usualState;
+    usualState.m_bWideCodes = c.wide;
+    const bool usual = RunConverter(ConvertUsualOnly, usualState, c.line).result != 99;
+    for (const int path : {0, 1, 2}) {
+      if (path == 2 && !usual) continue;
+      const bool scanOnly = path == 1;
       ConversionState state;
       state.m_bWideCodes = c.wide;
-      const auto run = scanOnly ? RunConverter(ScanFormatLine, state, c.line)
-                                : RunConverter(ConvertFormatLine, state, c.line);
+      const auto run = path == 0 ? RunConverter(ConvertFormatLine, state, c.line)
+                       : scanOnly ? RunConverter(ScanFormatLine, state, c.line)
+                                  : RunConverter(ConvertUsualOnly, state, c.line);
       // The converter stops in front of the terminator; compare what it kept.
-      EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name << (scanOnly ? ", scan" : "");
-      EXPECT_EQ(run.result, c.result) << c.name << (scanOnly ? ", scan" : "");
+      EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name << ", path " << path;
+      EXPECT_EQ(run.result, c.result) << c.name << ", path " << path;
       EXPECT_EQ(testing::Listed(state.m_aFlaggedVariables), c.variables) << c.name;
       EXPECT_EQ(testing::Listed(state.m_aRemovedApps), c.apps) << c.name;
     }
@@ -62,6 +76,10 @@ TEST(FormatLineTest, WorkedExamplesWithCounts) {
     EXPECT_EQ(c.line[run.lineCount], '\n') << "the terminator is left to the walk";
     EXPECT_EQ(state.m_aFlaggedVariables[0], c.variable) << c.line;
     EXPECT_EQ(state.m_aRemovedApps[0], c.app) << c.line;
+    // Lines of the usual shape take the one-pass path.
+    ConversionState usualState;
+    usualState.m_bWideCodes = c.wide;
+    EXPECT_NE(RunConverter(ConvertUsualOnly, usualState, c.line).result, 99) << c.line;
   }
 }
 
