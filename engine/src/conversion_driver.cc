@@ -314,6 +314,8 @@ LineConversion ConversionRun::ConvertMarkedLine(char* line, const LineStop& stop
     return conversion;
   }
   assert(conversion.taken == length);
+  // Another model's model line is not written: it might fill a block.
+  if (conversion.result == ResultOk && !state_.m_bConversionNeeded) return conversion;
   writer_.Commit(1 + conversion.produced);
   lineBytesWritten_ += 1 + conversion.produced;
   return conversion;

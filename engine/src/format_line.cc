@@ -348,14 +348,13 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
   const std::uint32_t bodyStart = QuotedPartEnd(line, length);
   if (bodyStart == 0) return false;
 
-  // One bit per body character: digits, separators, and the first other one.
-  std::uint64_t digits = 0;
+  // One bit per separator of the body, up to its first character that is
+  // neither a digit nor a separator.
   std::uint64_t separators = 0;
   std::uint32_t end = kUsualBodyReach;
   for (std::uint32_t at = 0; at < kUsualBodyReach; at += 16) {
     const std::size_t offset = bodyStart + at;
     const BlockMasks masks = MaskPart(line + offset, offset < length ? length - offset : 0);
-    digits |= static_cast<std::uint64_t>(masks.digits) << at;
     separators |= static_cast<std::uint64_t>(masks.separators) << at;
     const std::uint32_t other = ~(masks.digits | masks.separators) & 0xFFFF;
     if (other != 0) {
