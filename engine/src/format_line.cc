@@ -362,8 +362,10 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
       break;
     }
   }
-  // The body must end at a terminator well inside the limit.
+  // The body must end at a terminator well inside the limit; separators
+  // behind it belong to the next line.
   if (end == kUsualBodyReach || bodyStart + end >= kMaxLineTaken || !IsTerminator(line[bodyStart + end])) return false;
+  separators &= (std::uint64_t{1} << end) - 1;
 
   // Runs: whole ones, up to the first separator or the terminator.
   const std::uint32_t runsEnd = separators == 0 ? end : static_cast<std::uint32_t>(std::countr_zero(separators));

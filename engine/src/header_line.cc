@@ -9,6 +9,7 @@ namespace {
 
 constexpr char kNewModel[] = "QZ21/25/27";
 constexpr char kNewStandard[] = "QZ21/25/27_Standard";
+constexpr char kTag[] = "FRT";
 constexpr const char* kOldModels[] = {"KRV110", "KRV330", "KRV440", "KRV880"};
 constexpr const char* kWideModel = "KRV880";
 constexpr std::size_t kModelNameLength = 6;
@@ -21,18 +22,6 @@ constexpr std::uint32_t PositionOf(std::uint32_t index) { return index + 2; }
 // line two more.
 constexpr std::uint32_t kGiveUpPlain = PositionOf(kMaxLineTaken);
 constexpr std::uint32_t kGiveUpRewritten = kGiveUpPlain + 2;
-
-// Compares `count` characters at `text` with `expected`. A NUL among them is
-// the chunk's end: `reachedEnd` is set and the comparison fails.
-bool MatchesUpToChunkEnd(const char* text, const char* expected, std::size_t count, bool& reachedEnd) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (text[i] == '\0') {
-      reachedEnd = true;
-      return false;
-    }
-  }
-  return std::memcmp(text, expected, count) == 0;
-}
 
 LineConversion GiveUp(std::uint32_t taken, std::uint32_t produced,
                       FormatFailure failure = FormatFailure::NoTerminator) {
@@ -113,9 +102,11 @@ LineConversion ConvertTaggedLine(const char* line, char* output) {
     if (IsTerminator(line[index])) return GiveUp(index, index, FormatFailure::MissingFrtTag);
     output[index] = line[index];
   }
-  bool reachedEnd = false;
-  if (!MatchesUpToChunkEnd(line + 2, "FRT", 3, reachedEnd))
-    return GiveUp(3, 3, reachedEnd ? FormatFailure::NoTerminator : FormatFailure::MissingFrtTag);
+  // Compared up to the first character that differs, which a terminator does.
+  for (std::uint32_t index = 2; index < 2 + sizeof kTag - 1; ++index) {
+    if (line[index] == '\0') return GiveUp(3, 3);
+    if (line[index] != kTag[index - 2]) return GiveUp(3, 3, FormatFailure::MissingFrtTag);
+  }
   return CopyToTerminator(line, output, 3);
 }
 

@@ -105,6 +105,9 @@ TEST(FormatLineTest, BodyLayouts) {
       {"no second quote copies the line", false, "\"12345;120\n", "\"12345;120", {}, {}},
       {"codes are not variables", false, q + "123450058;058;001\n", q + "12345000058;00058;00001", {58}, {}},
       {"variables in order met", true, q + "1234567065612345670051;00001\n", q + "1234567065612345670051;00001", {656, 51}, {}},
+      // The separators of the next line are no part of this one.
+      {"separators behind the terminator", true, "\"Pipe\"24690112552;65656526\n$\"6564;00001\n",
+       "\"Pipe\"24690112552;526", {}, {120}},
       // Only the first character of a run must be a digit; a blank inside is copied.
       {"blank inside a run", false, q + "12345 ;120\n", q + "123450 ;", {}, {120}},
   });

@@ -43,6 +43,17 @@ TEST(FuzzRegressionTest, ModelFieldRunningIntoTheChunkEnd) {
   }
 }
 
+// The tag test of a kind-t line stops at the line's terminator: what stands
+// behind it (here the chunk's end) is never read, and the tag is missing.
+TEST(FuzzRegressionTest, TagTestStopsAtTheTerminator) {
+  for (const std::string line : {"t\n", "t1\n", "t1F\n", "t1FR\n", "t1F" "\xFF"}) {
+    ConversionState state;
+    const auto run = testing::RunConverter(ConvertHeaderLine, state, line);
+    EXPECT_EQ(run.result, ResultInvalidFormatFile) << line;
+    EXPECT_EQ(run.failure, FormatFailure::MissingFrtTag) << line;
+  }
+}
+
 // A short model line as the source's last line, terminated or not, ends the
 // run as "not necessary", not as an invalid format file, and writes nothing.
 TEST(FuzzRegressionTest, ShortModelLineAtTheSourceEnd) {
