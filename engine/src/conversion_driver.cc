@@ -197,10 +197,8 @@ class ConversionRun {
   static std::size_t BlockSize(const ByteSource& source);
   LineStop ClassifyLine(char* text, char* end) const;
   Step TakeLine();
-  LineConversion ConvertMarkedLine(char* line, const LineStop& stop);
+  LineConversion ConvertMarkedLine(char* line, char* end, const LineStop& stop, char* out);
   void Count(LineTaking taking);
-  void Copy(const char* text, std::size_t count);
-  void EndLine(const LineStop& stop);
   void Fail(FormatFailure failure);
 
   ByteSource& source_;
@@ -269,26 +267,6 @@ LineStop ConversionRun::ClassifyLine(char* text, char* end) const {
   }
 }
 
-void ConversionRun::Copy(const char* text, std::size_t count) {
-  std::memcpy(writer_.Room(), text, count);
-  writer_.Commit(count);
-  lineBytesWritten_ += count;
-}
-
-// Writes the line end that follows the text just taken, if any, and moves the walk behind both.
-void ConversionRun::EndLine(const LineStop& stop) {
-  const std::size_t taken = static_cast<std::size_t>(stop.stop - window_.Data());
-  if (stop.lineEndBytes > 0) {
-    char* out = writer_.Room();
-    out[0] = '\r';
-    out[1] = '\n';
-    writer_.Commit(2);
-    ++linesBefore_;
-    lineBytesWritten_ = 0;
-  }
-  window_.Advance(taken + stop.lineEndBytes);
-}
-
 // Ends the run on the line the walk stands in; nothing of that line is written.
 void ConversionRun::Fail(FormatFailure failure) {
   outcome_.result = ResultInvalidFormatFile;
@@ -298,32 +276,28 @@ void ConversionRun::Fail(FormatFailure failure) {
 }
 
 // Converts the header or format line from its marker at `line` to its
-// terminator at stop.stop with one converter call, and writes its text.
-LineConversion ConversionRun::ConvertMarkedLine(char* line, const LineStop& stop) {
+// terminator at stop.stop with one converter call, writing its text to `out`.
+LineConversion ConversionRun::ConvertMarkedLine(char* line, char* end, const LineStop& stop, char* out) {
   // The converters end a line at a newline or the end marker: a CR line end,
   // or the end of a last line without one, is handed to them as a newline.
   if (!IsEndMarker(*stop.stop)) *stop.stop = '\n';
-  char* const out = writer_.Room();
   out[0] = line[0];
   const auto length = static_cast<std::size_t>(stop.stop - line - 1);
-  const LineConversion conversion = line[0] == '$' ? ConvertFormatLine(state_, line + 1, length + 1, out + 1)
+  // The format-line converter may read the window up to its end, 16
+  // characters at a time; it uses nothing behind the terminator.
+  const std::size_t readable = std::max(length + 1, static_cast<std::size_t>(end - line - 1));
+  const LineConversion conversion = line[0] == '$' ? ConvertFormatLine(state_, line + 1, readable, out + 1)
                                                    : ConvertHeaderLine(state_, line + 1, out + 1);
-  if (conversion.result == ResultInvalidFormatFile) {
-    // The line is whole, so only a kind-t line without its tag fails.
-    assert(conversion.failure == FormatFailure::MissingFrtTag);
-    return conversion;
-  }
-  assert(conversion.taken == length);
-  // Another model's model line is not written: it might fill a block.
-  if (conversion.result == ResultOk && !state_.m_bConversionNeeded) return conversion;
-  writer_.Commit(1 + conversion.produced);
-  lineBytesWritten_ += 1 + conversion.produced;
+  // The line is whole, so only a kind-t line without its tag fails.
+  assert(conversion.result != ResultInvalidFormatFile || conversion.failure == FormatFailure::MissingFrtTag);
+  assert(conversion.result == ResultInvalidFormatFile || conversion.taken == length);
   return conversion;
 }
 
 void ConversionRun::Count(LineTaking taking) { tally_.counts[static_cast<std::size_t>(taking)]++; }
 
-// Takes the text at the walk's position as ClassifyLine says.
+// Takes the text at the walk's position as ClassifyLine says: its text and
+// line end are written into the writer's room and committed at once.
 ConversionRun::Step ConversionRun::TakeLine() {
   window_.Refill();
   if (window_.error() || writer_.error()) return Step::Stop;
@@ -344,28 +318,44 @@ ConversionRun::Step ConversionRun::TakeLine() {
     default:
       break;
   }
+  char* const out = writer_.Room();
+  std::size_t written = 0;
   if (IsMarker(*text)) {
-    const LineConversion conversion = ConvertMarkedLine(text, stop);
+    const LineConversion conversion = ConvertMarkedLine(text, end, stop, out);
     if (conversion.result == ResultInvalidFormatFile) {
       Count(LineTaking::FailedLine);
       Fail(conversion.failure);
       return Step::Stop;
     }
+    // Another model's model line is not written: it might fill a block.
     if (conversion.result == ResultOk && !state_.m_bConversionNeeded) {
       Count(LineTaking::AnotherModel);
       return Step::Stop;
     }
+    written = 1 + conversion.produced;
   } else {
-    Copy(text, static_cast<std::size_t>(stop.stop - text));
+    written = static_cast<std::size_t>(stop.stop - text);
+    std::memcpy(out, text, written);
   }
   Count(stop.taking);
   if (stop.taking == LineTaking::EndMarker) {
+    writer_.Commit(written);
     outcome_.result = ResultEndMarker;
     outcome_.endMarkerLine = linesBefore_ + 1;
     outcome_.endMarkerOffset = window_.SourceOffset(static_cast<std::size_t>(stop.stop - text));
     return Step::Stop;
   }
-  EndLine(stop);
+  if (stop.lineEndBytes > 0) {
+    out[written] = '\r';
+    out[written + 1] = '\n';
+    writer_.Commit(written + 2);
+    ++linesBefore_;
+    lineBytesWritten_ = 0;
+  } else {
+    writer_.Commit(written);
+    lineBytesWritten_ += written;
+  }
+  window_.Advance(static_cast<std::size_t>(stop.stop - text) + stop.lineEndBytes);
   return Step::GoOn;
 }
 

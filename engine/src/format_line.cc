@@ -264,67 +264,73 @@ LineConversion FormatLineScan::Run() {
   return conversion;
 }
 
-// What 16 characters at `text` hold, one bit per character, the first
-// character the lowest bit.
+// One bit per character of the 16 at `text` that is one of the two kinds
+// each function names, the first character the lowest bit.
 struct BlockMasks {
-  std::uint32_t quotes;       // '"'
-  std::uint32_t stops;        // newline, end marker or NUL
-  std::uint32_t digits;       // "0" to "9"
-  std::uint32_t separators;   // ";"
+  std::uint32_t first;
+  std::uint32_t second;
 };
 
-inline BlockMasks MaskBlock(const char* text) {
+// Double quotes, and the characters that end a quoted part: newline, end marker, NUL.
+inline BlockMasks QuotesAndStops(const char* text) {
 #if defined(__SSE2__)
   const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  const __m128i offset = _mm_sub_epi8(block, _mm_set1_epi8('0'));
-  const __m128i digits = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
   const __m128i stops =
       _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_setzero_si128())),
                    _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(kEndMarker))));
   return {static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')))),
-          static_cast<std::uint32_t>(_mm_movemask_epi8(stops)), static_cast<std::uint32_t>(_mm_movemask_epi8(digits)),
-          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(';'))))};
+          static_cast<std::uint32_t>(_mm_movemask_epi8(stops))};
 #else
   BlockMasks masks{};
   for (std::uint32_t i = 0; i < 16; ++i) {
-    const char c = text[i];
-    masks.quotes |= static_cast<std::uint32_t>(c == '"') << i;
-    masks.stops |= static_cast<std::uint32_t>(c == '\0' || IsTerminator(c)) << i;
-    masks.digits |= static_cast<std::uint32_t>(IsDigit(c)) << i;
-    masks.separators |= static_cast<std::uint32_t>(c == ';') << i;
+    masks.first |= static_cast<std::uint32_t>(text[i] == '"') << i;
+    masks.second |= static_cast<std::uint32_t>(text[i] == '\0' || IsTerminator(text[i])) << i;
   }
   return masks;
 #endif
 }
 
-// Characters of one block at `text`, of which `count` (at most 16) count:
-// whole blocks are read only where the chunk holds 16 characters.
+// Digits and ";": what a body of the usual shape holds in front of its terminator.
+inline BlockMasks DigitsAndSeparators(const char* text) {
+#if defined(__SSE2__)
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  const __m128i offset = _mm_sub_epi8(block, _mm_set1_epi8('0'));
+  const __m128i digits = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
+  return {static_cast<std::uint32_t>(_mm_movemask_epi8(digits)),
+          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(';'))))};
+#else
+  BlockMasks masks{};
+  for (std::uint32_t i = 0; i < 16; ++i) {
+    masks.first |= static_cast<std::uint32_t>(IsDigit(text[i])) << i;
+    masks.second |= static_cast<std::uint32_t>(text[i] == ';') << i;
+  }
+  return masks;
+#endif
+}
+
+// `mask` for the block of 16 characters at `text`, of which only `count`
+// stand in front of the chunk's end: a whole block is read only where the
+// chunk holds it, else a copy padded with NULs.
+template <BlockMasks (*kMask)(const char*)>
 inline BlockMasks MaskPart(const char* text, std::size_t count) {
-  if (count >= 16) return MaskBlock(text);
+  if (count >= 16) return kMask(text);
   char copy[16] = {};
   std::memcpy(copy, text, count);
-  BlockMasks masks = MaskBlock(copy);
-  const std::uint32_t kept = (1u << count) - 1;
-  // Behind the counted characters stands the chunk's end.
-  masks.stops = (masks.stops & kept) | ~kept;
-  masks.quotes &= kept;
-  masks.digits &= kept;
-  masks.separators &= kept;
-  return masks;
+  return kMask(copy);
 }
 
 // Offset behind the quoted part's second double quote, or 0 when a
 // terminator or the chunk's end comes first.
-std::uint32_t QuotedPartEnd(const char* line, std::size_t length) {
+inline std::uint32_t QuotedPartEnd(const char* line, std::size_t length) {
   int quotes = 0;
   for (std::uint32_t at = 0; at < kMaxLineTaken; at += 16) {
-    const BlockMasks masks = MaskPart(line + at, at < length ? length - at : 0);
-    for (std::uint32_t found = masks.quotes; found != 0; found &= found - 1) {
+    const BlockMasks masks = MaskPart<QuotesAndStops>(line + at, at < length ? length - at : 0);
+    for (std::uint32_t found = masks.first; found != 0; found &= found - 1) {
       const auto position = static_cast<std::uint32_t>(std::countr_zero(found));
-      if ((masks.stops & ((1u << position) - 1)) != 0) return 0;
+      if ((masks.second & ((1u << position) - 1)) != 0) return 0;
       if (++quotes == 2) return at + position + 1;
     }
-    if (masks.stops != 0) return 0;
+    if (masks.second != 0) return 0;
   }
   return 0;
 }
@@ -354,9 +360,9 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
   std::uint32_t end = kUsualBodyReach;
   for (std::uint32_t at = 0; at < kUsualBodyReach; at += 16) {
     const std::size_t offset = bodyStart + at;
-    const BlockMasks masks = MaskPart(line + offset, offset < length ? length - offset : 0);
-    separators |= static_cast<std::uint64_t>(masks.separators) << at;
-    const std::uint32_t other = ~(masks.digits | masks.separators) & 0xFFFF;
+    const BlockMasks masks = MaskPart<DigitsAndSeparators>(line + offset, offset < length ? length - offset : 0);
+    separators |= static_cast<std::uint64_t>(masks.second) << at;
+    const std::uint32_t other = ~(masks.first | masks.second) & 0xFFFF;
     if (other != 0) {
       end = at + static_cast<std::uint32_t>(std::countr_zero(other));
       break;
@@ -380,7 +386,13 @@ bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, ch
   }
 
   // The line has the usual shape: convert it.
-  std::memcpy(output, line, bodyStart);
+  // Whole blocks where the chunk holds them; the room behind the quoted part
+  // is the bound's.
+  if (bodyStart <= 16 && length >= 16) {
+    std::memcpy(output, line, 16);
+  } else {
+    std::memcpy(output, line, bodyStart);
+  }
   char* body = line + bodyStart;
   std::uint32_t out = bodyStart;
   for (std::uint32_t at = 0; at < runsEnd; at += layout.runLength)
@@ -413,7 +425,9 @@ bool ConvertUsualFormatLine(ConversionState& state, char* line, std::size_t leng
 
 LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t length, char* output) {
   LineConversion conversion;
-  if (ConvertUsualFormatLine(state, line, length, output, conversion)) return conversion;
+  const bool usual = state.m_bWideCodes ? ConvertUsualLine<true>(state, line, length, output, conversion)
+                                        : ConvertUsualLine<false>(state, line, length, output, conversion);
+  if (usual) return conversion;
   return ScanFormatLine(state, line, output);
 }
 
