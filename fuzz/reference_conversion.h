@@ -63,8 +63,10 @@ inline Run Convert(std::string_view source, ConversionState& state) {
   }
   std::string text = LineEndsAsLf(source);
   // A newline behind the end marker lets every walk reach it, whatever follows it.
-  if (const std::size_t marker = text.find('\xFF'); marker != std::string::npos)
-    text.replace(marker + 1, std::string::npos, "\n");
+  if (const std::size_t marker = text.find('\xFF'); marker != std::string::npos) {
+    text.resize(marker + 1);
+    text += '\n';
+  }
   std::string converted;
   std::size_t position = 0;
   const auto lineOf = [&](const std::string& chunk, std::size_t offset) {

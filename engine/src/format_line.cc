@@ -5,10 +5,6 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "line_converters.h"
 #include "reported_numbers.h"
 
@@ -70,6 +66,24 @@ int ReadNumber(const char* text, std::uint32_t width) {
 
 // Keeps the low 16 bits, as the lists hold them.
 std::int16_t Narrow(int value) { return static_cast<std::int16_t>(value); }
+
+// True when all `count` characters at `text` are digits; all of them must
+// lie in front of the chunk's NUL. Eight at a time: a byte is a digit when
+// neither subtracting "0" nor adding 0x46 (which carries "9" + 1 into the top
+// bit) sets its top bit.
+inline bool AllDigits(const char* text, std::uint32_t count) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  std::uint32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    if (((word - 0x30 * kOnes) | (word + 0x46 * kOnes)) & (0x80 * kOnes)) return false;
+  }
+  for (; i < count; ++i) {
+    if (!IsDigit(text[i])) return false;
+  }
+  return true;
+}
 
 // The value of `count` characters known to be digits.
 inline int DigitsValue(const char* text, std::uint32_t count) {
@@ -264,150 +278,107 @@ LineConversion FormatLineScan::Run() {
   return conversion;
 }
 
-// One bit per character of the 16 at `text` that is one of the two kinds
-// each function names, the first character the lowest bit.
-struct BlockMasks {
-  std::uint32_t first;
-  std::uint32_t second;
+static_assert(std::endian::native == std::endian::little, "the first character is a word's low byte");
+
+// The top bit of each byte of `word` that is `c`; above the lowest such byte
+// a byte may show falsely, so only the lowest set bit counts.
+constexpr std::uint64_t ByteMask(std::uint64_t word, unsigned char c) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  const std::uint64_t x = word ^ (kOnes * c);
+  return (x - kOnes) & ~x & (kOnes * 0x80);
+}
+
+// True for the characters that a quoted part cannot copy without a closer
+// look: the chunk's NUL, the two terminators and the double quote.
+struct QuotedPartStops {
+  bool stops[256];
+  constexpr QuotedPartStops() : stops() {
+    for (unsigned char c : {static_cast<unsigned char>('\0'), static_cast<unsigned char>('\n'), kEndMarker,
+                            static_cast<unsigned char>('"')})
+      stops[c] = true;
+  }
 };
-
-// Double quotes, and the characters that end a quoted part: newline, end marker, NUL.
-inline BlockMasks QuotesAndStops(const char* text) {
-#if defined(__SSE2__)
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  const __m128i stops =
-      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_setzero_si128())),
-                   _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(kEndMarker))));
-  return {static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')))),
-          static_cast<std::uint32_t>(_mm_movemask_epi8(stops))};
-#else
-  BlockMasks masks{};
-  for (std::uint32_t i = 0; i < 16; ++i) {
-    masks.first |= static_cast<std::uint32_t>(text[i] == '"') << i;
-    masks.second |= static_cast<std::uint32_t>(text[i] == '\0' || IsTerminator(text[i])) << i;
-  }
-  return masks;
-#endif
-}
-
-// Digits and ";": what a body of the usual shape holds in front of its terminator.
-inline BlockMasks DigitsAndSeparators(const char* text) {
-#if defined(__SSE2__)
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  const __m128i offset = _mm_sub_epi8(block, _mm_set1_epi8('0'));
-  const __m128i digits = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset);
-  return {static_cast<std::uint32_t>(_mm_movemask_epi8(digits)),
-          static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(';'))))};
-#else
-  BlockMasks masks{};
-  for (std::uint32_t i = 0; i < 16; ++i) {
-    masks.first |= static_cast<std::uint32_t>(IsDigit(text[i])) << i;
-    masks.second |= static_cast<std::uint32_t>(text[i] == ';') << i;
-  }
-  return masks;
-#endif
-}
-
-// `mask` for the block of 16 characters at `text`, of which only `count`
-// stand in front of the chunk's end: a whole block is read only where the
-// chunk holds it, else a copy padded with NULs.
-template <BlockMasks (*kMask)(const char*)>
-inline BlockMasks MaskPart(const char* text, std::size_t count) {
-  if (count >= 16) return kMask(text);
-  char copy[16] = {};
-  std::memcpy(copy, text, count);
-  return kMask(copy);
-}
-
-// Offset behind the quoted part's second double quote, or 0 when a
-// terminator or the chunk's end comes first.
-inline std::uint32_t QuotedPartEnd(const char* line, std::size_t length) {
-  int quotes = 0;
-  for (std::uint32_t at = 0; at < kMaxLineTaken; at += 16) {
-    const BlockMasks masks = MaskPart<QuotesAndStops>(line + at, at < length ? length - at : 0);
-    for (std::uint32_t found = masks.first; found != 0; found &= found - 1) {
-      const auto position = static_cast<std::uint32_t>(std::countr_zero(found));
-      if ((masks.second & ((1u << position) - 1)) != 0) return 0;
-      if (++quotes == 2) return at + position + 1;
-    }
-    if (masks.second != 0) return 0;
-  }
-  return 0;
-}
-
-// The body of the usual shape is at most this long: four blocks.
-constexpr std::uint32_t kUsualBodyReach = 64;
+constexpr QuotedPartStops kQuotedPartStops;
 
 // Most format lines have one shape: a quoted part free of terminators, then
 // whole runs of digits, a ";" and whole groups of digits, each behind a ";"
-// or right behind the one before, and a terminator within 64 characters of
-// the quoted part's end. ConvertUsualLine recognises such a line by its
-// masks of quotes, digits, separators and terminators, 16 characters at a
-// time, then converts it run by run and group by group exactly as the scan
-// would, and returns false for any other line before it has changed
-// anything; the scan then converts that line.
+// or right behind the one before, and a terminator well inside the limit.
+// ConvertUsualLine converts such a line in one pass, exactly as the scan
+// would, and returns false at the first sign of any other shape; the scan
+// then starts over on the line and writes its output afresh.
+//
+// What it did before giving up is harmless: the numbers it recorded are the
+// first ones the scan records again, in the same order, and a code 100 that
+// it rewrote to 107 in place reads as a code that is neither replaced nor
+// dropped, which gives the same text.
 template <bool kWide>
 bool ConvertUsualLine(ConversionState& state, char* line, std::size_t length, char* output,
                       LineConversion& conversion) {
   // The layout's lengths are constants here, in each of the two copies.
   constexpr Layout layout = kWide ? kWideLayout : kNarrowLayout;
-  const std::uint32_t bodyStart = QuotedPartEnd(line, length);
-  if (bodyStart == 0) return false;
+  std::uint32_t in = 0;
+  std::uint32_t out = 0;
 
-  // One bit per separator of the body, up to its first character that is
-  // neither a digit nor a separator.
-  std::uint64_t separators = 0;
-  std::uint32_t end = kUsualBodyReach;
-  for (std::uint32_t at = 0; at < kUsualBodyReach; at += 16) {
-    const std::size_t offset = bodyStart + at;
-    const BlockMasks masks = MaskPart<DigitsAndSeparators>(line + offset, offset < length ? length - offset : 0);
-    separators |= static_cast<std::uint64_t>(masks.second) << at;
-    const std::uint32_t other = ~(masks.first | masks.second) & 0xFFFF;
-    if (other != 0) {
-      end = at + static_cast<std::uint32_t>(std::countr_zero(other));
-      break;
+  // The quoted part, copied while its end is looked for.
+  char c = line[0];
+  if (c == '\0' || IsTerminator(c)) return false;
+  int quotes = c == '"' ? 1 : 0;
+  output[out++] = c;
+  for (in = 1; quotes < 2;) {
+    // Eight characters at a time up to the next one that needs a closer look.
+    if (in + 8 <= length) {
+      std::uint64_t word;
+      std::memcpy(&word, line + in, 8);
+      const std::uint64_t stops = ByteMask(word, '"') | ByteMask(word, '\n') | ByteMask(word, kEndMarker);
+      const std::uint32_t plain = stops == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(stops)) / 8;
+      // All eight are stored: the room behind the kept ones is the bound's.
+      std::memcpy(output + out, &word, 8);
+      out += plain;
+      in += plain;
+      if (in >= kMaxLineTaken) return false;
+      if (plain == 8) continue;
+    }
+    c = line[in];
+    if (kQuotedPartStops.stops[static_cast<unsigned char>(c)]) {
+      if (c != '"') return false;
+      ++quotes;
+    }
+    output[out++] = c;
+    if (++in >= kMaxLineTaken) return false;
+  }
+
+  while (IsDigit(line[in])) {
+    const char* run = line + in;
+    // A run that the chunk's end cuts short is no run of digits; AllDigits
+    // may then read no further than the chunk holds.
+    if (in + layout.runLength >= kMaxLineTaken || in + layout.runLength > length ||
+        !AllDigits(run, layout.runLength))
+      return false;
+    out += ConvertWholeRun(state, layout, run, output + out);
+    in += layout.runLength;
+  }
+
+  if (line[in] == ';') {
+    output[out++] = line[in++];
+    for (;;) {
+      char* group = line + in;
+      if (in + layout.groupLength >= kMaxLineTaken || in + layout.groupLength > length ||
+          !AllDigits(group, layout.groupLength))
+        return false;
+      out += ConvertWholeGroup(state, layout, group, output + out);
+      in += layout.groupLength;
+      if (line[in] == ';') {
+        output[out++] = line[in++];
+      } else if (!IsDigit(line[in])) {
+        break;
+      }
     }
   }
-  // The body must end at a terminator well inside the limit; separators
-  // behind it belong to the next line.
-  if (end == kUsualBodyReach || bodyStart + end >= kMaxLineTaken || !IsTerminator(line[bodyStart + end])) return false;
-  separators &= (std::uint64_t{1} << end) - 1;
 
-  // Runs: whole ones, up to the first separator or the terminator.
-  const std::uint32_t runsEnd = separators == 0 ? end : static_cast<std::uint32_t>(std::countr_zero(separators));
-  if (runsEnd % layout.runLength != 0) return false;
-  // Codes: each stretch behind a separator is whole groups, at least one.
-  for (std::uint32_t from = runsEnd; from < end;) {
-    const std::uint64_t behind = separators >> (from + 1) << (from + 1);
-    const std::uint32_t to = behind == 0 ? end : static_cast<std::uint32_t>(std::countr_zero(behind));
-    const std::uint32_t stretch = to - from - 1;
-    if (stretch == 0 || stretch % layout.groupLength != 0) return false;
-    from = to;
-  }
-
-  // The line has the usual shape: convert it.
-  // Whole blocks where the chunk holds them; the room behind the quoted part
-  // is the bound's.
-  if (bodyStart <= 16 && length >= 16) {
-    std::memcpy(output, line, 16);
-  } else {
-    std::memcpy(output, line, bodyStart);
-  }
-  char* body = line + bodyStart;
-  std::uint32_t out = bodyStart;
-  for (std::uint32_t at = 0; at < runsEnd; at += layout.runLength)
-    out += ConvertWholeRun(state, layout, body + at, output + out);
-  for (std::uint32_t at = runsEnd; at < end;) {
-    if (body[at] == ';') {
-      output[out++] = ';';
-      ++at;
-    }
-    out += ConvertWholeGroup(state, layout, body + at, output + out);
-    at += layout.groupLength;
-  }
-  conversion.taken = bodyStart + end;
+  if (!IsTerminator(line[in])) return false;
+  conversion.taken = in;
   conversion.produced = out;
-  conversion.result = body[end] == '\n' ? ResultOk : ResultEndMarker;
+  conversion.result = line[in] == '\n' ? ResultOk : ResultEndMarker;
   return true;
 }
 

@@ -54,8 +54,10 @@ LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t
 
 // The one-pass path alone: converts a line of the usual shape as
 // ConvertFormatLine does and returns true, or returns false for any other
-// line, having changed nothing. It reads 16 characters at a time, never more
-// than `length`, and uses nothing behind the line's terminator.
+// line, having recorded only numbers that the scan records again and
+// rewritten only a code 100 (see format_line.cc). It reads eight characters
+// at a time, never more than `length`, and uses nothing behind the line's
+// terminator.
 bool ConvertUsualFormatLine(ConversionState& state, char* line, std::size_t length, char* output,
                             LineConversion& conversion);
 
