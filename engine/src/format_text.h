@@ -12,7 +12,7 @@ namespace quarnel {
 inline constexpr unsigned char kEndMarker = 0xFF;
 
 // Bytes of a chunk buffer: the characters and room for the terminating NUL,
-// plus one for the newline the driver adds behind a source's unterminated last line.
+// plus one for the newline the chunk loop adds behind a source's unterminated last line.
 inline constexpr std::size_t kChunkCapacity = kMaxChunkLength + 2;
 
 // A line gives up when this many characters behind its marker hold no
