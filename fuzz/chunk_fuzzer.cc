@@ -146,9 +146,10 @@ void FuzzChunk(const std::uint8_t* data, std::size_t size) {
           "a failure comes with its cause");
   const std::string converted(output.get(), walk.produced);
 
-  if (result == ResultIncompleteLine) {
+  if (result == ResultIncompleteLine && state.m_bConversionNeeded) {
     // The driver restarts at `consumed`: just behind the last newline, so the
     // unconsumed tail holds none; a chunk without a newline still moves on.
+    // (Another model's model line ends the walk behind itself.)
     const std::size_t walkEnd = WalkEnd(original);
     Require(consumed == (walkEnd > 0 ? walkEnd : 1), "incomplete line ends behind the last newline");
   }

@@ -1,9 +1,11 @@
-// The chunk loop written as plainly as possible, for the fuzzers and tests to
-// hold the streaming driver to: the source turned into characters first
-// (every line end one LF), every chunk cut afresh from them, a full one
-// losing its 2048th character, each walked, and the text written as CR LF.
-// For a source whose text stays below one write block the driver must give
-// exactly this.
+// The chunk loop written as plainly as possible: the definition of what the
+// driver's line walk must do, which the fuzzers and tests hold it to. The
+// source is turned into characters first (every line end one LF) and cut
+// behind its first end marker, since nothing behind that marker is looked at;
+// every chunk is cut afresh from the characters, a full one losing its 2048th
+// character, each walked, and the text written as CR LF. A failed run's text
+// ends in front of the failing line. For a source whose text stays below one
+// write block the driver must give exactly this.
 #pragma once
 
 #include <algorithm>
@@ -54,7 +56,17 @@ inline Run Convert(std::string_view source, ConversionState& state) {
     run.failedLine = 1;
     return run;
   }
-  const std::string text = LineEndsAsLf(source);
+  // A run that has nothing to convert reads nothing.
+  if (!state.m_bConversionNeeded) {
+    run.result = source.empty() ? ResultOk : ResultIncompleteLine;
+    return run;
+  }
+  std::string text = LineEndsAsLf(source);
+  // A newline behind the end marker lets every walk reach it, whatever follows it.
+  if (const std::size_t marker = text.find('\xFF'); marker != std::string::npos) {
+    text.resize(marker + 1);
+    text += '\n';
+  }
   std::string converted;
   std::size_t position = 0;
   const auto lineOf = [&](const std::string& chunk, std::size_t offset) {
@@ -88,6 +100,11 @@ inline Run Convert(std::string_view source, ConversionState& state) {
                     : full    ? FormatFailure::LineTooLong
                               : FormatFailure::NoTerminator;
       run.failedLine = lineOf(chunk, walk.result == ResultInvalidFormatFile ? walk.failedLineStart : chunkLength);
+      // Each newline of the source gives one of the target: the failing line
+      // begins behind the one in front of it.
+      std::size_t kept = 0;
+      for (std::uint64_t line = 1; line < run.failedLine; ++line) kept = converted.find('\n', kept) + 1;
+      converted.resize(kept);
       break;
     }
     if (walk.result == ResultEndMarker) {

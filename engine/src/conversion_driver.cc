@@ -1,18 +1,16 @@
-// The chunk loop over the source's raw bytes.
+// The driver: one walk over the source's raw bytes, line by line.
 //
-// The format is defined on chunks: a run reads the source as characters, in
-// which a CR LF pair, a LF and a lone CR each stand as one LF, cuts chunks of
-// at most 2047 of them, walks each (line_dispatcher.h), and starts the next
-// chunk at the first character the walk left. This driver gives exactly that
-// text without making the character stream: it walks the raw bytes line by
-// line, and a line whose conversion cannot depend on where chunks begin (a
-// plain line, a format line, most header lines, each whole and well inside a
-// chunk) is converted where it stands, its line end written as CR LF. It
-// keeps, as a position, where the chunk that would hold the line begins. Any
-// other line (the end marker, a NUL byte, a model line, a kind-t line, a
-// line too long for a chunk, the source's unterminated last line) is handed
-// to the chunk walk itself: that chunk is cut from the same position, as the
-// loop would cut it, into a small buffer.
+// What the driver must do is defined by the chunk loop (the reference loop
+// beside the fuzzers, fuzz/reference_conversion.h): the source read as
+// characters, in which a CR LF pair, a LF and a lone CR each stand as one LF,
+// cut into chunks of at most 2047 of them, each walked by the line dispatcher.
+// Every header and format line converts from its own characters alone, and
+// the run ends at the end marker, a NUL byte in front of it, another model's
+// model line or a failure, so this walk gives the loop's text without cutting
+// a chunk: it takes each line where it stands in the window of raw bytes,
+// converts it with one converter call, and writes its line end as CR LF.
+// ClassifyLine decides, in one place, how the text at the walk's position is
+// taken; every case other than a whole line is named there.
 #include "quarnel/conversion_driver.h"
 
 #include <algorithm>
@@ -26,6 +24,7 @@
 #include "format_text.h"
 #include "line_converters.h"
 #include "line_dispatcher.h"
+#include "line_walk.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -34,27 +33,31 @@
 namespace quarnel {
 namespace {
 
-// A read of this many characters is a full one: its last character is dropped
-// so that the chunk keeps room for its NUL and holds at most 2047 characters.
-constexpr std::size_t kReadSize = kMaxChunkLength + 1;
 // Bytes asked of the source at once.
 constexpr std::size_t kReadBlock = 256 * 1024;
-// The most bytes a chunk's characters take: each may be a CR LF pair, and a
-// last CR needs the byte behind it.
-constexpr std::size_t kChunkRawReach = 2 * kReadSize + 1;
-// The window is topped up when fewer bytes than this stand in front of the
-// walk: enough for any chunk and for a long line's stretch.
+// An other line is taken in pieces of at most this many bytes; any line a
+// chunk can hold is one piece.
+constexpr std::size_t kOtherPiece = 4096;
+// The bytes a header or format line may need in front of the walk: its marker,
+// the characters up to its terminator, and a CR LF pair.
+constexpr std::size_t kMarkedLineReach = kMaxTerminatorDistance + 3;
+// The window is topped up when fewer bytes than this stand in front of the walk.
 constexpr std::size_t kRefillBelow = 32 * 1024;
-static_assert(kChunkRawReach < kRefillBelow);
 constexpr std::size_t kWindowCapacity = kRefillBelow + kReadBlock;
-// Room behind the converted text for one more line or chunk, written as CR LF.
-constexpr std::size_t kWriteRoom = kWriteBlockSize + 2 * kOutputCapacity + 64;
+// The smallest window: half of it holds any piece the walk takes at once.
+constexpr std::size_t kSmallestWindow = 4 * (kOtherPiece + kMarkedLineReach);
+static_assert(kSmallestWindow / 2 > kOtherPiece + kMarkedLineReach && kSmallestWindow <= kWindowCapacity);
+// The most text one piece of the walk writes: a format line grows by at most
+// five thirds, a kind-l line to 22 characters, and the CR LF behind.
+constexpr std::size_t kPieceOutput = kOutputCapacity + 2;
+// Text grows at most fivefold (a kind-l line of five bytes gives 24).
+constexpr std::uint64_t TextBound(std::uint64_t sourceSize) { return 5 * sourceSize + 64; }
 
-bool IsMarkerOrEnd(char c) { return c == '@' || c == '$' || IsEndMarker(c); }
+bool IsMarker(char c) { return c == '@' || c == '$'; }
 
 // The first byte at or after `from` that ends a line or needs a closer look:
 // LF, CR, NUL, the end marker, and with `markers` "$" and "@"; `end` if none.
-const char* FindLineStop(const char* from, const char* end, bool markers) {
+char* FindLineStop(char* from, char* end, bool markers) {
 #if defined(__SSE2__)
   const __m128i newline = _mm_set1_epi8('\n');
   const __m128i carriageReturn = _mm_set1_epi8('\r');
@@ -75,31 +78,31 @@ const char* FindLineStop(const char* from, const char* end, bool markers) {
 #endif
   for (; from < end; ++from) {
     const char c = *from;
-    if (c == '\n' || c == '\r' || c == '\0' || IsEndMarker(c) || (markers && (c == '$' || c == '@'))) return from;
+    if (c == '\n' || c == '\r' || c == '\0' || IsEndMarker(c) || (markers && IsMarker(c))) return from;
   }
   return end;
 }
 
-std::size_t CountNewlines(const char* text, std::size_t length) {
-  return static_cast<std::size_t>(std::count(text, text + length, '\n'));
-}
-
 // The source's bytes, read in large blocks. The walk moves through them with
 // Advance; what lies behind the walk is dropped when the window is topped up.
+// One byte behind the window's end is spare, for the newline a last line
+// without a line end is converted with.
 class RawWindow {
  public:
-  explicit RawWindow(ByteSource& source) : source_(source), buffer_(new char[kWindowCapacity]) {}
+  RawWindow(ByteSource& source, std::size_t capacity)
+      : source_(source), capacity_(capacity), refillBelow_(std::min(kRefillBelow, capacity / 2)),
+        buffer_(new char[capacity + 1]) {}
 
-  // Reads on until `count` bytes stand in front of the walk or the source has
-  // ended. Moves the bytes: pointers from Data() are stale afterwards.
-  void Ensure(std::size_t count) {
-    if (end_ - walk_ >= count || ended_) return;
+  // Reads on until refillBelow() bytes stand in front of the walk or the
+  // source has ended. Moves the bytes: pointers from Data() are stale afterwards.
+  void Refill() {
+    if (end_ - walk_ >= refillBelow_ || ended_) return;
     std::memmove(buffer_.get(), buffer_.get() + walk_, end_ - walk_);
     base_ += walk_;
     end_ -= walk_;
     walk_ = 0;
-    while (end_ < count && !ended_) {
-      IoResult read = source_.Read(buffer_.get() + end_, kWindowCapacity - end_);
+    while (end_ < refillBelow_ && !ended_) {
+      IoResult read = source_.Read(buffer_.get() + end_, capacity_ - end_);
       if (read.error) error_ = std::move(read.error);
       if (read.count == 0 || error_) ended_ = true;
       end_ += read.count;
@@ -116,6 +119,8 @@ class RawWindow {
 
  private:
   ByteSource& source_;
+  const std::size_t capacity_;
+  const std::size_t refillBelow_;
   std::unique_ptr<char[]> buffer_;
   std::uint64_t base_ = 0;  // source offset of buffer_[0]
   std::size_t walk_ = 0;
@@ -124,41 +129,27 @@ class RawWindow {
   std::optional<std::string> error_;
 };
 
-// Converted text, handed to the sink in blocks of kWriteBlockSize bytes.
-// Lines are written straight into the room behind the text. After the first
-// failed write nothing more is written.
+// Converted text, handed to the sink in blocks of `blockSize` bytes. Lines
+// are written straight into the room behind the text. After the first failed
+// write nothing more is written.
 class BlockWriter {
  public:
-  explicit BlockWriter(ByteSink& sink) : sink_(sink), buffer_(new char[kWriteRoom]) {}
+  BlockWriter(ByteSink& sink, std::size_t blockSize)
+      : sink_(sink), blockSize_(blockSize), buffer_(new char[blockSize + kPieceOutput]) {}
 
-  // Room for one line's or chunk's text as CR LF text; Commit says how much was used.
+  // Room for one piece's text (kPieceOutput bytes); Commit says how much was used.
   char* Room() { return buffer_.get() + size_; }
   void Commit(std::size_t count) {
     size_ += count;
-    while (size_ >= kWriteBlockSize && !error_) {
-      error_ = sink_.Write(buffer_.get(), kWriteBlockSize).error;
-      size_ -= kWriteBlockSize;
-      std::memmove(buffer_.get(), buffer_.get() + kWriteBlockSize, size_);
+    while (size_ >= blockSize_ && !error_) {
+      error_ = sink_.Write(buffer_.get(), blockSize_).error;
+      size_ -= blockSize_;
+      std::memmove(buffer_.get(), buffer_.get() + blockSize_, size_);
     }
   }
-
-  // Writes `text` with every LF as CR LF; at most kOutputCapacity characters.
-  void WriteAsCrLf(const char* text, std::size_t length) {
-    char* to = Room();
-    const char* const end = text + length;
-    while (text < end) {
-      const char* newline = static_cast<const char*>(std::memchr(text, '\n', end - text));
-      const char* segmentEnd = newline ? newline : end;
-      std::memcpy(to, text, segmentEnd - text);
-      to += segmentEnd - text;
-      if (!newline) break;
-      to[0] = '\r';
-      to[1] = '\n';
-      to += 2;
-      text = newline + 1;
-    }
-    Commit(static_cast<std::size_t>(to - Room()));
-  }
+  // Takes back up to `count` of the last bytes committed, as far as they have
+  // not reached the sink.
+  void TakeBack(std::size_t count) { size_ -= std::min(count, size_); }
 
   void Flush() {
     if (!error_ && size_ > 0) error_ = sink_.Write(buffer_.get(), size_).error;
@@ -170,20 +161,10 @@ class BlockWriter {
 
  private:
   ByteSink& sink_;
+  const std::size_t blockSize_;
   std::unique_ptr<char[]> buffer_;
   std::size_t size_ = 0;
   std::optional<std::string> error_;
-};
-
-// One chunk cut for the walk, as characters.
-struct Chunk {
-  std::size_t length = 0;
-  // The read filled the chunk: the source goes on behind it.
-  bool full = false;
-  // A NUL byte of the source ends the chunk.
-  bool endsAtNulByte = false;
-  // The source's last line had no newline; the chunk got one, which is not written.
-  bool addedNewline = false;
 };
 
 bool IsUtf16Mark(const char* bytes) {
@@ -192,255 +173,195 @@ bool IsUtf16Mark(const char* bytes) {
   return (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
 }
 
+// How the text at the walk's position is taken: up to `stop`, and then
+// `lineEndBytes` bytes of line end (1 for LF or a lone CR, 2 for CR LF, 0 if
+// the text does not end its line there).
+struct LineStop {
+  LineTaking taking;
+  char* stop;
+  std::size_t lineEndBytes = 0;
+};
+
 class ConversionRun {
  public:
   ConversionRun(ByteSource& source, ConversionState& state, ByteSink& sink)
-      : source_(source), window_(source), writer_(sink), state_(state) {}
+      : source_(source), window_(source, WindowCapacity(source)), writer_(sink, BlockSize(source)),
+        state_(state) {}
 
   ConversionOutcome Run();
+  const LineTally& tally() const { return tally_; }
 
  private:
   enum class Step { GoOn, Stop };
-  Step ConvertLines();
-  Step ConvertChunk();
-  Chunk CutChunk();
-  void FailOnFormat(FormatFailure failure, const Chunk& chunk, std::size_t lineStart);
-  void SkipLongPlainLine();
-  void Advance(std::size_t rawBytes, std::uint64_t characters, std::uint64_t newlines);
+  static std::size_t WindowCapacity(const ByteSource& source);
+  static std::size_t BlockSize(const ByteSource& source);
+  LineStop ClassifyLine(char* text, char* end) const;
+  Step TakeLine();
+  LineConversion ConvertMarkedLine(char* line, char* end, const LineStop& stop, char* out);
+  void Count(LineTaking taking);
+  void Fail(FormatFailure failure);
 
   ByteSource& source_;
   RawWindow window_;
   BlockWriter writer_;
   ConversionState& state_;
   ConversionOutcome outcome_;
-  std::uint64_t position_ = 0;     // characters in front of the walk
-  std::uint64_t chunkStart_ = 0;   // where the chunk that holds the walk's position begins
-  std::uint64_t linesBefore_ = 0;  // newlines in front of the walk
-  // The chunk handed to the walk, its NUL (or added newline and NUL) behind it,
-  // and for each of its characters the raw bytes up to its end.
-  char chunk_[kChunkCapacity + 1];
-  std::uint16_t rawEnds_[kReadSize];
-  char output_[kOutputCapacity];
+  std::uint64_t linesBefore_ = 0;     // line ends in front of the walk
+  std::size_t lineBytesWritten_ = 0;  // text written of the line the walk stands in
+  LineTally tally_;
 };
 
-void ConversionRun::Advance(std::size_t rawBytes, std::uint64_t characters, std::uint64_t newlines) {
-  window_.Advance(rawBytes);
-  position_ += characters;
-  linesBefore_ += newlines;
+// Where the size is known, buffers no larger than the source needs: a small
+// file is converted without mapping large blocks of memory.
+std::size_t ConversionRun::WindowCapacity(const ByteSource& source) {
+  const std::optional<std::uint64_t> size = source.KnownSize();
+  if (!size) return kWindowCapacity;
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(*size + 1, kSmallestWindow, kWindowCapacity));
 }
 
-// Converts whole lines where they stand, as long as each is one the chunk
-// walk would convert the same way wherever its chunk began; returns when the
-// next line is not, to let ConvertChunk take it.
-ConversionRun::Step ConversionRun::ConvertLines() {
-  for (;;) {
-    window_.Ensure(kRefillBelow);
-    if (window_.error() || writer_.error()) return Step::Stop;
-    char* const line = window_.Data();
-    char* const end = line + window_.Available();
-    if (line == end) return Step::Stop;  // the source ended behind a line end
+std::size_t ConversionRun::BlockSize(const ByteSource& source) {
+  const std::optional<std::uint64_t> size = source.KnownSize();
+  if (!size) return kWriteBlockSize;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(TextBound(*size), kWriteBlockSize));
+}
 
-    const char first = *line;
-    const bool marked = first == '$' || first == '@';
-    char* const stop = line + (FindLineStop(marked ? line + 1 : line, end, !marked) - line);
-    if (stop == end) return Step::GoOn;  // the last line, unterminated, or a long one
-    std::size_t lineEndBytes = 1;
-    if (*stop == '\r') {
-      if (stop + 1 < end && stop[1] == '\r') return Step::GoOn;  // a CR that stays a character
-      if (stop + 1 < end && stop[1] == '\n') lineEndBytes = 2;
-      // A CR at the end of the window ends the line only when the source ends there too.
-      if (stop + 1 == end && !window_.ended()) return Step::GoOn;
-    } else if (*stop != '\n') {
-      return Step::GoOn;  // NUL, end marker, or a marker inside a line
+// The one decision of the walk: how the text from `text` (a line's start, or
+// a marker inside a line) to `end` (the window's end) is taken.
+LineStop ConversionRun::ClassifyLine(char* text, char* end) const {
+  const bool marked = IsMarker(*text);
+  // A header or format line's terminator must stand within reach of its
+  // marker; an other line is taken a piece at a time.
+  char* const searchEnd = std::min(end, text + (marked ? kMaxTerminatorDistance + 1 : kOtherPiece));
+  LineTaking whole = LineTaking::Whole;
+  for (char* from = marked ? text + 1 : text;;) {
+    char* const stop = FindLineStop(from, searchEnd, !marked);
+    if (stop == searchEnd) {
+      if (searchEnd == end && window_.ended()) return {LineTaking::UnterminatedLastLine, stop};
+      // The window always holds more than a piece in front of an unfinished source.
+      assert(searchEnd < end);
+      return {marked ? LineTaking::LineTooLong : LineTaking::LongOtherLine, stop};
     }
-
-    // The line's newline character lies at position_ + length; the chunk in
-    // which the walk stands holds it when it lies in front of the chunk's
-    // 2048th character. Otherwise the walk stops in front of the line and
-    // the next chunk begins with it.
-    const auto length = static_cast<std::size_t>(stop - line);
-    if (position_ + length >= chunkStart_ + kMaxChunkLength) chunkStart_ = position_;
-    if (position_ + length >= chunkStart_ + kMaxChunkLength) return Step::GoOn;
-
-    char* out = writer_.Room();
-    std::size_t produced = 0;
-    if (first == '$') {
-      // Only a line of the usual shape: the plain scan may read on behind the
-      // line's terminator, where the raw bytes are not the chunk's characters.
-      const char lineEnd = *stop;
-      *stop = '\n';  // the converter's terminator, over a CR of the line end
-      out[0] = '$';
-      LineConversion conversion;
-      if (!ConvertUsualFormatLine(state_, line + 1, static_cast<std::size_t>(end - line - 1), out + 1,
-                                  conversion)) {
-        *stop = lineEnd;
-        return Step::GoOn;
-      }
-      assert(conversion.result == ResultOk && conversion.taken == length - 1);
-      produced = 1 + conversion.produced;
-    } else if (first == '@') {
-      if (!HeaderLineStandsAlone(line + 1, length - 1)) return Step::GoOn;
-      *stop = '\n';
-      out[0] = '@';
-      const LineConversion conversion = ConvertHeaderLine(state_, line + 1, out + 1);
-      assert(conversion.result == ResultOk && conversion.taken == length - 1);
-      produced = 1 + conversion.produced;
-    } else {
-      std::memcpy(out, line, length);
-      produced = length;
+    switch (*stop) {
+      case '\n':
+        return {whole, stop, 1};
+      case '\r':
+        // Behind a CR the window holds the next byte unless the source ends there.
+        assert(stop + 1 < end || window_.ended());
+        if (stop + 1 < end && stop[1] == '\n') return {whole, stop, 2};
+        if (stop + 1 < end && stop[1] == '\r') {
+          // A CR in front of another CR is a character of its line.
+          whole = LineTaking::CarriageReturnInLine;
+          from = stop + 1;
+          continue;
+        }
+        return {whole, stop, 1};
+      case '\0':
+        return {LineTaking::NulByte, stop};
+      case '$':
+      case '@':
+        return {LineTaking::MarkerInsideLine, stop};
+      default:
+        assert(IsEndMarker(*stop));
+        return {LineTaking::EndMarker, stop};
     }
-    out[produced] = '\r';
-    out[produced + 1] = '\n';
-    writer_.Commit(produced + 2);
-    Advance(length + lineEndBytes, length + 1, 1);
   }
 }
 
-// Cuts the chunk that the loop would cut at chunkStart_, from the walk's
-// position on, into chunk_.
-Chunk ConversionRun::CutChunk() {
-  window_.Ensure(kChunkRawReach);
-  const char* raw = window_.Data();
-  const std::size_t available = window_.Available();
-  // Characters from the walk's position to the 2048th of the chunk, as many as there are.
-  const auto wanted = static_cast<std::size_t>(chunkStart_ + kReadSize - position_);
-  std::size_t count = 0;
-  std::size_t at = 0;
-  while (count < wanted && at < available) {
-    char c = raw[at++];
-    if (c == '\r') {
-      if (at < available && raw[at] == '\n') {
-        ++at;
-        c = '\n';
-      } else if (at == available || raw[at] != '\r') {
-        c = '\n';
-      }
-    }
-    chunk_[count] = c;
-    rawEnds_[count++] = static_cast<std::uint16_t>(at);
-  }
-
-  Chunk chunk;
-  chunk.full = count == wanted;
-  chunk.length = chunk.full ? count - 1 : count;
-  if (const void* nul = std::memchr(chunk_, '\0', chunk.length)) {
-    chunk.length = static_cast<std::size_t>(static_cast<const char*>(nul) - chunk_);
-    chunk.endsAtNulByte = true;
-  }
-  chunk.addedNewline =
-      !chunk.full && !chunk.endsAtNulByte && chunk.length > 0 && chunk_[chunk.length - 1] != '\n';
-  return chunk;
-}
-
-// Ends the run on the line of the chunk that begins at `lineStart`, for the
-// cause the walk gave or, when it was the chunk's end, what ended the chunk.
-void ConversionRun::FailOnFormat(FormatFailure failure, const Chunk& chunk, std::size_t lineStart) {
-  if (failure != FormatFailure::MissingFrtTag) {
-    failure = chunk.endsAtNulByte ? FormatFailure::NulByte
-              : chunk.full        ? FormatFailure::LineTooLong
-                                  : FormatFailure::NoTerminator;
-  }
+// Ends the run on the line the walk stands in; nothing of that line is written.
+void ConversionRun::Fail(FormatFailure failure) {
   outcome_.result = ResultInvalidFormatFile;
   outcome_.formatFailure = failure;
-  outcome_.failedLine = linesBefore_ + CountNewlines(chunk_, lineStart) + 1;
+  outcome_.failedLine = linesBefore_ + 1;
+  writer_.TakeBack(lineBytesWritten_);
 }
 
-// Walks the chunk from the walk's position to the end of the chunk that
-// holds it, as the loop walks it, and returns whether the run goes on.
-ConversionRun::Step ConversionRun::ConvertChunk() {
-  // A line that begins behind the chunk's last character begins the next chunk.
-  if (position_ >= chunkStart_ + kMaxChunkLength) chunkStart_ = position_;
-  Chunk chunk = CutChunk();
-  if (window_.error() || writer_.error()) return Step::Stop;
-  if (chunk.length == 0 && !chunk.endsAtNulByte) return Step::Stop;  // the source has ended
+// Converts the header or format line from its marker at `line` to its
+// terminator at stop.stop with one converter call, writing its text to `out`.
+LineConversion ConversionRun::ConvertMarkedLine(char* line, char* end, const LineStop& stop, char* out) {
+  // The converters end a line at a newline or the end marker: a CR line end,
+  // or the end of a last line without one, is handed to them as a newline.
+  if (!IsEndMarker(*stop.stop)) *stop.stop = '\n';
+  out[0] = line[0];
+  const auto length = static_cast<std::size_t>(stop.stop - line - 1);
+  // The format-line converter may read the window up to its end, 16
+  // characters at a time; it uses nothing behind the terminator.
+  const std::size_t readable = std::max(length + 1, static_cast<std::size_t>(end - line - 1));
+  const LineConversion conversion = line[0] == '$' ? ConvertFormatLine(state_, line + 1, readable, out + 1)
+                                                   : ConvertHeaderLine(state_, line + 1, out + 1);
+  // The line is whole, so only a kind-t line without its tag fails.
+  assert(conversion.result != ResultInvalidFormatFile || conversion.failure == FormatFailure::MissingFrtTag);
+  assert(conversion.result == ResultInvalidFormatFile || conversion.taken == length);
+  return conversion;
+}
 
-  // Inside a chunk, the walk ends behind the chunk's last newline: a line
-  // that the chunk does not hold whole is left to the next chunk, which
-  // begins with it, unless a NUL cuts it off, which ends the run.
-  if (position_ > chunkStart_ && !chunk.addedNewline && !std::memchr(chunk_, '\n', chunk.length)) {
-    if (chunk.endsAtNulByte) {
-      if (state_.m_bConversionNeeded) FailOnFormat(FormatFailure::NulByte, chunk, chunk.length);
+void ConversionRun::Count(LineTaking taking) { tally_.counts[static_cast<std::size_t>(taking)]++; }
+
+// Takes the text at the walk's position as ClassifyLine says: its text and
+// line end are written into the writer's room and committed at once.
+ConversionRun::Step ConversionRun::TakeLine() {
+  window_.Refill();
+  if (window_.error() || writer_.error()) return Step::Stop;
+  char* const text = window_.Data();
+  char* const end = text + window_.Available();
+  if (text == end) return Step::Stop;  // the source has ended behind a line end
+
+  const LineStop stop = ClassifyLine(text, end);
+  switch (stop.taking) {
+    case LineTaking::NulByte:
+      Count(stop.taking);
+      Fail(FormatFailure::NulByte);
+      return Step::Stop;
+    case LineTaking::LineTooLong:
+      Count(stop.taking);
+      Fail(FormatFailure::LineTooLong);
+      return Step::Stop;
+    default:
+      break;
+  }
+  char* const out = writer_.Room();
+  std::size_t written = 0;
+  if (IsMarker(*text)) {
+    const LineConversion conversion = ConvertMarkedLine(text, end, stop, out);
+    if (conversion.result == ResultInvalidFormatFile) {
+      Count(LineTaking::FailedLine);
+      Fail(conversion.failure);
       return Step::Stop;
     }
-    chunkStart_ = position_;
-    chunk = CutChunk();
+    // Another model's model line is not written: it might fill a block.
+    if (conversion.result == ResultOk && !state_.m_bConversionNeeded) {
+      Count(LineTaking::AnotherModel);
+      return Step::Stop;
+    }
+    written = 1 + conversion.produced;
+  } else {
+    written = static_cast<std::size_t>(stop.stop - text);
+    std::memcpy(out, text, written);
   }
-
-  std::size_t length = chunk.length;
-  if (chunk.addedNewline) {
-    rawEnds_[length] = length == 0 ? 0 : rawEnds_[length - 1];
-    chunk_[length++] = '\n';
-  }
-  chunk_[length] = '\0';
-  const ChunkWalk walk = WalkChunk(state_, chunk_, length, output_);
-
-  std::size_t produced = walk.produced;
-  if (chunk.addedNewline && walk.consumed == length && produced > 0 && output_[produced - 1] == '\n') --produced;
-  // A chunk that named another model ends the run and sends nothing.
-  if (state_.m_bConversionNeeded) writer_.WriteAsCrLf(output_, produced);
-
-  const std::size_t consumedRaw = walk.consumed == 0 ? 0 : rawEnds_[walk.consumed - 1];
-  outcome_.result = walk.result;
-  if (walk.result == ResultInvalidFormatFile) {
-    FailOnFormat(walk.failure, chunk, walk.failedLineStart);
+  Count(stop.taking);
+  if (stop.taking == LineTaking::EndMarker) {
+    writer_.Commit(written);
+    outcome_.result = ResultEndMarker;
+    outcome_.endMarkerLine = linesBefore_ + 1;
+    outcome_.endMarkerOffset = window_.SourceOffset(static_cast<std::size_t>(stop.stop - text));
     return Step::Stop;
   }
-  if (walk.result == ResultEndMarker) {
-    // The walk stops with the marker at `consumed`.
-    outcome_.endMarkerLine = linesBefore_ + CountNewlines(chunk_, walk.consumed) + 1;
-    outcome_.endMarkerOffset = window_.SourceOffset(consumedRaw);
-    return Step::Stop;
+  if (stop.lineEndBytes > 0) {
+    out[written] = '\r';
+    out[written + 1] = '\n';
+    writer_.Commit(written + 2);
+    ++linesBefore_;
+    lineBytesWritten_ = 0;
+  } else {
+    writer_.Commit(written);
+    lineBytesWritten_ += written;
   }
-  // A NUL byte ends a run that still converts: the text behind it is not a
-  // format file's. A run that only copies has ended with this chunk anyway.
-  if (chunk.endsAtNulByte && state_.m_bConversionNeeded) {
-    FailOnFormat(FormatFailure::NulByte, chunk, chunk.length);
-    return Step::Stop;
-  }
-  if (!chunk.full || !state_.m_bConversionNeeded) return Step::Stop;
-
-  const bool longPlainLine = walk.consumed == 1 && std::memchr(chunk_, '\n', chunk.length) == nullptr;
-  Advance(consumedRaw, walk.consumed, CountNewlines(chunk_, walk.consumed));
-  chunkStart_ = position_;
-  if (longPlainLine) SkipLongPlainLine();
+  window_.Advance(static_cast<std::size_t>(stop.stop - text) + stop.lineEndBytes);
   return Step::GoOn;
-}
-
-// A line without a marker that is longer than a chunk moves on by one
-// character per chunk: each such chunk is full, holds neither a newline nor a
-// NUL, and gives up its first character alone. Those characters are copied
-// here directly instead of being cut and walked one chunk each. Where no CR,
-// LF or NUL stands, bytes and characters are one.
-void ConversionRun::SkipLongPlainLine() {
-  for (;;) {
-    window_.Ensure(kRefillBelow);
-    if (window_.error()) return;
-    const char* text = window_.Data();
-    const std::size_t available = window_.Available();
-    std::size_t plainSpan = available;
-    for (const char stop : {'\n', '\r', '\0'}) {
-      if (const void* found = std::memchr(text, stop, plainSpan))
-        plainSpan = static_cast<std::size_t>(static_cast<const char*>(found) - text);
-    }
-    std::size_t skipped = 0;
-    while (skipped + kReadSize <= plainSpan && !IsMarkerOrEnd(text[skipped])) ++skipped;
-    if (skipped == 0) return;
-    // Copied in pieces that leave the writer room.
-    for (std::size_t copied = 0; copied < skipped;) {
-      const std::size_t piece = std::min(skipped - copied, kOutputCapacity);
-      std::memcpy(writer_.Room(), text + copied, piece);
-      writer_.Commit(piece);
-      copied += piece;
-    }
-    Advance(skipped, skipped, 0);
-    chunkStart_ = position_;
-    if (writer_.error()) return;
-  }
 }
 
 ConversionOutcome ConversionRun::Run() {
   state_.m_bModelLineSeen = false;
-  window_.Ensure(2);
+  window_.Refill();
   if (!window_.error() && window_.Available() >= 2 && IsUtf16Mark(window_.Data())) {
     // Its FF would pass for the end marker; nothing of it is converted.
     outcome_.result = ResultInvalidFormatFile;
@@ -448,13 +369,14 @@ ConversionOutcome ConversionRun::Run() {
     outcome_.failedLine = 1;
     return outcome_;
   }
-  while (!window_.error() && !writer_.error()) {
-    if (state_.m_bConversionNeeded && ConvertLines() == Step::Stop) break;
-    if (window_.error() || writer_.error() || ConvertChunk() == Step::Stop) break;
+  // A run that has nothing to convert reads no further.
+  if (state_.m_bConversionNeeded) {
+    while (TakeLine() == Step::GoOn) {
+    }
   }
-  // Whole lines converted where they stand end as the chunk walk ends behind
-  // its last newline.
-  if (outcome_.result == ResultOk && position_ > 0) outcome_.result = ResultIncompleteLine;
+  // A run that takes lines ends as the chunk walk ends behind its last newline.
+  if (outcome_.result == ResultOk && window_.SourceOffset(window_.Available()) > 0)
+    outcome_.result = ResultIncompleteLine;
   outcome_.modelLineSeen = state_.m_bModelLineSeen;
 
   if (outcome_.result == ResultEndMarker) {
@@ -515,9 +437,18 @@ class StringSink : public ByteSink {
 }  // namespace
 
 ConversionOutcome ConvertFormatStream(ByteSource& source, ConversionState& state, ByteSink& sink) {
-  // The chunk buffers alone are several pages: no thread's stack is asked for them.
-  auto run = std::make_unique<ConversionRun>(source, state, sink);
-  return run->Run();
+  return ConversionRun(source, state, sink).Run();
+}
+
+ConversionOutcome ConvertFormatBytesTallied(std::string_view source, ConversionState& state, std::string& target,
+                                            LineTally& tally, std::size_t maxRead) {
+  target.clear();
+  MemorySource memorySource(source, maxRead);
+  StringSink sink(target);
+  ConversionRun run(memorySource, state, sink);
+  const ConversionOutcome outcome = run.Run();
+  tally = run.tally();
+  return outcome;
 }
 
 ConversionOutcome ConvertFormatBytes(std::string_view source, ConversionState& state,

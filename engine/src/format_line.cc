@@ -47,13 +47,13 @@ constexpr Layout kWideLayout{11, 5, true};
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Reads a number from at most `width` characters at `text` (fewer if the
-// chunk's NUL comes first), as plain decimal text: leading white space, an
-// optional sign, digits up to the first other character, 0 without digits.
-// The characters may reach past the line's newline.
+// Reads a number from at most `width` characters at `text`, as plain decimal
+// text: leading white space, an optional sign, digits up to the first other
+// character, 0 without digits. The line's terminator (and the chunk's NUL)
+// ends the read: a number never takes a character of the next line.
 int ReadNumber(const char* text, std::uint32_t width) {
   std::uint32_t i = 0;
-  while (i < width && IsSpace(text[i])) ++i;
+  while (i < width && text[i] != '\n' && IsSpace(text[i])) ++i;
   bool negative = false;
   if (i < width && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
@@ -85,7 +85,7 @@ inline bool AllDigits(const char* text, std::uint32_t count) {
   return true;
 }
 
-// The value of `count` digits, which AllDigits has vouched for.
+// The value of `count` characters known to be digits.
 inline int DigitsValue(const char* text, std::uint32_t count) {
   int value = 0;
   for (std::uint32_t i = 0; i < count; ++i) value = value * 10 + (text[i] - '0');
@@ -163,10 +163,10 @@ class FormatLineScan {
 };
 
 FormatLineScan::Stop FormatLineScan::ScanQuotedPart() {
-  // The first character behind the "$" is copied whatever it is, a newline or
-  // the end marker included; only the chunk's end stops it.
+  // A terminator right behind the "$" ends the line there.
   int quotes = 0;
   if (Current() == '\0') return Stop::ChunkEnd;
+  if (IsTerminator(Current())) return Stop::Terminated;
   if (Current() == '"') ++quotes;
   Copy();
   for (;;) {
@@ -396,7 +396,9 @@ bool ConvertUsualFormatLine(ConversionState& state, char* line, std::size_t leng
 
 LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t length, char* output) {
   LineConversion conversion;
-  if (ConvertUsualFormatLine(state, line, length, output, conversion)) return conversion;
+  const bool usual = state.m_bWideCodes ? ConvertUsualLine<true>(state, line, length, output, conversion)
+                                        : ConvertUsualLine<false>(state, line, length, output, conversion);
+  if (usual) return conversion;
   return ScanFormatLine(state, line, output);
 }
 

@@ -9,6 +9,7 @@ namespace {
 
 constexpr char kNewModel[] = "QZ21/25/27";
 constexpr char kNewStandard[] = "QZ21/25/27_Standard";
+constexpr char kTag[] = "FRT";
 constexpr const char* kOldModels[] = {"KRV110", "KRV330", "KRV440", "KRV880"};
 constexpr const char* kWideModel = "KRV880";
 constexpr std::size_t kModelNameLength = 6;
@@ -21,27 +22,6 @@ constexpr std::uint32_t PositionOf(std::uint32_t index) { return index + 2; }
 // line two more.
 constexpr std::uint32_t kGiveUpPlain = PositionOf(kMaxLineTaken);
 constexpr std::uint32_t kGiveUpRewritten = kGiveUpPlain + 2;
-
-// Compares `count` characters at `text` with `expected`. A NUL among them is
-// the chunk's end: `reachedEnd` is set and the comparison fails.
-bool MatchesUpToChunkEnd(const char* text, const char* expected, std::size_t count, bool& reachedEnd) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (text[i] == '\0') {
-      reachedEnd = true;
-      return false;
-    }
-  }
-  return std::memcmp(text, expected, count) == 0;
-}
-
-// Whether a terminator stands at text[firstTested] or behind it, in front of
-// the chunk's NUL. The NUL may come earlier: the scan never passes it.
-bool HasTerminatorBeforeEnd(const char* text, std::size_t firstTested) {
-  for (std::size_t i = 0; text[i] != '\0'; ++i) {
-    if (i >= firstTested && IsTerminator(text[i])) return true;
-  }
-  return false;
-}
 
 LineConversion GiveUp(std::uint32_t taken, std::uint32_t produced,
                       FormatFailure failure = FormatFailure::NoTerminator) {
@@ -73,74 +53,81 @@ LineConversion CopyToTerminator(const char* line, char* output, std::uint32_t in
   return GiveUp(index, index);
 }
 
+// Whether a terminator stands in front of the chunk's NUL from line[from] on.
+bool IsWhole(const char* line, std::uint32_t from) {
+  for (const char* c = line + from; *c != '\0'; ++c) {
+    if (IsTerminator(*c)) return true;
+  }
+  return false;
+}
+
+// Writes position 3 as far as it stands in front of the terminator, then
+// `designation`, and drops the rest of the line. line[0] is the kind character.
+LineConversion ConvertDesignatedLine(const char* line, char* output, const char* designation, std::size_t length) {
+  std::uint32_t kept = 1;
+  if (!IsTerminator(line[1])) output[kept++] = line[1];
+  std::memcpy(output + kept, designation, length);
+  return DropToTerminator(line, kept, kept + static_cast<std::uint32_t>(length));
+}
+
 LineConversion ConvertModelLine(ConversionState& state, const char* line, char* output) {
-  // line[0] is the kind character, line[1] position 3, line[2..7] positions 4 to 9.
-  bool reachedEnd = false;
+  // A model line the chunk's end cuts off decides nothing.
+  if (!IsWhole(line, 1)) return GiveUp(1, 1);
+  state.m_bModelLineSeen = true;
+  // The model name stands at positions 4 to 9 (line[2..7]); one that a
+  // terminator cuts short matches no old model.
   bool matched = false;
   bool wide = false;
-  for (const char* model : kOldModels) {
-    if (MatchesUpToChunkEnd(line + 2, model, kModelNameLength, reachedEnd)) {
-      matched = true;
-      wide = std::strcmp(model, kWideModel) == 0;
-      break;
-    }
-    if (reachedEnd) {
-      // A line whose terminator stands in front of the chunk's end is whole and
-      // names no old model; only a line that the chunk's end cuts off fails.
-      // The model field begins at position 4; the walk tests from position 5.
-      if (!HasTerminatorBeforeEnd(line + 2, 1)) return GiveUp(2, 2);
-      break;
+  if (!IsTerminator(line[1])) {
+    std::size_t standing = 0;
+    while (standing < kModelNameLength && !IsTerminator(line[2 + standing])) ++standing;
+    for (const char* model : kOldModels) {
+      if (standing == kModelNameLength && std::memcmp(line + 2, model, kModelNameLength) == 0) {
+        matched = true;
+        wide = std::strcmp(model, kWideModel) == 0;
+        break;
+      }
     }
   }
   state.m_bConversionNeeded = matched;
   if (matched) state.m_bWideCodes = wide;
+  return ConvertDesignatedLine(line, output, kNewModel, sizeof kNewModel - 1);
+}
 
-  std::memcpy(output + 2, kNewModel, sizeof kNewModel - 1);
-  // Position 4 is taken untested; the walk for the terminator starts at position 5.
-  return DropToTerminator(line, 3, 2 + sizeof kNewModel - 1);
+// Kind t: the tag "FRT" at positions 4 to 6; a terminator at position 3 or 4
+// leaves no room for it, and the next line never lends it.
+LineConversion ConvertTaggedLine(const char* line, char* output) {
+  for (std::uint32_t index = 1; index < 3; ++index) {
+    if (line[index] == '\0') return GiveUp(index, index);
+    if (IsTerminator(line[index])) return GiveUp(index, index, FormatFailure::MissingFrtTag);
+    output[index] = line[index];
+  }
+  // Compared up to the first character that differs, which a terminator does.
+  for (std::uint32_t index = 2; index < 2 + sizeof kTag - 1; ++index) {
+    if (line[index] == '\0') return GiveUp(3, 3);
+    if (line[index] != kTag[index - 2]) return GiveUp(3, 3, FormatFailure::MissingFrtTag);
+  }
+  return CopyToTerminator(line, output, 3);
 }
 
 }  // namespace
 
-bool HeaderLineStandsAlone(const char* line, std::size_t terminator) {
-  switch (line[0]) {
-    case 'i':  // decides the run
-    case 't':  // may lack its tag
-      return false;
-    case 'l':  // reads positions 3 and 4, then walks from position 5 to the terminator
-      return terminator >= 3;
-    default:  // copies from position 3 to the terminator
-      return terminator >= 1;
-  }
-}
-
 LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char* output) {
   const char kind = line[0];
   if (kind == '\0') return GiveUp(0, 0);
+  // A terminator right behind the "@" ends a line of no kind, copied as it stands.
+  if (IsTerminator(kind)) return CopyToTerminator(line, output, 0);
   output[0] = kind;
-  if (kind != 'i' && kind != 'l' && kind != 't') return CopyToTerminator(line, output, 1);
-
-  if (line[1] == '\0') return GiveUp(1, 1);
-  output[1] = line[1];
   switch (kind) {
     case 'i':
-      state.m_bModelLineSeen = true;
       return ConvertModelLine(state, line, output);
     case 'l':
-      std::memcpy(output + 2, kNewStandard, sizeof kNewStandard - 1);
-      if (line[2] == '\0') return GiveUp(2, 2 + sizeof kNewStandard - 1);
-      return DropToTerminator(line, 3, 2 + sizeof kNewStandard - 1);
-    default: {
-      if (line[2] == '\0') return GiveUp(2, 2);
-      output[2] = line[2];
-      bool reachedEnd = false;
-      if (!MatchesUpToChunkEnd(line + 2, "FRT", 3, reachedEnd)) {
-        // Only a line that ends right behind position 4 is cut off before its
-        // tag could be read; any other line lacks it.
-        return GiveUp(3, 3, line[3] == '\0' ? FormatFailure::NoTerminator : FormatFailure::MissingFrtTag);
-      }
-      return CopyToTerminator(line, output, 3);
-    }
+      if (line[1] == '\0') return GiveUp(1, 1);
+      return ConvertDesignatedLine(line, output, kNewStandard, sizeof kNewStandard - 1);
+    case 't':
+      return ConvertTaggedLine(line, output);
+    default:
+      return CopyToTerminator(line, output, 1);
   }
 }
 

@@ -1,12 +1,14 @@
-// The two line converters. Both are called by the chunk walk right behind a
-// line's marker ("@" or "$"), which the walk has copied and counted itself.
+// The two line converters. Both are called right behind a line's marker ("@"
+// or "$"), which the caller has copied and counted itself: by the driver's
+// line walk, and by the chunk walk that defines it (line_dispatcher.h).
 //
 // `line` points behind the marker, `output` behind its copy. A converter
 // reports the characters it took up to the line's terminator (a newline or
 // the end marker 0xFF), the terminator not included, and the characters it
 // wrote to `output`; it writes nothing else. It never reads past the chunk's
 // terminating NUL: when the NUL comes before the terminator it stops in front
-// of it and gives up.
+// of it and gives up. Nor does any step take a character behind the line's
+// terminator, so a line converts alike wherever it stands.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +25,8 @@ struct LineConversion {
   // ResultOk (newline), ResultEndMarker (0xFF) or ResultInvalidFormatFile.
   ConversionResult result = ResultOk;
   // For ResultInvalidFormatFile: MissingFrtTag, or NoTerminator when the
-  // chunk's end or the length limit came first (the driver knows which of
-  // NoTerminator, LineTooLong and NulByte ended the chunk).
+  // chunk's end or the length limit came first (the chunk loop knows which
+  // of NoTerminator, LineTooLong and NulByte ended the chunk).
   FormatFailure failure = FormatFailure::None;
   std::uint32_t taken = 0;
   std::uint32_t produced = 0;
@@ -33,18 +35,12 @@ struct LineConversion {
 // Rewrites one header line from its kind character on. Kind "i" (model line)
 // decides the run: KRV110/330/440/880 at positions 4-9 keep
 // m_bConversionNeeded set (m_bWideCodes for KRV880), anything else clears it;
-// the line becomes "@i?QZ21/25/27". Kind "l" becomes "@l?QZ21/25/27_Standard".
-// Kind "t" needs "FRT" at positions 4-6. Other kinds are copied; such a line
-// ended by the end marker keeps the marker in its output.
+// the line becomes "@i?QZ21/25/27". Kind "l" becomes "@l?QZ21/25/27_Standard"
+// (position 3 as far as it stands in front of the terminator). Kind "t" needs
+// "FRT" at positions 4-6. Other kinds, and "@" with its terminator behind it,
+// are copied; such a line ended by the end marker keeps the marker in its
+// output. A model line that the chunk's end cuts off leaves the state alone.
 LineConversion ConvertHeaderLine(ConversionState& state, const char* line, char* output);
-
-// True when ConvertHeaderLine converts the line at `line` (its kind
-// character on) whose terminator stands at line[terminator] without reading
-// behind that terminator, cannot fail and leaves m_bConversionNeeded alone:
-// a kind-l line that reaches position 4, a line of any kind but i and t
-// whose kind character is no terminator. Such a line converts alike wherever
-// its chunk ends.
-bool HeaderLineStandsAlone(const char* line, std::size_t terminator);
 
 // Rewrites the rest of one format line into the wide layout: widens narrow
 // variable runs and codes, turns code 100 into 107 (in place in `line`, then
@@ -59,8 +55,9 @@ LineConversion ConvertFormatLine(ConversionState& state, char* line, std::size_t
 // The one-pass path alone: converts a line of the usual shape as
 // ConvertFormatLine does and returns true, or returns false for any other
 // line, having recorded only numbers that the scan records again and
-// rewritten only a code 100 (see format_line.cc). It reads nothing behind the
-// line's terminator, where the plain scan may read on.
+// rewritten only a code 100 (see format_line.cc). It reads eight characters
+// at a time, never more than `length`, and uses nothing behind the line's
+// terminator.
 bool ConvertUsualFormatLine(ConversionState& state, char* line, std::size_t length, char* output,
                             LineConversion& conversion);
 

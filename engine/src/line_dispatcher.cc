@@ -1,5 +1,7 @@
 #include "line_dispatcher.h"
 
+#include <cstring>
+
 #include "line_converters.h"
 
 namespace quarnel {
@@ -19,6 +21,13 @@ struct WalkStops {
   }
 };
 constexpr WalkStops kWalkStops;
+
+// Whether the line at `line` has its terminator in the chunk: a newline in
+// front of the chunk's last one, or an end marker anywhere in front of the NUL.
+bool HoldsTerminator(const char* line, std::size_t beforeLastNewline, std::size_t length) {
+  if (beforeLastNewline > 0) return true;
+  return std::memchr(line, static_cast<char>(kEndMarker), length) != nullptr;
+}
 
 }  // namespace
 
@@ -43,6 +52,13 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
     ++in;
 
     if (state.m_bConversionNeeded && (current == '$' || current == '@')) {
+      // A line the chunk does not hold whole is not converted, whatever it holds.
+      if (!HoldsTerminator(chunk + in, walkEnd > in ? walkEnd - in : 0, length - in)) {
+        walk.result = ResultInvalidFormatFile;
+        walk.failure = FormatFailure::NoTerminator;
+        walk.failedLineStart = static_cast<std::uint32_t>(in - 1);
+        break;
+      }
       LineConversion line = current == '$' ? ConvertFormatLine(state, chunk + in, length - in, output + out)
                                            : ConvertHeaderLine(state, chunk + in, output + out);
       in += line.taken;
@@ -65,6 +81,11 @@ ChunkWalk WalkChunk(ConversionState& state, char* chunk, std::size_t length, cha
       }
       if (line.result != ResultOk) {
         walk.result = line.result;
+        break;
+      }
+      // A model line of another model ends the run: nothing behind it is looked at.
+      if (!state.m_bConversionNeeded) {
+        walk.result = ResultIncompleteLine;
         break;
       }
     }

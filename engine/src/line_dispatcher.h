@@ -1,4 +1,6 @@
-// The chunk walk: one chunk of a format file in, its converted text out.
+// The chunk walk: one chunk of a format file in, its converted text out. The
+// driver cuts no chunks; this walk, run chunk by chunk by the reference loop
+// (fuzz/reference_conversion.h), is the definition its line walk is held to.
 #pragma once
 
 #include <cstddef>

@@ -193,7 +193,7 @@ TEST_F(QuarnelBatchTest, NamesThatCannotBeReadAreFailures) {
 
 TEST_F(QuarnelBatchTest, OutputFolderIsMadeFirstAndRemovedWhenLeftEmpty) {
   WriteFile(Work() / "jobs/a.frt", kPlainSource);
-  WriteFile(Work() / "jobs/sub/bad.frt", "@i1KRV330\r\n$\r\n");
+  WriteFile(Work() / "jobs/sub/bad.frt", "@i1KRV330\r\n@t1XYZ\r\n");
   fs::create_directory(Work() / "shut");
   ASSERT_EQ(chmod(Work().c_str(), 0755), 0);
   const std::string nothing = "quarnel: nothing was converted\n";
@@ -211,8 +211,8 @@ TEST_F(QuarnelBatchTest, OutputFolderIsMadeFirstAndRemovedWhenLeftEmpty) {
        "directory\n0 converted, 0 not necessary, 1 failed in T s\n",
        {}},
       {false, {"-q", "-r", "-o", "out", "jobs"}, 1,
-       "jobs/sub/bad.frt -> out/sub/QZ_bad.frt: invalid format file: line 2: header or format line not ended "
-       "before the end of the file\n1 converted, 0 not necessary, 1 failed in T s\n",
+       "jobs/sub/bad.frt -> out/sub/QZ_bad.frt: invalid format file: line 2: header line of kind t lacks the "
+       "file-type tag \"FRT\" at positions 4 to 6\n1 converted, 0 not necessary, 1 failed in T s\n",
        {"out/", "out/QZ_a.frt"}},
       // One message, not one per file, and nothing written.
       {true, {"-o", "shut/out", "jobs"}, 2, "quarnel: cannot create the folder shut/out: Permission denied\n" + nothing,
@@ -521,10 +521,10 @@ TEST_F(QuarnelBatchTest, JobsChangeNeitherRecordsNorTheirOrder) {
 TEST_F(QuarnelBatchTest, TextOutputAndExitStatus) {
   WriteFile(Work() / "a.frt", kPlainSource);
   WriteFile(Work() / "b.frt", Sample("other-model.frt"));
-  WriteFile(Work() / "bad\x1b[2J.frt", "@i1KRV330\r\n$\r\n");
+  WriteFile(Work() / "bad\x1b[2J.frt", "@i1KRV330\r\n@t1XYZ\r\n");
   const std::string badLine =
-      "bad\\x1b[2J.frt -> QZ_bad\\x1b[2J.frt: invalid format file: line 2: header or format line not ended "
-      "before the end of the file\n";
+      "bad\\x1b[2J.frt -> QZ_bad\\x1b[2J.frt: invalid format file: line 2: header line of kind t lacks the "
+      "file-type tag \"FRT\" at positions 4 to 6\n";
   struct Case {
     std::vector<std::string> arguments;
     int exitCode;

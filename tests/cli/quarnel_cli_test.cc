@@ -152,9 +152,9 @@ TEST_F(QuarnelCliTest, InvalidFormatFileNamesLineAndReason) {
       {"line longer than a chunk",
        "@i1KRV330\r\n@t1FRT\r\n$\"" + std::string(3000, 'x') + "\"010800011;100\r\n",
        "quarnel: job.frt: line 3: header or format line longer than 2047 characters\n"},
-      // The "$" takes the newline as its first character and runs into the end.
-      {"format line not ended", "@i1KRV330\r\n@t1FRT\r\n$\"A\"010800011;100\r\n$\r\n",
-       "quarnel: job.frt: line 4: header or format line not ended before the end of the file\n"},
+      // The next line never lends a kind-t line its tag.
+      {"kind t ending at position 3", "@i1KRV330\r\n@t\r\nFRT\r\n$\"A\"010800011;100\r\n",
+       "quarnel: job.frt: line 2: header line of kind t lacks the file-type tag \"FRT\" at positions 4 to 6\n"},
       {"NUL byte", std::string("@i1KRV330\r\n$\"A\"010800011;100\r\n$\"B\"01\0 9;100\r\n", 38),
        "quarnel: job.frt: line 3: NUL byte; a format file holds text only\n"},
   };

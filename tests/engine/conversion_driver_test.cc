@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "engine_test_support.h"
+#include "format_file_generator.h"
+#include "line_walk.h"
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "reference_conversion.h"
@@ -135,16 +140,45 @@ TEST(ConversionDriverTest, Outcomes) {
        ResultIncompleteLine, FormatFailure::None, 0},
       {"CR in front of a CR stays", "A\r\r\nB\r\rC", "A\r\r\nB\r\r\nC", ResultIncompleteLine, FormatFailure::None, 0},
       {"end marker ends the data", "A\r\nB" + E + "\r\nC\r\n", "A\r\nB", ResultEndMarker, FormatFailure::None, 0},
-      {"kind t without tag", "@i1KRV330\r\nA\r\n@t1XYZ\r\nB\r\n", "@i1QZ21/25/27\r\nA\r\n@t1X",
+      // A failed run's text ends in front of the failing line.
+      {"kind t without tag", "@i1KRV330\r\nA\r\n@t1XYZ\r\nB\r\n", "@i1QZ21/25/27\r\nA\r\n",
        ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 3},
-      {"line longer than a chunk", "A\r\n" + longLine, "A\r\n$\"a\"" + std::string(2043, 'x'),
-       ResultInvalidFormatFile, FormatFailure::LineTooLong, 2},
-      // The tag test meets the newline before the chunk's end: the tag is missing.
-      {"short kind t line at the end", "A\r\n@t1F\r\n", "A\r\n@t1F", ResultInvalidFormatFile,
-       FormatFailure::MissingFrtTag, 2},
-      {"kind t cut off by the end", "A\r\n@t1F", "A\r\n@t1F", ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 2},
-      {"short model line at the end", "A\r\n@i1", "A\r\n@i1", ResultInvalidFormatFile, FormatFailure::NoTerminator,
+      {"line longer than a chunk", "A\r\n" + longLine, "A\r\n", ResultInvalidFormatFile, FormatFailure::LineTooLong,
        2},
+      {"short kind t line at the end", "A\r\n@t1F\r\n", "A\r\n", ResultInvalidFormatFile,
+       FormatFailure::MissingFrtTag, 2},
+      {"kind t cut off by the end", "A\r\n@t1F", "A\r\n", ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 2},
+      {"kind t ends at position 3", "@t\r\nFRT\r\n", "", ResultInvalidFormatFile, FormatFailure::MissingFrtTag, 1},
+      // A model line ends at its own line end and names no model there.
+      {"short model line at the end", "A\r\n@i1", "", ResultIncompleteLine, FormatFailure::None, 0},
+      {"model read from the next line", "@i\r\nKRV330\r\n$\"a\"1;100\r\n", "", ResultIncompleteLine,
+       FormatFailure::None, 0},
+      // Short kind-l lines keep the line behind them.
+      {"kind l at position 4 keeps a format line", "@i1KRV330\r\n@l0\r\n$\"Point ID \"011000011;100\r\n",
+       "@i1QZ21/25/27\r\n@l0QZ21/25/27_Standard\r\n$\"Point ID \"01100000011;00107\r\n", ResultIncompleteLine,
+       FormatFailure::None, 0},
+      {"kind l at position 3 keeps a kind-t line", "@l\n@t1FRT\n", "@lQZ21/25/27_Standard\r\n@t1FRT\r\n",
+       ResultIncompleteLine, FormatFailure::None, 0},
+      {"kind l at the source's end", "@i1KRV330\r\n@l0\r\n", "@i1QZ21/25/27\r\n@l0QZ21/25/27_Standard\r\n",
+       ResultIncompleteLine, FormatFailure::None, 0},
+      // "@" and "$" with their line end are lines of their own.
+      {"marker alone keeps the format line behind", "@\r\n$\"P\"1;100\r\n", "@\r\n$\"P\"1;00107\r\n",
+       ResultIncompleteLine, FormatFailure::None, 0},
+      {"format marker alone leaves the plain line", "$\r\n\"P\"123456051;100\r\n", "$\r\n\"P\"123456051;100\r\n",
+       ResultIncompleteLine, FormatFailure::None, 0},
+      {"header marker at the end marker", "A\r\n@" + E + "\r\n", "A\r\n@" + E, ResultEndMarker, FormatFailure::None, 0},
+      {"format marker at the end marker", "A\r\n$" + E + "\r\n", "A\r\n$", ResultEndMarker, FormatFailure::None, 0},
+      // A header or format line may hold 2,046 characters in front of its terminator, a last line one more.
+      {"longest header line", "@x" + std::string(2044, 'a') + "\r\nB", "@x" + std::string(2044, 'a') + "\r\nB",
+       ResultIncompleteLine, FormatFailure::None, 0},
+      {"header line one too long", "A\n@x" + std::string(2045, 'a') + "\r\nB", "A\r\n", ResultInvalidFormatFile,
+       FormatFailure::LineTooLong, 2},
+      {"longest last line", "A\n@x" + std::string(2045, 'a'), "A\r\n@x" + std::string(2045, 'a'),
+       ResultIncompleteLine, FormatFailure::None, 0},
+      {"last line one too long", "@x" + std::string(2046, 'a'), "", ResultInvalidFormatFile,
+       FormatFailure::LineTooLong, 1},
+      {"NUL in front of the end marker", "A\r\nB" + std::string(1, '\0') + E, "A\r\n", ResultInvalidFormatFile,
+       FormatFailure::NulByte, 2},
       {"NUL byte", "A\r\nB\r\nC" + std::string(1, '\0') + "D\r\nE\r\n", "A\r\nB\r\n", ResultInvalidFormatFile,
        FormatFailure::NulByte, 3},
       {"NUL byte first", std::string(1, '\0') + "A\r\n", "", ResultInvalidFormatFile, FormatFailure::NulByte, 1},
@@ -153,6 +187,8 @@ TEST(ConversionDriverTest, Outcomes) {
   };
   for (const Case& c : cases) {
     const Converted converted = Convert(c.source);
+    ConversionState referenceState;
+    EXPECT_EQ(reference::Convert(c.source, referenceState).target, c.target) << c.name << ", reference loop";
     EXPECT_EQ(converted.target, c.target) << c.name;
     EXPECT_EQ(converted.outcome.result, c.result) << c.name;
     EXPECT_EQ(converted.outcome.formatFailure, c.failure) << c.name;
@@ -193,6 +229,29 @@ TEST(ConversionDriverTest, WholeFileBytesAsAFileConversion) {
       EXPECT_EQ(target, "") << c.name;
     }
   }
+}
+
+// Nothing behind the end marker is looked at, a NUL included, wherever chunks
+// would begin.
+TEST(ConversionDriverTest, NulBehindTheEndMarkerOnItsLine) {
+  const std::string E(1, kEnd);
+  for (const std::size_t lineBefore : {0u, 2030u, 2036u, 2037u}) {
+    const std::string before = lineBefore == 0 ? "" : std::string(lineBefore, 'a') + "\r\n";
+    for (const std::size_t behind : {100u, 2050u}) {
+      const Converted c = Convert(before + "x" + E + std::string(behind, 'b') + std::string(1, '\0') + "c\r\n");
+      EXPECT_EQ(c.outcome.result, ResultEndMarker) << lineBefore << " " << behind;
+      EXPECT_EQ(c.target, before + "x") << lineBefore << " " << behind;
+    }
+  }
+}
+
+// A code group or run ending in blanks takes no number from the next line.
+TEST(ConversionDriverTest, NumbersStopAtTheLineEnd) {
+  const Converted group = Convert("@i1KRV880\r\n$\"A\"01100000011; \r\n120 plain\r\n");
+  EXPECT_EQ(group.target, "@i1QZ21/25/27\r\n$\"A\"01100000011; \r\n120 plain\r\n");
+  EXPECT_EQ(group.state.m_aRemovedApps[0], kFreeSlot);
+  const Converted run = Convert("@i1KRV880\r\n$\"\"1234567 \r\n58\r\n");
+  EXPECT_EQ(run.state.m_aFlaggedVariables[0], kFreeSlot);
 }
 
 TEST(ConversionDriverTest, AnotherModelLeavesTheRestOfTheSourceUnread) {
@@ -250,6 +309,39 @@ TEST(ConversionDriverTest, MarkerInsideALongLine) {
   EXPECT_EQ(tooLong.outcome.result, ResultInvalidFormatFile);
   EXPECT_EQ(tooLong.outcome.formatFailure, FormatFailure::LineTooLong);
   EXPECT_EQ(tooLong.outcome.failedLine, 1u);
+}
+
+// The common case takes the common path: every line of the samples and of
+// the generated shapes is taken whole, in one converter call or one copy,
+// and only a line longer than a piece of the walk is taken in pieces.
+TEST(ConversionDriverTest, EveryUsualLineIsTakenWhole) {
+  std::vector<std::pair<std::string, std::string>> sources;
+  for (const auto& entry : std::filesystem::directory_iterator(QUARNEL_SAMPLES_DIR)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    sources.emplace_back(entry.path().filename().string(), std::string(std::istreambuf_iterator<char>(file), {}));
+  }
+  for (const bench::FileShape shape : bench::kAllShapes) {
+    for (const std::uint32_t seed : {1u, 2u})
+      sources.emplace_back(std::string(bench::ShapeName(shape)), bench::GenerateFormatFile(shape, 100000, seed));
+  }
+  ASSERT_GE(sources.size(), 3u + 2 * std::size(bench::kAllShapes));
+  for (const auto& [name, source] : sources) {
+    ConversionState state;
+    std::string target;
+    LineTally tally;
+    ConvertFormatBytesTallied(source, state, target, tally);
+    const auto lines = static_cast<std::uint64_t>(std::count(source.begin(), source.end(), '\n'));
+    // A sample for another model names it in its first line, and the run ends there.
+    const bool anotherModel = !state.m_bConversionNeeded;
+    EXPECT_EQ(tally[LineTaking::Whole], anotherModel ? 0 : lines) << name;
+    EXPECT_EQ(tally[LineTaking::AnotherModel], anotherModel ? 1u : 0u) << name;
+    const bool overlong = name == bench::ShapeName(bench::FileShape::OverlongOtherLines);
+    EXPECT_EQ(tally[LineTaking::LongOtherLine] > 0, overlong) << name;
+    for (const LineTaking taking : {LineTaking::MarkerInsideLine, LineTaking::CarriageReturnInLine,
+                                    LineTaking::UnterminatedLastLine, LineTaking::EndMarker, LineTaking::NulByte,
+                                    LineTaking::LineTooLong, LineTaking::FailedLine})
+      EXPECT_EQ(tally[taking], 0u) << name << " " << static_cast<int>(taking);
+  }
 }
 
 class FailingSource : public ByteSource {

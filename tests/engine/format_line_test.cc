@@ -20,18 +20,32 @@ struct FormatCase {
   ConversionResult result = ResultOk;
 };
 
-// Every row through the converter, whose one-pass path takes the usual
-// lines, and through the plain scan alone, which must agree.
+// The one-pass path alone, as a converter: a line it declines gives an
+// empty run with the result 99.
+LineConversion ConvertUsualOnly(ConversionState& state, char* line, std::size_t length, char* output) {
+  LineConversion conversion;
+  if (!ConvertUsualFormatLine(state, line, length, output, conversion)) conversion.result = 99;
+  return conversion;
+}
+
+// Every row through the converter, through the plain scan alone, and through
+// the one-pass path alone where it takes the line: all must agree.
 void ExpectFormatCases(const std::vector<FormatCase>& cases) {
   for (const FormatCase& c : cases) {
-    for (const bool scanOnly : {false, true}) {
+    ConversionState usualState;
+    usualState.m_bWideCodes = c.wide;
+    const bool usual = RunConverter(ConvertUsualOnly, usualState, c.line).result != 99;
+    for (const int path : {0, 1, 2}) {
+      if (path == 2 && !usual) continue;
+      const bool scanOnly = path == 1;
       ConversionState state;
       state.m_bWideCodes = c.wide;
-      const auto run = scanOnly ? RunConverter(ScanFormatLine, state, c.line)
-                                : RunConverter(ConvertFormatLine, state, c.line);
+      const auto run = path == 0 ? RunConverter(ConvertFormatLine, state, c.line)
+                       : scanOnly ? RunConverter(ScanFormatLine, state, c.line)
+                                  : RunConverter(ConvertUsualOnly, state, c.line);
       // The converter stops in front of the terminator; compare what it kept.
-      EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name << (scanOnly ? ", scan" : "");
-      EXPECT_EQ(run.result, c.result) << c.name << (scanOnly ? ", scan" : "");
+      EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name << ", path " << path;
+      EXPECT_EQ(run.result, c.result) << c.name << ", path " << path;
       EXPECT_EQ(testing::Listed(state.m_aFlaggedVariables), c.variables) << c.name;
       EXPECT_EQ(testing::Listed(state.m_aRemovedApps), c.apps) << c.name;
     }
@@ -62,6 +76,10 @@ TEST(FormatLineTest, WorkedExamplesWithCounts) {
     EXPECT_EQ(c.line[run.lineCount], '\n') << "the terminator is left to the walk";
     EXPECT_EQ(state.m_aFlaggedVariables[0], c.variable) << c.line;
     EXPECT_EQ(state.m_aRemovedApps[0], c.app) << c.line;
+    // Lines of the usual shape take the one-pass path.
+    ConversionState usualState;
+    usualState.m_bWideCodes = c.wide;
+    EXPECT_NE(RunConverter(ConvertUsualOnly, usualState, c.line).result, 99) << c.line;
   }
 }
 
@@ -87,6 +105,9 @@ TEST(FormatLineTest, BodyLayouts) {
       {"no second quote copies the line", false, "\"12345;120\n", "\"12345;120", {}, {}},
       {"codes are not variables", false, q + "123450058;058;001\n", q + "12345000058;00058;00001", {58}, {}},
       {"variables in order met", true, q + "1234567065612345670051;00001\n", q + "1234567065612345670051;00001", {656, 51}, {}},
+      // The separators of the next line are no part of this one.
+      {"separators behind the terminator", true, "\"Pipe\"24690112552;65656526\n$\"6564;00001\n",
+       "\"Pipe\"24690112552;526", {}, {120}},
       // Only the first character of a run must be a digit; a blank inside is copied.
       {"blank inside a run", false, q + "12345 ;120\n", q + "123450 ;", {}, {120}},
   });
@@ -100,6 +121,15 @@ TEST(FormatLineTest, MendedFaults) {
       {"comma before the run", false, q + ",123456051;001\n", q + ",12345060051;00001", {51}, {}},
       {"only stray characters", false, q + "abc\n", q + "abc", {}, {}},
       {"letter after the quotes", true, q + "x12345670051;00100\n", q + "x12345670051;00107", {51}, {}},
+      // A number is read from the characters in front of the terminator only:
+      // a group or run ending in blanks takes no number from the next line.
+      {"blank group at the line end", true, "\"A\"01100000011; \n120 plain\n", "\"A\"01100000011; ", {}, {}},
+      {"blank at wide run position 8", true, "\"\"1234567 \n58\n", "\"\"1234567 ", {}, {}},
+      {"number cut by the end marker", true, q + "12345670051; \xFF" "120", q + "12345670051; ", {51}, {},
+       ResultEndMarker},
+      // A terminator right behind the "$" ends the line; the next line is a line of its own.
+      {"newline behind the marker", false, "\n\"P\"123456051;100\n", "", {}, {}},
+      {"end marker behind the marker", false, "\xFF\"P\"1\n", "", {}, {}, ResultEndMarker},
   });
 }
 
@@ -143,9 +173,8 @@ TEST(FormatLineTest, TerminatorsAndChunkEnd) {
       {"chunk ends in the body", false, "\"Q\"12345", "\"Q\"12345", ResultInvalidFormatFile, 8},
       {"chunk ends in quotes", false, "\"Q", "\"Q", ResultInvalidFormatFile, 2},
       {"nothing behind the marker", false, "", "", ResultInvalidFormatFile, 0},
-      // The first character is copied without the terminator test.
-      {"newline first runs into the next line", false, "\n\"a\"12345;120\n", "\n\"a\"12345;", ResultOk, 13},
-      {"end marker first", false, std::string(1, kEnd) + "\"a\"1\n", std::string(1, kEnd) + "\"a\"1", ResultOk, 5},
+      {"newline first ends the line", false, "\n\"a\"12345;120\n", "", ResultOk, 0},
+      {"end marker first ends the line", false, std::string(1, kEnd) + "\"a\"1\n", "", ResultEndMarker, 0},
   };
   for (const Case& c : cases) {
     ConversionState state;

@@ -26,12 +26,12 @@ TEST(FuzzRegressionTest, ModelFieldRunningIntoTheChunkEnd) {
   const Case cases[] = {
       {"newline in front of the end", "iT444o\n", ResultOk, "iTQZ21/25/27", 6, false},
       {"end marker in front of the end", "i1KR\xFF", ResultEndMarker, "i1QZ21/25/27", 4, false},
-      // Position 4 is taken untested, so a newline there ends nothing.
-      {"newline at position 4 only", "i1\n", ResultInvalidFormatFile, "i1", 2, true},
-      {"no terminator at all", "i1KRV", ResultInvalidFormatFile, "i1", 2, true},
+      {"newline at position 4", "i1\n", ResultOk, "i1QZ21/25/27", 2, false},
+      // A model line that the chunk's end cuts off decides nothing.
+      {"no terminator at all", "i1KRV", ResultInvalidFormatFile, "i", 1, true},
       // The chunk ends where the model field would begin: nothing behind the
       // NUL may be read while looking for a terminator.
-      {"chunk ends at position 4", "i\x0F", ResultInvalidFormatFile, "i\x0F", 2, true},
+      {"chunk ends at position 4", "i\x0F", ResultInvalidFormatFile, "i", 1, true},
   };
   for (const Case& c : cases) {
     ConversionState state;
@@ -40,6 +40,17 @@ TEST(FuzzRegressionTest, ModelFieldRunningIntoTheChunkEnd) {
     EXPECT_EQ(run.output.substr(0, run.producedCount), c.output) << c.name;
     EXPECT_EQ(run.lineCount, c.lineCount) << c.name;
     EXPECT_EQ(state.m_bConversionNeeded, c.neededAfter) << c.name;
+  }
+}
+
+// The tag test of a kind-t line stops at the line's terminator: what stands
+// behind it (here the chunk's end) is never read, and the tag is missing.
+TEST(FuzzRegressionTest, TagTestStopsAtTheTerminator) {
+  for (const std::string line : {"t\n", "t1\n", "t1F\n", "t1FR\n", "t1F" "\xFF"}) {
+    ConversionState state;
+    const auto run = testing::RunConverter(ConvertHeaderLine, state, line);
+    EXPECT_EQ(run.result, ResultInvalidFormatFile) << line;
+    EXPECT_EQ(run.failure, FormatFailure::MissingFrtTag) << line;
   }
 }
 

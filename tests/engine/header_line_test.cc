@@ -27,25 +27,38 @@ TEST(HeaderLineTest, KindsThroughTheWalk) {
       {"KRV330", "@i1KRV330 x\n", "@i1QZ21/25/27\n", ResultIncompleteLine, true, false},
       {"KRV440", "@iXKRV440\n", "@iXQZ21/25/27\n", ResultIncompleteLine, true, false},
       {"only six characters compared", "@i1KRV110XY\n", "@i1QZ21/25/27\n", ResultIncompleteLine, true, false},
-      {"another model", "@i1ABCDEF\n", "@i1QZ21/25/27\n", ResultIncompleteLine, false, false},
-      {"case matters", "@i1krv880\n", "@i1QZ21/25/27\n", ResultIncompleteLine, false, false},
-      // The newline at position 4 is not tested: the model line takes in the next line.
-      {"short model line swallows the next", "@i1\n$12\nAB\n", "@i1QZ21/25/27\nAB\n", ResultIncompleteLine, false,
-       false},
+      // Another model ends the walk behind its model line.
+      {"another model", "@i1ABCDEF\n$\"a\"1;120\n", "@i1QZ21/25/27", ResultIncompleteLine, false, false},
+      {"case matters", "@i1krv880\n", "@i1QZ21/25/27", ResultIncompleteLine, false, false},
+      // A model line ends at its own terminator wherever it stands, and names no model then.
+      {"model line ends at position 4", "@i1\n$12\nAB\n", "@i1QZ21/25/27", ResultIncompleteLine, false, false},
+      {"model line ends at position 3", "@i\nKRV330\n", "@iQZ21/25/27", ResultIncompleteLine, false, false},
+      {"model name cut by the line end", "@i1KRV\n330\n", "@i1QZ21/25/27", ResultIncompleteLine, false, false},
+      {"model line ends at the marker at position 4", "@i1" + E, "@i1QZ21/25/27", ResultEndMarker, false, false},
       {"kind l", "@l0anything\n", "@l0QZ21/25/27_Standard\n", ResultIncompleteLine, true, false},
-      {"short kind l swallows the next", "@l0\nxyz\nAB\n", "@l0QZ21/25/27_Standard\nAB\n", ResultIncompleteLine, true,
+      {"kind l ends at position 4", "@l0\nxyz\nAB\n", "@l0QZ21/25/27_Standard\nxyz\nAB\n", ResultIncompleteLine, true,
+       false},
+      {"kind l ends at position 3", "@l\n@t1FRT\n", "@lQZ21/25/27_Standard\n@t1FRT\n", ResultIncompleteLine, true,
+       false},
+      {"kind l ends at the marker at position 3", "@l" + E, "@lQZ21/25/27_Standard", ResultEndMarker, true, false},
+      {"kind l keeps the format line behind it", "@i1KRV330\n@l0\n$\"Point ID \"011000011;100\n",
+       "@i1QZ21/25/27\n@l0QZ21/25/27_Standard\n$\"Point ID \"01100000011;00107\n", ResultIncompleteLine, true,
        false},
       {"kind t with tag", "@t1FRT rest\n", "@t1FRT rest\n", ResultIncompleteLine, true, false},
       {"kind t tag must start at 4", "@tFRT\n", "@tFR", ResultInvalidFormatFile, true, false},
       {"kind t lower case", "@t1frt\n", "@t1f", ResultInvalidFormatFile, true, false},
+      // The next line never lends a kind-t line its tag.
+      {"kind t ends at position 3", "@t\nFRT\n", "@t", ResultInvalidFormatFile, true, false},
+      {"kind t ends at position 4", "@t1\nFRT\n", "@t1", ResultInvalidFormatFile, true, false},
+      {"kind t ends at the marker at position 4", "@t1" + E, "@t1", ResultInvalidFormatFile, true, false},
       {"other kind copied", "@x abc\n", "@x abc\n", ResultIncompleteLine, true, false},
       // The end marker that ends an other-kind line stays in the output.
       {"other kind at end marker", "@xab" + E, "@xab" + E, ResultEndMarker, true, false},
       {"model line at end marker", "@i1KRV330" + E, "@i1QZ21/25/27", ResultEndMarker, true, false},
       {"kind l at end marker", "@l0abc" + E, "@l0QZ21/25/27_Standard", ResultEndMarker, true, false},
-      // The kind character is never a terminator: "@" and newline run on to the next newline.
-      {"newline as kind", "@\n$12\nAB\n", "@\n$12\nAB\n", ResultIncompleteLine, true, false},
-      {"end marker as kind", "@" + E + "x\n", "@" + E + "x\n", ResultIncompleteLine, true, false},
+      // A terminator right behind the "@" ends a line of its own, copied as it stands.
+      {"newline behind the marker", "@\n$\"P\"1;100\n", "@\n$\"P\"1;00107\n", ResultIncompleteLine, true, false},
+      {"end marker behind the marker", "@" + E + "x\n", "@" + E, ResultEndMarker, true, false},
   };
   for (const Case& c : cases) {
     ConversionState state = testing::NarrowState();
@@ -96,9 +109,9 @@ TEST(HeaderLineTest, ChunkEndStopsInFrontOfTheNul) {
   const Case cases[] = {
       {"", "", 0, true},
       {"i", "i", 1, true},
-      // The model comparison meets the chunk's end: the state stays as it was.
-      {"i1KRV8", "i1", 2, true},
-      {"i1KRV880 no newline", "i1QZ21/25/27", 19, true},
+      // A model line the chunk's end cuts off leaves the state as it was.
+      {"i1KRV8", "i", 1, true},
+      {"i1KRV880 no newline", "i", 1, true},
       {"l0", "l0QZ21/25/27_Standard", 2, true},
       {"t1FR", "t1F", 3, true},
       {"x no newline", "x no newline", 12, true},

@@ -31,8 +31,9 @@ TEST(LineDispatcherTest, ChunkCases) {
        ResultIncompleteLine},
       {"markers copied when not needed", "$12\n@x\n", false, "$12\n@x\n", 7, ResultIncompleteLine},
       {"kind t without tag and no newline", "@t1ABC" + E, true, "@t1A", 4, ResultInvalidFormatFile},
-      {"format line without terminator at chunk start", "$\"a\"123", true, "$\"a\"123", 7,
-       ResultInvalidFormatFile},
+      // A line the chunk does not hold whole is not converted at all.
+      {"format line without terminator at chunk start", "$\"a\"123", true, "$", 1, ResultInvalidFormatFile},
+      {"header line without terminator at chunk start", "@i1KRV880", true, "@", 1, ResultInvalidFormatFile},
       {"header line in the tail is left", "AB\n@i1KRV330", true, "AB\n", 3, ResultIncompleteLine},
   };
   for (const Case& c : cases) {
@@ -45,10 +46,12 @@ TEST(LineDispatcherTest, ChunkCases) {
   }
 }
 
-TEST(LineDispatcherTest, AnotherModelCopiesTheRest) {
+// Nothing behind another model's model line is looked at, an end marker included.
+TEST(LineDispatcherTest, AnotherModelEndsTheWalk) {
   ConversionState state;
-  const auto run = RunChunk(state, "@i1OTHER1\n$\"a\"12345;120\n@l0x\n");
-  EXPECT_EQ(run.output, "@i1QZ21/25/27\n$\"a\"12345;120\n@l0x\n");
+  const auto run = RunChunk(state, "@i1OTHER1\n$\"a\"12345;120\n\xFF\n");
+  EXPECT_EQ(run.result, ResultIncompleteLine);
+  EXPECT_EQ(run.output, "@i1QZ21/25/27");
   EXPECT_FALSE(state.m_bConversionNeeded);
   EXPECT_EQ(state.m_aRemovedApps[0], kFreeSlot);
 }

@@ -35,8 +35,8 @@ const cases = [
   ['utf-16.frt', Buffer.concat([latin1('\xff\xfe'), Buffer.from('@i1KRV330\r\n', 'utf16le')]), 1],
   ['nul-byte.frt', Buffer.concat([narrow.subarray(0, 200), latin1('$"x"1\0\r\n'), narrow]), 1],
   ['no-frt-tag.frt', latin1('@i1KRV330\r\n@l1KRV330_Standard\r\n@t1XYZ\r\n'), 1],
-  // A "$" takes the newline as its first character and runs into the end.
-  ['unterminated.frt', latin1('@i1KRV880\r\n$"Point "010800011;100\r\n$\r\n'), 1],
+  // A "$" alone is a line of its own, copied as it stands.
+  ['marker-alone.frt', latin1('@i1KRV880\r\n$"Point "010800011;100\r\n$\r\n'), 0],
   ['last-line-open.frt', latin1('@i1KRV880\r\n$"Point "010800011;100'), 0],
   ['long-line.frt', latin1(`@i1KRV440\r\n$"${'x'.repeat(3000)}"\r\n`), 1],
   ['empty.frt', Buffer.alloc(0), 0],

@@ -69,8 +69,14 @@ class ByteSink {
   virtual IoResult Write(const char* bytes, std::size_t count) = 0;
 };
 
-// Converts everything `source` delivers into `sink`, chunk by chunk.
-// The state is read and written as the run goes; a failure result does not
+// Converts everything `source` delivers into `sink`, one line at a time. What
+// it must give is defined by the plain chunk loop in
+// fuzz/reference_conversion.h: the same text, result, failing line and
+// state, which the fuzzers and the driver tests check. Each header and format
+// line converts from its own characters; the run ends at the end marker (a
+// NUL in front of it fails the run, one behind it is never read), at another
+// model's model line, or at a failure, and a failed run's text ends in front
+// of the failing line. The state is read and written as the run goes; a failure result does not
 // touch m_bConversionNeeded (ComposeReport does). A source that begins with a
 // UTF-16 byte-order mark (FF FE or FE FF) is ResultInvalidFormatFile
 // (Utf16Text, line 1) with nothing converted: it is no single-byte format
