@@ -319,8 +319,8 @@ TEST_F(QuarnelBatchTest, SwapsByAnotherUserNeverLeadRootElsewhere) {
       {{"jobs/x/y/bad.frt", "out/"},
        "unlinkat:delay_enter=3000000:when=1",
        "mv out/x out/x-old && mkdir -p out/x/y",
-       "jobs/x/y/bad.frt -> out/x/y/QZ_bad.frt: invalid format file: line 2: header or format line not ended "
-       "before the end of the file\n",
+       "jobs/x/y/bad.frt -> out/x/y/QZ_bad.frt: invalid format file: line 2: header line of kind t lacks the "
+       "file-type tag \"FRT\" at positions 4 to 6\n",
        {"out/", "out/x-old/", "out/x/", "out/x/y/"}},
   };
   for (const Case& c : cases) {
@@ -333,7 +333,7 @@ TEST_F(QuarnelBatchTest, SwapsByAnotherUserNeverLeadRootElsewhere) {
       } else if (file.back() == '/') {
         fs::create_directories(Work() / file);
       } else {
-        WriteFile(Work() / file, file.find("bad") != std::string::npos ? "@i1KRV330\r\n$\r\n" : kPlainSource);
+        WriteFile(Work() / file, file.find("bad") != std::string::npos ? "@i1KRV330\r\n@t1XYZ\r\n" : kPlainSource);
       }
     }
     ASSERT_EQ(testing::RunProcess("/bin/chown", {"-hR", "4333:4333", "."}, Work(), Root() / "swap").exitCode, 0);
