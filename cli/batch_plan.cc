@@ -29,6 +29,7 @@ std::string TargetNameProblem(const fs::path& source) {
 BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
                     const fs::path& outputFolder) {
   BatchPlan plan;
+  CaseProbes probes;
   std::map<FileIdentity, std::size_t> sourceByIdentity;
   std::map<fs::path::string_type, std::size_t> sourceByPlace;
   for (const FoundSource& found : sources) {
@@ -38,7 +39,7 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
       continue;
     }
     // A file that does not exist has no identity; its path stands in for it.
-    const fs::path::string_type place = PlaceKey(found.path);
+    const fs::path::string_type place = PlaceKey(found.path, probes);
     const std::optional<FileIdentity> identity = IdentifyFile(found.path);
     if (identity ? sourceByIdentity.count(*identity) != 0 : sourceByPlace.count(place) != 0) continue;
     if (identity) sourceByIdentity.emplace(*identity, plan.files.size());
@@ -59,7 +60,7 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
     if (file.target.empty()) continue;
     targetIdentities[index] = IdentifyFile(file.target);
     std::optional<std::size_t> sourceThere;
-    if (const auto it = sourceByPlace.find(PlaceKey(file.target)); it != sourceByPlace.end()) sourceThere = it->second;
+    if (const auto it = sourceByPlace.find(PlaceKey(file.target, probes)); it != sourceByPlace.end()) sourceThere = it->second;
     if (targetIdentities[index]) {
       if (const auto it = sourceByIdentity.find(*targetIdentities[index]); it != sourceByIdentity.end())
         sourceThere = it->second;
@@ -72,7 +73,7 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   for (std::size_t index = 0; index < plan.files.size(); ++index) {
     const PlannedFile& file = plan.files[index];
     if (file.target.empty() || !file.targetOf.empty()) continue;
-    const fs::path::string_type place = PlaceKey(file.target);
+    const fs::path::string_type place = PlaceKey(file.target, probes);
     const std::optional<FileIdentity>& identity = targetIdentities[index];
     // An existing target may be reached by another path (a link) than its own.
     std::optional<std::size_t> sameTarget;

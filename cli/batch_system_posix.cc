@@ -11,10 +11,13 @@
 
 namespace quarnel::cli {
 
-std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
+std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path, CaseProbes& probes) {
   std::error_code error;
   std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   if (error) place = std::filesystem::absolute(path, error).lexically_normal();
+  // The whole path is folded: two places that differ in case above the
+  // folder may collide where they would not, never the other way.
+  if (probes.FoldsCase(place.parent_path())) return FoldCase(place.native());
   return place.native();
 }
 

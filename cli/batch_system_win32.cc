@@ -6,7 +6,7 @@
 
 namespace quarnel::cli {
 
-std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
+std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path, CaseProbes&) {
   std::error_code error;
   std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   if (error) place = std::filesystem::absolute(path, error).lexically_normal();

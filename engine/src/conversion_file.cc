@@ -61,7 +61,7 @@ ConversionOutcome StageFormatFile(const fs::path& target, ConversionState& state
     const FileFailure failure = staged.failure();
     return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
   }
-  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity);
+  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity, source);
   ConversionOutcome outcome = ConvertSource(sourceFile, state, staged.Sink(), inPlace);
 
   if (staged.IsStream()) {

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "quarnel/case_folding.h"
 #include "quarnel/file_access_setup.h"
 
 namespace quarnel {
@@ -196,7 +197,10 @@ ByteSink& StagedTarget::Sink() { return impl_->sink; }
 
 bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
 
-bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
+bool FolderFoldsCase(const std::filesystem::path&) { return true; }
+
+// Windows opens one file by any spelling of its name, so its identity says it all.
+bool StagedTarget::ReplacesFile(const FileIdentity& identity, const std::filesystem::path&) const {
   return impl_->kind == Impl::Kind::Existing && identity == impl_->existing;
 }
 
