@@ -308,6 +308,24 @@ TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
   }
 }
 
+// In folders that keep case (as this file system's do) names that differ
+// only in case are two files; the probe of an empty folder leaves nothing.
+TEST_F(QuarnelBatchTest, NamesThatDifferInCaseAreTwoFilesWhereCaseIsKept) {
+  WriteFile(Work() / "one/Job.frt", kPlainSource);
+  WriteFile(Work() / "two/job.frt", kPlainSource);
+  fs::create_directory(Work() / "empty");
+  const auto result = Run({"-q", "-o", "empty/out", "one/Job.frt", "two/job.frt"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(WorkTree(), (std::map<std::string, std::string>{{"empty/", ""},
+                                                           {"empty/out/", ""},
+                                                           {"empty/out/QZ_Job.frt", kPlainConverted},
+                                                           {"empty/out/QZ_job.frt", kPlainConverted},
+                                                           {"one/", ""},
+                                                           {"one/Job.frt", kPlainSource},
+                                                           {"two/", ""},
+                                                           {"two/job.frt", kPlainSource}}));
+}
+
 TEST_F(QuarnelBatchTest, JsonRecordsForEveryOutcome) {
   WriteFile(Work() / "narrow.frt", Sample("narrow-krv330.frt"));
   WriteFile(Work() / "plain.frt", kPlainSource);
