@@ -18,6 +18,7 @@ struct FoldRun {
   std::uint8_t stride;
 };
 
+// clang-format off
 constexpr FoldRun kFoldRuns[] = {
     {0x0041, 0x005A, 32, 1}, {0x00B5, 0x00B5, 775, 1}, {0x00C0, 0x00D6, 32, 1}, {0x00D8, 0x00DE, 32, 1},
     {0x0100, 0x012E, 1, 2}, {0x0131, 0x0131, -200, 1}, {0x0132, 0x0136, 1, 2}, {0x0139, 0x0147, 1, 2},
@@ -71,6 +72,7 @@ constexpr FoldRun kFoldRuns[] = {
     {0x10570, 0x1057A, 39, 1}, {0x1057C, 0x1058A, 39, 1}, {0x1058C, 0x10592, 39, 1}, {0x10594, 0x10595, 39, 1},
     {0x10C80, 0x10CB2, 64, 1}, {0x118A0, 0x118BF, 32, 1}, {0x16E40, 0x16E5F, 32, 1}, {0x1E900, 0x1E921, 34, 1},
 };
+// clang-format on
 
 char32_t FoldCharacter(char32_t c) {
   const auto* run = std::upper_bound(std::begin(kFoldRuns), std::end(kFoldRuns), c,

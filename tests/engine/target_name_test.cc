@@ -46,7 +46,7 @@ TEST(TargetNameTest, FoldCaseMakesOneKeyForNamesThatDifferOnlyInCase) {
       {"\xe1\xba\x9e.frt", "\xc3\x9f.frt", true},                     // capital and small sharp s
       {"stra\xc3\x9f" "e.frt", "STRASSE.FRT", false},                  // simple folding, no expansion
       {"\xf0\x90\x90\x80", "\xf0\x90\x90\xa8", true},                  // Deseret, beyond the BMP
-      {"\xff\xfeA.frt", "\xff\xfe" "a.frt", true},                     // bytes that are not UTF-8 stay
+      {"\xff\xfe" "A.frt", "\xff\xfe" "a.frt", true},                     // bytes that are not UTF-8 stay
       {"\xc3" "A.frt", "\xc3" "a.frt", true},                          // a lone lead byte stays, the rest folds
   };
   for (const Case& c : cases) {
