@@ -76,6 +76,8 @@ class Card:
         self.kind, self.image, self.mount = kind, folder / f"{kind}.img", folder / kind
         self.loop = None
         self.mounted = False
+
+    def make(self):
         with open(self.image, "wb") as image:
             image.truncate(IMAGE_BYTES)
         run(["mkfs.exfat" if kind == "exfat" else "mkfs.vfat", str(self.image)])
@@ -235,6 +237,12 @@ def main():
         for kind in kinds:
             card = Card(kind, folder)
             cards.append(card)
+            try:
+                card.make()
+            except subprocess.CalledProcessError as failure:
+                failures += 1
+                print(f"FAILED {kind}: {' '.join(failure.cmd)}: {failure.stderr.decode(errors='replace').strip()}")
+                continue
             local_root = folder / f"{kind}-local"
             local_root.mkdir()
             if not folds_case(card):
