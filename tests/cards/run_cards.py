@@ -80,9 +80,9 @@ class Card:
     def make(self):
         with open(self.image, "wb") as image:
             image.truncate(IMAGE_BYTES)
-        run(["mkfs.exfat" if kind == "exfat" else "mkfs.vfat", str(self.image)])
+        run(["mkfs.exfat" if self.kind == "exfat" else "mkfs.vfat", str(self.image)])
         self.mount.mkdir()
-        if kind != "fusefat":
+        if self.kind != "fusefat":
             self.loop = run(["losetup", "--find", "--show", str(self.image)], text=True).stdout.strip()
         self.attach()
 
