@@ -60,7 +60,8 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
     if (file.target.empty()) continue;
     targetIdentities[index] = IdentifyFile(file.target);
     std::optional<std::size_t> sourceThere;
-    if (const auto it = sourceByPlace.find(PlaceKey(file.target, probes)); it != sourceByPlace.end()) sourceThere = it->second;
+    if (const auto it = sourceByPlace.find(PlaceKey(file.target, probes)); it != sourceByPlace.end())
+      sourceThere = it->second;
     if (targetIdentities[index]) {
       if (const auto it = sourceByIdentity.find(*targetIdentities[index]); it != sourceByIdentity.end())
         sourceThere = it->second;

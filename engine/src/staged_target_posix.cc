@@ -11,8 +11,8 @@
 #include <system_error>
 
 #include "file_access.h"
-#include "quarnel/case_folding.h"
 #include "file_calls_linux.h"
+#include "quarnel/case_folding.h"
 #include "target_path.h"
 #include "temp_file_registry.h"
 
