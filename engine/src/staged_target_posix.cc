@@ -209,7 +209,14 @@ bool StagedTarget::ReplacesFile(const FileIdentity& identity, const std::filesys
   // A file system that ignores case may number each spelling of one file
   // (exfat-fuse does): there, the same place spelled in another case is the
   // same file. Only names that fold alike are worth the probe.
-  if (identity.device != existing.device || FoldCase(path.filename().native()) != FoldCase(impl.name)) return false;
+  if (identity.device != existing.device) return false;
+  const std::string targetName = FoldCase(impl.name);
+  if (FoldCase(path.filename().native()) != targetName) {
+    // A source named through a link counts by the name the link leads to.
+    struct stat source {};
+    if (lstat(path.c_str(), &source) != 0 || !S_ISLNK(source.st_mode)) return false;
+    if (FoldCase(std::filesystem::path(FoldedPlace(path)).filename().native()) != targetName) return false;
+  }
   return FoldsCaseAt(impl.folder, impl.name) && FoldedPlace(path) == FoldedPlace(impl.target);
 }
 
