@@ -19,6 +19,7 @@
 #include "file_conversion.h"
 #include "quarnel/file_access_setup.h"
 #include "target_folders.h"
+#include "target_guard.h"
 
 namespace quarnel::cli {
 namespace {
@@ -178,6 +179,22 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
     for (const PlanRefusal& refusal : plan.refusals) err << DescribeRefusal(refusal);
     err << ProgramName() << ": nothing was converted\n";
     return kExitUsage;
+  }
+
+  // Every target that Quarnel did not write is named before the batch stops.
+  if (!options.force) {
+    bool refused = false;
+    for (const PlannedFile& file : plan.files) {
+      if (file.target.empty() || !file.problem.empty() || !file.targetOf.empty()) continue;
+      if (const std::string problem = ForeignTargetProblem(file.source, file.target); !problem.empty()) {
+        err << ProgramName() << ": " << DisplayName(file.target) << ": not replaced: " << problem << "\n";
+        refused = true;
+      }
+    }
+    if (refused) {
+      err << ProgramName() << ": to replace such files anyway, use --force\n" << ProgramName() << ": nothing was converted\n";
+      return kExitUsage;
+    }
   }
 
   BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged);

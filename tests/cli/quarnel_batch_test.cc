@@ -279,6 +279,12 @@ TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
   fs::create_hard_link(Work() / "old/QZ_a.frt", Work() / "old/QZ_d.frt");
   fs::create_symlink("d.frt", Work() / "QZ_e.frt");
   WriteFile(Work() / "e.frt", kPlainSource);
+  // Targets that Quarnel did not write: an original and another instrument's file.
+  WriteFile(Work() / "mine/f.frt", kPlainSource);
+  WriteFile(Work() / "mine/QZ_f.frt", "@i1KRV330\r\n");
+  WriteFile(Work() / "mine/g.frt", kPlainSource);
+  WriteFile(Work() / "mine/h.frt", kPlainSource);
+  WriteFile(Work() / "mine/QZ_h.frt", "@i1TS9200\r\n");
   const std::string nothing = "quarnel: nothing was converted\n";
   struct Case {
     std::vector<std::string> arguments;
@@ -296,6 +302,11 @@ TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
       // Still refused when the other of the two is skipped as a target.
       {{"-o", ".", "c.frt", "QZ_c.frt", "one/c.frt"},
        "quarnel: c.frt and one/c.frt would both be converted into ./QZ_c.frt\n" + nothing},
+      // Every such target is named before the batch stops.
+      {{"-b", "mine"},
+       "quarnel: mine/QZ_f.frt: not replaced: its model line names \"KRV330\", so Quarnel did not write it\n"
+       "quarnel: mine/QZ_h.frt: not replaced: its model line names \"TS9200\", so Quarnel did not write it\n"
+       "quarnel: to replace such files anyway, use --force\n" + nothing},
   };
   const auto before = WorkTree();
   for (const Case& c : cases) {
@@ -306,6 +317,9 @@ TEST_F(QuarnelBatchTest, CollidingTargetsAreRefusedBeforeWriting) {
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(WorkTree(), before);
   }
+  // --force lifts that rule alone.
+  EXPECT_EQ(Run({"--force", "-b", "mine"}).exitCode, 0);
+  for (const char* name : {"mine/QZ_f.frt", "mine/QZ_g.frt", "mine/QZ_h.frt"}) EXPECT_EQ(ReadFile(Work() / name), kPlainConverted) << name;
 }
 
 TEST_F(QuarnelBatchTest, JsonRecordsForEveryOutcome) {
