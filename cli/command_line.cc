@@ -122,18 +122,16 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   FileConversion file = !nameProblem.empty()
                             ? RefuseFile(nameProblem + "; give a TARGET")
                             : ConvertOneFile(source, target, options.dryRun ? TargetWrite::None : TargetWrite::Synced);
-  {
-    // A signal waits for the rename and the report of it: after it the target
-    // is either as it was or converted with its report printed.
-    const CleanupSignalsHeld held;
-    if (file.staged != nullptr) EndCommit(file, file.staged->Commit());
-    if (options.json) {
-      out << FormatJsonRecord(source, &target, file);
-    } else if (options.verbosity != Verbosity::Quiet) {
-      out << file.summary.report << '\n';
-    }
-    out.flush();
+  // A signal ends the run wherever it comes, a stalled reader of the report
+  // included: a target whose report was printed is in place; without its
+  // report it is as it was or converted.
+  if (file.staged != nullptr) EndCommit(file, file.staged->Commit());
+  if (options.json) {
+    out << FormatJsonRecord(source, &target, file);
+  } else if (options.verbosity != Verbosity::Quiet) {
+    out << file.summary.report << '\n';
   }
+  out.flush();
 
   if (file.Failed()) {
     err << FormatFailureMessage(source, target, file);
