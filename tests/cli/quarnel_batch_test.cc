@@ -552,8 +552,9 @@ TEST_F(QuarnelBatchTest, SignalEndsABatchWhoseReaderStalled) {
   const int process = testing::StartProcess(
       "/bin/sh", {"-c", "exec \"$1\" -o out src > \"$2\"", "sh", QUARNEL_EXECUTABLE, (Root() / "stalled").string()},
       Work(), Root());
+  // The batch's printing thread waits in its write once the pipe is full.
   int held = 0;
-  while (held < capacity) {
+  while (held == 0 || ReadFile("/proc/" + std::to_string(process) + "/wchan").find("pipe_write") == std::string::npos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(ioctl(reader, FIONREAD, &held), 0);
   }
