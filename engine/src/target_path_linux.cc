@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <deque>
 #include <system_error>
 
+#include "quarnel/name_text.h"
 #include "target_path.h"
 
 namespace quarnel {
@@ -37,30 +37,13 @@ void PushFront(const std::string& path, bool fromLink, std::deque<Step>& steps) 
   steps.insert(steps.begin(), names.begin(), names.end());
 }
 
-// A link's path for a message: control bytes shown as \xNN, so a name cannot
-// start a line of its own.
-std::string Printable(const std::string& path) {
-  std::string text;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '\\') {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      text += escaped;
-    } else {
-      text += c;
-    }
-  }
-  return text;
-}
-
 std::string OwnerName(uid_t owner) {
   std::string text = "user " + std::to_string(owner);
   struct passwd entry {};
   struct passwd* found = nullptr;
   char buffer[1024];
   if (getpwuid_r(owner, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-    text += " (" + Printable(found->pw_name) + ")";
+    text += " (" + EscapeName(found->pw_name) + ")";
   return text;
 }
 
@@ -156,7 +139,7 @@ bool Walk::FollowLink(int link, const struct stat& info, const Step& step, std::
                       TargetPlace& place) {
   if (info.st_uid != geteuid() && info.st_uid != 0) {
     failure = FileFailure::UnsafeLink;
-    message = Printable(walked_ + step.name) + " belongs to " + OwnerName(info.st_uid);
+    message = EscapeName(walked_ + step.name) + " belongs to " + OwnerName(info.st_uid);
     return false;
   }
   if (++links_ > kMostLinks) return Fail(FileFailure::LinkLoop, ELOOP);
