@@ -4,10 +4,20 @@ namespace quarnel {
 
 std::filesystem::path ProposeTargetPath(const std::filesystem::path& source) {
   // Built from the native strings so the name's bytes (or wide characters)
-  // pass through untouched, whatever their encoding.
-  std::filesystem::path::string_type name(kTargetPrefix.begin(), kTargetPrefix.end());
-  name += source.filename().native();
-  return source.parent_path() / name;
+  // pass through untouched, whatever their encoding, and the folder keeps
+  // the separator it was written with.
+  const std::filesystem::path::string_type& whole = source.native();
+  const std::filesystem::path::string_type name = source.filename().native();
+  std::filesystem::path::string_type target = whole.substr(0, whole.size() - name.size());
+  target.append(kTargetPrefix.begin(), kTargetPrefix.end());
+  target += name;
+  return target;
+}
+
+std::string TargetNameProblem(const std::filesystem::path& source) {
+  if (source.filename().native().size() + kTargetPrefix.size() <= kLongestFileName) return {};
+  return "the target's name, " + std::string(kTargetPrefix) + " and the source's name, would be longer than " +
+         std::to_string(kLongestFileName) + " " + std::string(kNativeUnits);
 }
 
 }  // namespace quarnel
