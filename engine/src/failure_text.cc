@@ -1,6 +1,7 @@
 #include "quarnel/failure_text.h"
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/name_text.h"
 
 namespace quarnel {
 namespace {
@@ -102,6 +103,12 @@ std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome) {
                     std::to_string(behind) + (behind == 1 ? " byte" : " bytes") + " behind it were not converted");
   }
   return notes;
+}
+
+std::string NotNecessaryNote(const std::optional<std::string>& model) {
+  if (!model.has_value()) return std::string(kNoModelLineAtAllNote);
+  const std::string named = model->empty() ? "nothing" : "\"" + EscapeName(*model) + "\"";
+  return "the model line names " + named + ", not KRV110, KRV330, KRV440 or KRV880";
 }
 
 std::string FailureReason(const RunFailure& failure) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "line_converters.h"
+#include "quarnel/model_line.h"
 
 namespace quarnel {
 namespace {
@@ -11,7 +12,6 @@ constexpr char kNewModel[] = "QZ21/25/27";
 constexpr char kNewStandard[] = "QZ21/25/27_Standard";
 constexpr const char* kOldModels[] = {"KRV110", "KRV330", "KRV440", "KRV880"};
 constexpr const char* kWideModel = "KRV880";
-constexpr std::size_t kModelNameLength = 6;
 
 // Position (counted from 1 at the "@") of line[index].
 constexpr std::uint32_t PositionOf(std::uint32_t index) { return index + 2; }
@@ -73,8 +73,20 @@ LineConversion CopyToTerminator(const char* line, char* output, std::uint32_t in
   return GiveUp(index, index);
 }
 
+// What the model line at `line` names, read as every front end reads it. The
+// "@" stands in front of `line`; the name ends at position 9, so the text
+// needs no more than the two positions behind it (a CR LF pair).
+std::string ModelNameOf(const char* line) {
+  constexpr std::size_t kRead = 2 + kModelNameLength + 3;
+  const char* text = line - 1;
+  std::size_t length = 0;
+  while (length < kRead && text[length] != '\0') ++length;
+  return ReadModelName(std::string_view(text, length)).value_or(std::string());
+}
+
 LineConversion ConvertModelLine(ConversionState& state, const char* line, char* output) {
   // line[0] is the kind character, line[1] position 3, line[2..7] positions 4 to 9.
+  state.m_strModelName = ModelNameOf(line);
   bool reachedEnd = false;
   bool matched = false;
   bool wide = false;
