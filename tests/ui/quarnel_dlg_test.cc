@@ -314,13 +314,14 @@ TEST_F(DialogTest, NeverProposesAPathLongerThanItsBuffer) {
 TEST_F(DialogTest, NeverProposesANameLongerThanTheFileSystemsTake) {
   // "QZ_" and the name must fit the longest name, as the command line's
   // proposal must; the save dialog opens empty rather than with a cut name.
+  // Names without a folder, which on Windows would push the path past its limit.
   const std::wstring longest(kLongestFileName - 3, L'n');
-  PickSource(L"/data/" + longest);
-  EXPECT_EQ(host.target, L"/data/QZ_" + longest);
+  PickSource(longest);
+  EXPECT_EQ(host.target, L"QZ_" + longest);
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_" + longest);
   Type(L"", L"");
-  PickSource(L"/data/" + longest + L"n");
+  PickSource(longest + L"n");
   EXPECT_EQ(host.target, L"");
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"");
