@@ -8,10 +8,7 @@ std::filesystem::path ProposeTargetPath(const std::filesystem::path& source) {
   // the separator it was written with.
   const std::filesystem::path::string_type& whole = source.native();
   const std::filesystem::path::string_type name = source.filename().native();
-  std::filesystem::path::string_type target = whole.substr(0, whole.size() - name.size());
-  target.append(kTargetPrefix.begin(), kTargetPrefix.end());
-  target += name;
-  return target;
+  return whole.substr(0, whole.size() - name.size()) + ProposeTargetName(name);
 }
 
 std::string TargetNameProblem(const std::filesystem::path& source) {
