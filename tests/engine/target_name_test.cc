@@ -54,6 +54,7 @@ TEST(TargetNameTest, NamesTooLongForTheFileSystemsAreTold) {
   EXPECT_EQ(TargetNameProblem("data/" + std::string(longest + 1, 'n')),
             "the target's name, QZ_ and the source's name, would be longer than " + std::to_string(kLongestFileName) +
                 " " + std::string(kNativeUnits));
+}
 
 TEST(TargetNameTest, TakesSourceNamesAsAFolderWalkDoes) {
   struct Case {
