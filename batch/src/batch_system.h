@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 // A key under which two paths compare equal when they name the same place,
 // whether or not a file is there yet: absolute, lexically normal, links
@@ -23,9 +23,6 @@ std::size_t OpenFileLimit();
 // need a privilege to make).
 std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path);
 
-// True when standard error goes to a terminal (the progress line goes there).
-bool IsErrorTerminal();
-
 // Whether the caller may create files in `folder`: "" if so, else the
 // system's message. Windows answers "" and leaves it to each file.
 std::string CheckFolderWritable(const std::filesystem::path& folder);
@@ -33,4 +30,4 @@ std::string CheckFolderWritable(const std::filesystem::path& folder);
 // Removes `folder` if it is an empty folder, and never anything else.
 void RemoveEmptyFolder(const std::filesystem::path& folder);
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -9,7 +9,7 @@
 
 #include "batch_system.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
   std::error_code error;
@@ -37,8 +37,6 @@ std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path& path)
   return owner;
 }
 
-bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
-
 std::string CheckFolderWritable(const std::filesystem::path& folder) {
   // The effective ids decide, as they do for the files to be created.
   if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
@@ -47,4 +45,4 @@ std::string CheckFolderWritable(const std::filesystem::path& folder) {
 
 void RemoveEmptyFolder(const std::filesystem::path& folder) { rmdir(folder.c_str()); }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -4,7 +4,7 @@
 
 #include "batch_system.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
   std::error_code error;
@@ -19,13 +19,8 @@ std::size_t OpenFileLimit() { return SIZE_MAX; }
 
 std::optional<std::string> UntrustedLinkOwner(const std::filesystem::path&) { return std::nullopt; }
 
-bool IsErrorTerminal() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
-
 std::string CheckFolderWritable(const std::filesystem::path&) { return {}; }
 
 void RemoveEmptyFolder(const std::filesystem::path& folder) { RemoveDirectoryW(folder.c_str()); }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -1,4 +1,4 @@
-#include "folder_walk.h"
+#include "quarnel/batch/folder_walk.h"
 
 #include <algorithm>
 #include <system_error>
@@ -6,7 +6,7 @@
 #include "batch_system.h"
 #include "quarnel/target_prefix.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace fs = std::filesystem;
 namespace {
 
@@ -105,4 +105,4 @@ std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool re
   return sources;
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

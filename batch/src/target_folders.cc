@@ -2,11 +2,9 @@
 
 #include <system_error>
 
-#include "batch_record.h"
 #include "batch_system.h"
-#include "command_output.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace fs = std::filesystem;
 
 std::string TargetFolders::MakeFolder(const fs::path& folder) {
@@ -28,7 +26,7 @@ std::string TargetFolders::MakeFolder(const fs::path& folder) {
       error = again;
     }
   }
-  if (error) return "cannot create the folder " + DisplayName(folder) + ": " + error.message();
+  if (error) return "cannot create the folder " + displayName_(folder) + ": " + error.message();
   if (made) made_.push_back(folder);
   ready_.insert(folder);
   return {};
@@ -47,7 +45,7 @@ std::string TargetFolders::MakeOutputFolder(const fs::path& folder, const std::v
     std::error_code ignored;
     if (below.empty() || below == "." || !fs::exists(folder / *below.begin(), ignored)) {
       const std::string problem = CheckFolderWritable(folder);
-      return problem.empty() ? problem : "cannot write into the folder " + DisplayName(folder) + ": " + problem;
+      return problem.empty() ? problem : "cannot write into the folder " + displayName_(folder) + ": " + problem;
     }
   }
   return {};
@@ -67,4 +65,4 @@ void TargetFolders::RemoveEmptyFolders() {
   ready_.clear();
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "batch_plan.h"
+#include "quarnel/batch/batch_plan.h"
+#include "quarnel/batch/batch_run.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 class TargetFolders {
  public:
+  // `displayName` writes the folders' names in messages.
+  explicit TargetFolders(const NameFunction& displayName) : displayName_(displayName) {}
+
   // Makes the -o folder before the first file, so that a folder that cannot
   // be made, or written where a target or a folder must go, stops the batch
   // at once instead of failing every file.
@@ -30,9 +34,10 @@ class TargetFolders {
  private:
   std::string MakeFolder(const std::filesystem::path& folder);  // with mutex_ held
 
+  const NameFunction& displayName_;
   std::mutex mutex_;
   std::set<std::filesystem::path> ready_;
   std::vector<std::filesystem::path> made_;  // a folder after those above it
 };
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 struct FoundSource {
   // The file as the user will see it: a PATH named on the command line, or a
@@ -35,4 +35,4 @@ bool IsSourceName(const std::filesystem::path& fileName);
 // whether or not it exists: converting it will tell.
 std::vector<FoundSource> FindSources(const std::vector<std::filesystem::path>& paths, bool recursive);
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch
