@@ -69,17 +69,6 @@ void AppendNameFields(std::string& json, std::string_view field, const std::file
   json += "Hex\": \"" + Hex(bytes) + '"';
 }
 
-std::string_view OutcomeText(RunOutcome outcome) {
-  switch (outcome) {
-    case RunOutcome::Converted: return "converted";
-    case RunOutcome::NotNecessary: return "not necessary";
-    case RunOutcome::InvalidInput: return "invalid input";
-    case RunOutcome::InvalidFormatFile: return "invalid format file";
-    case RunOutcome::UnknownError: break;
-  }
-  return "unknown error";
-}
-
 void AppendEntries(std::string& json, std::string_view field, const std::vector<ReportedEntry>& entries) {
   json += ", \"";
   json += field;
@@ -142,7 +131,7 @@ std::string FormatTextLine(const std::filesystem::path& source, const std::files
   if (target != nullptr) line += " -> " + DisplayName(*target);
   line += ": ";
   const ConversionSummary& summary = file.summary;
-  line += file.skipped ? "skipped" : OutcomeText(summary.outcome);
+  line += batch::OutcomeText(file);
   if (summary.outcome == RunOutcome::Converted) {
     line += ", " + Counted(summary.variables.size(), "variable", "variables") + " to move, " +
             Counted(summary.applications.size(), "application", "applications") + " removed";

@@ -35,27 +35,34 @@ std::string FormatCsvHeader() {
   return std::string(kCsvByteOrderMark) + "source,target,outcome,model,variables,applications,reason,notes\r\n";
 }
 
-std::string FormatCsvRow(const std::filesystem::path& source, const std::filesystem::path* target,
-                         const FileConversion& file) {
+ReportCells ReportCellsOf(const std::filesystem::path& source, const std::filesystem::path* target,
+                          const FileConversion& file) {
   const ConversionSummary& summary = file.summary;
-  std::string notes;
-  for (const std::string& note : summary.notes) notes += (notes.empty() ? "" : " | ") + note;
-  const std::string fields[] = {
-      PlainName(source),
-      target != nullptr ? PlainName(*target) : std::string(),
-      std::string(OutcomeName(file)),
-      std::string(),  // the model line's name
-      Numbers(summary.variables),
-      Numbers(summary.applications),
-      summary.Failed() ? FailureText(summary.failure) : std::string(),
-      notes,
-  };
+  ReportCells cells;
+  cells.source = PlainName(source);
+  if (target != nullptr) cells.target = PlainName(*target);
+  cells.outcome = OutcomeName(file);
+  cells.variables = Numbers(summary.variables);
+  cells.applications = Numbers(summary.applications);
+  if (summary.Failed()) cells.reason = FailureText(summary.failure);
+  for (const std::string& note : summary.notes) cells.notes += (cells.notes.empty() ? "" : " | ") + note;
+  return cells;
+}
+
+std::string FormatCsvRow(const ReportCells& cells) {
+  const std::string* const fields[] = {&cells.source,    &cells.target,       &cells.outcome, &cells.model,
+                                       &cells.variables, &cells.applications, &cells.reason,  &cells.notes};
   std::string row;
-  for (const std::string& field : fields) {
-    if (!row.empty() || &field != &fields[0]) row += ',';
-    row += CsvField(field);
+  for (const std::string* field : fields) {
+    if (field != fields[0]) row += ',';
+    row += CsvField(*field);
   }
   return row + "\r\n";
+}
+
+std::string FormatCsvRow(const std::filesystem::path& source, const std::filesystem::path* target,
+                         const FileConversion& file) {
+  return FormatCsvRow(ReportCellsOf(source, target, file));
 }
 
 }  // namespace quarnel::batch

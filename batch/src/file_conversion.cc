@@ -90,4 +90,16 @@ std::string_view OutcomeName(const FileConversion& file) {
   return "unknown-error";
 }
 
+std::string_view OutcomeText(const FileConversion& file) {
+  if (file.skipped) return "skipped";
+  switch (file.summary.outcome) {
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not necessary";
+    case RunOutcome::InvalidInput: return "invalid input";
+    case RunOutcome::InvalidFormatFile: return "invalid format file";
+    case RunOutcome::UnknownError: break;
+  }
+  return "unknown error";
+}
+
 }  // namespace quarnel::batch

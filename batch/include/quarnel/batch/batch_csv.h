@@ -19,11 +19,28 @@ inline constexpr std::string_view kCsvByteOrderMark = "\xEF\xBB\xBF";
 // "source,target,outcome,model,variables,applications,reason,notes".
 std::string FormatCsvHeader();
 
-// One source's row. `target` is nullptr when the record names none. The
+// A source's cells, unquoted, in the columns' order.
+struct ReportCells {
+  std::string source;
+  std::string target;
+  std::string outcome;
+  std::string model;
+  std::string variables;
+  std::string applications;
+  std::string reason;
+  std::string notes;
+};
+
+// One source's cells. `target` is nullptr when the record names none. The
 // numbers of the variables and applications stand in one cell each,
 // separated by blanks ("51 58 652"); the notes are joined by " | "; the
 // reason is the failure's "[line N: ]REASON", empty unless the file failed.
 // The report text is left out: it is the same for every converted file.
+ReportCells ReportCellsOf(const std::filesystem::path& source, const std::filesystem::path* target,
+                          const FileConversion& file);
+
+// The cells as one row, CR LF ended.
+std::string FormatCsvRow(const ReportCells& cells);
 std::string FormatCsvRow(const std::filesystem::path& source, const std::filesystem::path* target,
                          const FileConversion& file);
 

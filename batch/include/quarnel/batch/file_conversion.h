@@ -71,4 +71,9 @@ StagedConversion SkipFile(std::string note);
 // "invalid-input", "invalid-format", "unknown-error" or "skipped".
 std::string_view OutcomeName(const FileConversion& file);
 
+// The same in words, as a batch's line and the results window show it:
+// "converted", "not necessary", "invalid input", "invalid format file",
+// "unknown error" or "skipped".
+std::string_view OutcomeText(const FileConversion& file);
+
 }  // namespace quarnel::batch
