@@ -381,15 +381,16 @@ class BatchWindowTest : public QuarnelWindowTest {
     return script.resultsShown == 1;
   }
   // The results window's rows and its saved report, taken while it is up.
-  void KeepResults(const fs::path& report) {
-    script.onResults = [this, report](BatchResultsWindow& results) {
+  void KeepResults(const fs::path& report, const char* screenshot = nullptr) {
+    script.onResults = [this, report, screenshot](BatchResultsWindow& results) {
       rows = ResultRows(results);
       summary = results.findChild<QLabel*>("summaryLabel")->text();
       script.answers.push_back(report.wstring());
       results.SaveReport();
       results.OpenFolder();
+      if (screenshot == nullptr) return;
       results.show();
-      if (QTest::qWaitForWindowExposed(&results)) results.grab().save(QUARNEL_ARTIFACT_DIR "/quarnel-gui-results.png");
+      if (QTest::qWaitForWindowExposed(&results)) results.grab().save(QString(QUARNEL_ARTIFACT_DIR "/") + screenshot);
     };
   }
   std::vector<QStringList> rows;
@@ -409,7 +410,7 @@ TEST_F(BatchWindowTest, FilesNamedAtStartConvertBesideThemselvesOnEnter) {
   EXPECT_TRUE(window.grab().save(QUARNEL_ARTIFACT_DIR "/quarnel-gui-batch.png"));
   const std::string expected = CommandLineCsv(QStringList{"-n", "-b"} + sources);
 
-  KeepResults(dir / "report.csv");
+  KeepResults(dir / "report.csv", "quarnel-gui-results.png");
   QTest::keyClick(SourceEdit(), Qt::Key_Return);
   ASSERT_TRUE(WaitForResults());
   EXPECT_EQ(ReadBytes(dir / "QZ_a.frt"), ExpectedTarget());
@@ -459,7 +460,9 @@ TEST_F(BatchWindowTest, CancelStopsTheBatchAndKeepsOnlyWholeReportedTargets) {
   window.OpenSourceFiles({Q(dir / "many")});
   KeepResults(dir / "report.csv");
   QTest::mouseClick(Child<QPushButton>("convertButton"), Qt::LeftButton);
-  // Escape during the batch stops it; the window stays.
+  // Escape once the first files are in place stops the batch; the window stays.
+  auto* progress = Child<QProgressBar>("progressBar");
+  for (int i = 0; i < 3000 && progress->value() <= 0 && script.resultsShown == 0; ++i) QTest::qWait(1);
   QTest::keyClick(&window, Qt::Key_Escape);
   ASSERT_TRUE(WaitForResults());
   EXPECT_TRUE(window.isVisible());
