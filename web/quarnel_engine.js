@@ -52,6 +52,8 @@ class QuarnelEngine {
       status,
       report: text(e.quarnel_report(), e.quarnel_report_size()),
       messages: text(e.quarnel_messages(), e.quarnel_messages_size()),
+      // For "not necessary": what the model line names instead of an old model.
+      note: text(e.quarnel_note(), e.quarnel_note_size()),
       targetName: text(e.quarnel_target_name(), e.quarnel_target_name_size()),
       target: status === 0 ? bytes(e.quarnel_target(), e.quarnel_target_size()) : null,
       // Numbers only once converted: the variables to move and the
@@ -59,6 +61,39 @@ class QuarnelEngine {
       variables: numbers[0],
       applications: numbers[1],
     };
+  }
+
+  // True for a file name (no folder) that a folder walk takes, as `quarnel -r` does.
+  isSourceName(name) {
+    this.#putName(name);
+    return this.exports.quarnel_is_source_name() === 1;
+  }
+
+  // The converted file's name for a source's file name (no folder).
+  targetName(name) {
+    this.#putName(name);
+    this.exports.quarnel_propose_target_name();
+    return this.#nameAnswer();
+  }
+
+  // The zip entry for a path ("/" between folders) that Windows extractors
+  // write where it says: { name, changed }, `changed` when it is not `path`.
+  zipEntryName(path) {
+    this.#putName(path);
+    const changed = this.exports.quarnel_zip_entry_name() === 1;
+    return { name: this.#nameAnswer(), changed };
+  }
+
+  #putName(name) {
+    const bytes = new TextEncoder().encode(name);
+    const room = this.exports.quarnel_name_room(bytes.length);
+    new Uint8Array(this.exports.memory.buffer, room, bytes.length).set(bytes);
+  }
+
+  #nameAnswer() {
+    const e = this.exports;
+    const at = e.quarnel_name_answer();
+    return new TextDecoder().decode(new Uint8Array(e.memory.buffer, at, e.quarnel_name_answer_size()));
   }
 
   // The change list of the last conversion, if it completed, else null:

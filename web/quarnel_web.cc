@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +16,7 @@
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/conversion_summary.h"
+#include "quarnel/model_line.h"
 #include "quarnel/target_prefix.h"
 
 namespace {
@@ -28,6 +30,7 @@ struct LastRun {
   std::string target;
   std::string report;
   std::string messages;  // what the command line prints on stderr, one line each
+  std::string note;      // why the run was not necessary, if it was not
   bool completed = false;
   bool wideCodes = false;
   std::optional<quarnel::ChangeList> changeList;  // worked out when first asked for
@@ -95,9 +98,90 @@ std::string ChangesAsJson(const quarnel::ChangeList& list, std::size_t first, st
   return json + "]}";
 }
 
+// Text out of a file made safe to show: a byte other than printable ASCII,
+// and a backslash, so that none passes for an escaped one, as \xNN.
+std::string EscapeText(std::string_view text) {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '\\') {
+      escaped += "\\x";
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 15];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// What a file that needs no conversion names instead of an old model:
+// the model line names "TS9200", not KRV110, KRV330, KRV440 or KRV880.
+std::string NotNecessaryNote(std::string_view source) {
+  const std::optional<std::string> model = quarnel::ReadModelName(source);
+  if (!model) return "the file has no model line";
+  std::string note = "the model line names \"" + EscapeText(*model) + "\", not ";
+  const std::size_t count = std::size(quarnel::kOldModelNames);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) note += i + 1 < count ? ", " : " or ";
+    note += quarnel::kOldModelNames[i];
+  }
+  return note;
+}
+
 LastRun& Run() {
   static LastRun run;
   return run;
+}
+
+// A name the page asks about and the answer, apart from the last run, which
+// the page's change view still reads.
+struct NameQuery {
+  std::string name;
+  std::string answer;
+};
+
+NameQuery& Query() {
+  static NameQuery query;
+  return query;
+}
+
+bool IsReservedDeviceName(std::string_view component) {
+  // Windows takes the part before the first dot, blanks at its end ignored,
+  // as the device whatever the extension: "con.frt" and "CON .txt" too.
+  std::string_view base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string upper;
+  for (const char c : base) upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' &&
+         upper[3] <= '9';
+}
+
+// `path` ("/" between its components) as a zip entry that Windows extractors
+// write where it says: the characters Windows refuses in a name or reads as a
+// separator, ASCII control characters, and a dot or blank at a component's
+// end (Windows drops them) become "_"; a device name gets "_" in front. Names
+// that are not ASCII pass as they are.
+std::string ZipEntryName(std::string_view path) {
+  constexpr std::string_view kRefused = "\\:*?\"<>|";
+  std::string entry;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    std::string component(path.substr(start, end - start));
+    for (char& c : component) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x20 || byte == 0x7F || kRefused.find(c) != std::string_view::npos) c = '_';
+    }
+    if (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.back() = '_';
+    if (IsReservedDeviceName(component)) component.insert(0, 1, '_');
+    if (start > 0) entry += '/';
+    entry += component;
+    start = end + 1;
+  }
+  return entry;
 }
 
 }  // namespace
@@ -120,7 +204,7 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   LastRun& run = Run();
   const std::string name = run.input.substr(0, run.nameSize);
   const std::string_view source = std::string_view(run.input).substr(run.nameSize);
-  run.targetName = std::string(quarnel::kTargetPrefix) + name;
+  run.targetName = quarnel::ProposeTargetName(name);
 
   quarnel::ConversionState state;
   const quarnel::ConversionSummary summary =
@@ -131,6 +215,7 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   } else {
     for (const std::string& note : summary.notes) run.messages += "quarnel: " + name + ": " + note + "\n";
   }
+  if (summary.outcome == quarnel::RunOutcome::NotNecessary) run.note = NotNecessaryNote(source);
   if (summary.outcome != quarnel::RunOutcome::Converted) {
     run.target.clear();
     return quarnel::ExitStatus(summary);
@@ -181,10 +266,37 @@ QUARNEL_EXPORT(quarnel_changes_size) std::size_t QuarnelChangesSize() { return R
 QUARNEL_EXPORT(quarnel_numbers) const char* QuarnelNumbers() { return Run().numbers.data(); }
 QUARNEL_EXPORT(quarnel_numbers_size) std::size_t QuarnelNumbersSize() { return Run().numbers.size(); }
 
+// Room for a file name (UTF-8) that the next name call reads.
+QUARNEL_EXPORT(quarnel_name_room) char* QuarnelNameRoom(std::size_t size) {
+  Query().name.resize(size);
+  return Query().name.data();
+}
+
+// @return 1 when a folder walk takes a file of the name in the room, else 0.
+QUARNEL_EXPORT(quarnel_is_source_name) int QuarnelIsSourceName() { return quarnel::IsSourceName(Query().name); }
+
+// Makes the answer the converted file's name for the source's file name in the room.
+QUARNEL_EXPORT(quarnel_propose_target_name) void QuarnelProposeTargetName() {
+  Query().answer = quarnel::ProposeTargetName(Query().name);
+}
+
+// Makes the answer the zip entry for the path in the room. @return 1 when
+// the entry differs from the path, else 0.
+QUARNEL_EXPORT(quarnel_zip_entry_name) int QuarnelZipEntryName() {
+  Query().answer = ZipEntryName(Query().name);
+  return Query().answer != Query().name;
+}
+QUARNEL_EXPORT(quarnel_name_answer) const char* QuarnelNameAnswer() { return Query().answer.data(); }
+QUARNEL_EXPORT(quarnel_name_answer_size) std::size_t QuarnelNameAnswerSize() { return Query().answer.size(); }
+
 QUARNEL_EXPORT(quarnel_report) const char* QuarnelReport() { return Run().report.data(); }
 QUARNEL_EXPORT(quarnel_report_size) std::size_t QuarnelReportSize() { return Run().report.size(); }
 QUARNEL_EXPORT(quarnel_messages) const char* QuarnelMessages() { return Run().messages.data(); }
 QUARNEL_EXPORT(quarnel_messages_size) std::size_t QuarnelMessagesSize() { return Run().messages.size(); }
+// Why the last run was not necessary, the model line's name in it escaped;
+// empty for any other outcome.
+QUARNEL_EXPORT(quarnel_note) const char* QuarnelNote() { return Run().note.data(); }
+QUARNEL_EXPORT(quarnel_note_size) std::size_t QuarnelNoteSize() { return Run().note.size(); }
 QUARNEL_EXPORT(quarnel_target_name) const char* QuarnelTargetName() { return Run().targetName.data(); }
 QUARNEL_EXPORT(quarnel_target_name_size) std::size_t QuarnelTargetNameSize() { return Run().targetName.size(); }
 QUARNEL_EXPORT(quarnel_target) const char* QuarnelTarget() { return Run().target.data(); }

@@ -12,16 +12,6 @@ namespace {
 
 using NameChar = fs::path::value_type;
 
-NameChar LowerAscii(NameChar c) { return c >= 'A' && c <= 'Z' ? static_cast<NameChar>(c - 'A' + 'a') : c; }
-
-bool HasPrefixIgnoringCase(const fs::path::string_type& name, std::string_view prefix, std::size_t at) {
-  if (name.size() < at + prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (LowerAscii(name[at + i]) != LowerAscii(static_cast<NameChar>(prefix[i]))) return false;
-  }
-  return true;
-}
-
 // A link whose chain ends nowhere names no file at all.
 bool IsMissing(const std::error_code& error) {
   return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
@@ -59,11 +49,11 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
       // walk would skip anyway.
       std::error_code ignored;
       const bool mayBeFolder = recursive && !fs::is_symlink(own) && !entry.is_regular_file(ignored);
-      if (IsSourceName(name) || mayBeFolder)
+      if (IsSourceName(name.native()) || mayBeFolder)
         found.push_back({folder / name, below / name, "cannot read the folder entry: " + statError.message()});
       continue;
     }
-    if (!IsSourceName(name) || !fs::is_regular_file(named)) continue;
+    if (!IsSourceName(name.native()) || !fs::is_regular_file(named)) continue;
     std::string problem;
     if (fs::is_symlink(own)) {
       if (const std::optional<std::string> owner = UntrustedLinkOwner(folder / name))
@@ -75,12 +65,6 @@ void WalkFolder(const fs::path& root, const fs::path& below, bool recursive, std
 }
 
 }  // namespace
-
-bool IsSourceName(const fs::path& fileName) {
-  const fs::path::string_type& name = fileName.native();
-  if (name.empty() || name[0] == '.' || HasPrefixIgnoringCase(name, kTargetPrefix, 0)) return false;
-  return name.size() > 4 && HasPrefixIgnoringCase(name, ".frt", name.size() - 4);
-}
 
 std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool recursive) {
   std::vector<FoundSource> sources;

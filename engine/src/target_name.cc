@@ -3,11 +3,9 @@
 namespace quarnel {
 
 std::filesystem::path ProposeTargetPath(const std::filesystem::path& source) {
-  // Built from the native strings so the name's bytes (or wide characters)
-  // pass through untouched, whatever their encoding.
-  std::filesystem::path::string_type name(kTargetPrefix.begin(), kTargetPrefix.end());
-  name += source.filename().native();
-  return source.parent_path() / name;
+  // From the native string, so the name's bytes (or wide characters) pass
+  // through untouched, whatever their encoding.
+  return source.parent_path() / ProposeTargetName(source.filename().native());
 }
 
 }  // namespace quarnel

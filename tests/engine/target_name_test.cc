@@ -1,5 +1,7 @@
 #include "quarnel/target_name.h"
 
+#include <string>
+
 #include <gtest/gtest.h>
 
 namespace quarnel {
@@ -24,6 +26,43 @@ TEST(TargetNameTest, ProposesPrefixedNameInSourceFolder) {
   for (const Case& c : cases) {
     EXPECT_EQ(ProposeTargetPath(c.source), std::filesystem::path(c.expected)) << c.source;
   }
+}
+
+TEST(TargetNameTest, TakesSourceNamesAsAFolderWalkDoes) {
+  struct Case {
+    const char* name;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"job.frt", true},
+      {"JOB.FRT", true},
+      {"x.Frt", true},
+      {".frt", false},  // a hidden file, with nothing before the extension
+      {"a.frt.txt", false},
+      {"job.frt ", false},
+      {"job_frt", false},
+      {".job.frt", false},
+      {"QZ_job.frt", false},  // an earlier run's target, in any case
+      {"qz_job.frt", false},
+      {"Qz_job.frt", false},
+      {"QZjob.frt", true},
+      {"a\\..\\x.frt", true},  // a backslash is part of a Linux name
+      {"\xc3\x9c" "bersicht.frt", true},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSourceName(std::string_view(c.name)), c.taken) << c.name;
+    // The wide form, as Windows names come, keeps the same rule.
+    const std::string narrow(c.name);
+    EXPECT_EQ(IsSourceName(std::wstring(narrow.begin(), narrow.end())), c.taken) << c.name;
+  }
+}
+
+TEST(TargetNameTest, ProposesTheSameNameForANameAloneAsForAPath) {
+  for (const char* name : {"job.frt", "job", ""}) {
+    EXPECT_EQ(ProposeTargetName(name), ProposeTargetPath(std::string("data/") + name).filename().string()) << name;
+  }
+  EXPECT_EQ(ProposeTargetName(L"Übersicht.frt"), L"QZ_Übersicht.frt");
 }
 
 #ifndef _WIN32

@@ -2,7 +2,9 @@
 // status, report, stderr line and target bytes, one fresh run per file.
 // Usage: node module_test.mjs MODULE.wasm QUARNEL_CLI SAMPLES_DIR
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import test from 'node:test';
 import vm from 'node:vm';
@@ -88,6 +90,24 @@ test('each file converts as the command line converts it', () => {
   }
 });
 
+test('a file that needs no conversion says what its model line names instead', () => {
+  const cases = [
+    ['other-model.frt', sample('other-model.frt'), 'TS9200'],
+    ['typo.frt', latin1('@i1KRV550\r\n'), 'KRV550'],
+    ['lower-case.frt', latin1('@i1krv330\r\n'), 'krv330'],
+    // Bytes out of the file never reach the page as they stand.
+    ['control.frt', latin1('@i1KR\x1b[2J\r\n'), 'KR\\x1b[2J'],
+    ['short.frt', latin1('@i1TS\r\n'), 'TS'],
+    ['narrow-krv330.frt', narrow, null],
+  ];
+  for (const [name, bytes, model] of cases) {
+    const outcome = engine.convert(name, new Uint8Array(bytes));
+    assert.equal(outcome.status, model === null ? 0 : 3, name);
+    assert.equal(outcome.note, model === null ? '' : `the model line names "${model}", not KRV110, KRV330, KRV440 or KRV880`,
+      name);
+  }
+});
+
 test('a module that stops part way is shown as a failure of no known kind', () => {
   assert.deepEqual(engine.unknownError,
     { status: 1, report: 'Format-File Conversion failed due to unknown error!' });
@@ -99,4 +119,38 @@ test('the change list comes in pages', () => {
   assert.ok(all.total > 8);
   assert.deepEqual(engine.changes(3, 5), { ...all, lines: all.lines.slice(3, 8) });
   assert.deepEqual(engine.changes(all.total, 5).lines, []);
+});
+
+test('names: the walk\'s rule, the target\'s name and zip entries that Windows extractors keep in place', () => {
+  // The command line's walk and its targets are the reference.
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quarnel-walk-'));
+  try {
+    const names = ['job.frt', 'JOB 2.FRT', 'x.Frt', '.hidden.frt', 'QZ_job.frt', 'qz_x.frt', 'notes.txt',
+      'a.frt.bak', 'Übersicht.frt', 'a\\..\\x.frt', '.frt'];
+    for (const name of names) fs.writeFileSync(path.join(folder, name), narrow);
+    const walk = spawnSync(cli, ['-n', '--json', '-b', folder], { encoding: 'utf8' });
+    const walked = walk.stdout.trim().split('\n').map((line) => JSON.parse(line))
+      .map(({ source, target }) => [path.basename(source), path.basename(target)]);
+    const taken = names.filter((name) => engine.isSourceName(name));
+    assert.deepEqual(taken.sort(), walked.map(([source]) => source).sort());
+    for (const [source, target] of walked) assert.equal(engine.targetName(source), target);
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+
+  const zipCases = [
+    ['jobs/QZ_job.frt', 'jobs/QZ_job.frt'],
+    ['jobs/QZ_a\\..\\..\\x.frt', 'jobs/QZ_a_.._.._x.frt'],  // no climbing out where "\" separates
+    ['QZ_a:b*c?d"e<f>g|h.frt', 'QZ_a_b_c_d_e_f_g_h.frt'],
+    ['QZ_tab\there\x7f.frt', 'QZ_tab_here_.frt'],
+    ['jobs /day./QZ_x.frt', 'jobs_/day_/QZ_x.frt'],  // Windows drops a trailing dot or blank
+    ['CON/QZ_x.frt', '_CON/QZ_x.frt'],
+    ['aux.d/nul.tar.gz/Lpt9/com1 .x/QZ_x.frt', '_aux.d/_nul.tar.gz/_Lpt9/_com1 .x/QZ_x.frt'],
+    ['QZ_CON.frt', 'QZ_CON.frt'],  // a device name only as a whole component
+    ['COM0/LPT10/CONSOLE/QZ_x.frt', 'COM0/LPT10/CONSOLE/QZ_x.frt'],
+    ['Übersicht/QZ_Straße.frt', 'Übersicht/QZ_Straße.frt'],
+  ];
+  for (const [zipPath, expected] of zipCases) {
+    assert.deepEqual(engine.zipEntryName(zipPath), { name: expected, changed: zipPath !== expected }, zipPath);
+  }
 });

@@ -66,6 +66,8 @@ async function downloadedBytes(tab, button = '#download') {
 
 async function expectConvertedAsCommandLine(tab, name) {
   const expected = expectedFor(name);
+  // After several files the newest report is folded.
+  if (!(await tab.evaluate(() => document.getElementById('newest').open))) await tab.click('#newest > summary');
   assert.equal(expected.status, 0);
   assert.equal(await tab.textContent('#report'), expected.stdout.replace(/\n$/, ''));
   const download = await downloadedBytes(tab);
@@ -73,11 +75,11 @@ async function expectConvertedAsCommandLine(tab, name) {
   assert.ok(download.bytes.equals(expected.target), `${name}: downloaded bytes`);
 }
 
-// The newest result's download is in view without scrolling.
-const downloadInView = (tab) => tab.evaluate(() => {
-  const box = document.getElementById('download').getBoundingClientRect();
-  return box.height > 0 && box.bottom <= window.innerHeight;
-});
+// The ids of the elements that are not wholly in view without scrolling.
+const outOfView = (tab, ids) => tab.evaluate((all) => all.filter((id) => {
+  const box = document.getElementById(id).getBoundingClientRect();
+  return !(box.height > 0 && box.top >= 0 && box.bottom <= window.innerHeight && box.right <= window.innerWidth);
+}), ids);
 
 test('files picked convert as on the command line, in the order taken', async () => {
   const tab = await openPage(`${origin}/`, { viewport: { width: 1280, height: 800 } });
@@ -85,18 +87,20 @@ test('files picked convert as on the command line, in the order taken', async ()
   await tab.waitForSelector('#results li:nth-child(2)');
   assert.deepEqual(await tab.locator('#results .path').allTextContents(), ['wide-krv880.frt', 'narrow-krv330.frt']);
   await expectConvertedAsCommandLine(tab, 'narrow-krv330.frt');
-  assert.ok(await downloadInView(tab));
   await tab.screenshot({ path: path.join(artifacts, 'web.png'), fullPage: true });
 
   // A failure shows the command line's reason without its prefix and offers nothing to download.
   const broken = Buffer.from('@i1KRV330\r\n@t1FMT export\r\n$"A "010800011;100\r\n', 'latin1');
   const expected = expectedFor('broken.frt', broken);
+  await tab.check('#add-to-list');
   await tab.setInputFiles('#files', { name: 'broken.frt', mimeType: 'text/plain', buffer: broken });
   await tab.waitForSelector('#results li:nth-child(3)');
   assert.equal(await tab.textContent('#report'), expected.stdout.replace(/\n$/, ''));
   assert.equal(await tab.textContent('#messages'), expected.stderr.replace(/^quarnel: /, '').replace(/\n$/, ''));
   assert.equal(await tab.isVisible('#download'), false);
   assert.equal(await tab.textContent('#summary'), '2 converted, 0 not necessary, 1 failed');
+  const reason = expected.stderr.replace(/^quarnel: broken.frt: /, '').trim();
+  assert.equal(await tab.textContent('#failure-list'), `✗ broken.frt: ${reason}`);
   await tab.context().close();
 });
 
@@ -132,31 +136,76 @@ function listFiles(folder, prefix = '') {
   return found;
 }
 
-test('a picked folder: the summary, the filter, the zip as quarnel -r -o writes it', async () => {
+const zipOf = async (tab) => fflate.unzipSync(new Uint8Array((await downloadedBytes(tab, '#download-all')).bytes));
+
+test('a picked folder: summary, failure and zip on the first screen; a new pick is a new list', async () => {
   const { root, jobs } = makeFolder();
   try {
     const out = path.join(root, 'out');
     const batch = spawnSync(cli, ['-q', '-r', '-o', out, jobs], { encoding: 'latin1' });
     const counts = batch.stderr.trim().split('\n').at(-1).replace(/ in [\d.]+ s$/, '');
     assert.equal(counts, '28 converted, 1 not necessary, 1 failed');
+    const expected = listFiles(out, 'jobs/');
 
-    const tab = await openPage(`${origin}/`, { viewport: { width: 360, height: 640 } });
+    for (const [width, height] of [[1280, 800], [360, 640]]) {
+      const tab = await openPage(`${origin}/`, { viewport: { width, height } });
+      await tab.setInputFiles('#folders', jobs);
+      await tab.waitForFunction(() => document.getElementById('status').textContent === '30 files done.');
+      assert.equal(await tab.textContent('#summary'), counts);
+      assert.match(await tab.textContent('#failure-list'), /^✗ jobs\/sub\/broken\.frt: line 2: /);
+      // The module's note on a file that needs no conversion, in its row.
+      const otherRow = tab.locator('#results li', { hasText: 'jobs/other.frt' });
+      assert.match(await otherRow.locator('.counts').textContent(), /^the model line names "TS9200", not /);
+      await tab.screenshot({ path: path.join(artifacts, `web-folder-${width}x${height}.png`) });
+      assert.deepEqual(await outOfView(tab, ['summary', 'failures', 'download-all']), [], `${width}×${height}`);
+      assert.equal(await tab.evaluate(() => document.getElementById('newest').open), false);
+      await tab.context().close();
+    }
+
+    const tab = await openPage(`${origin}/`);
     await tab.setInputFiles('#folders', jobs);
     await tab.waitForFunction(() => document.getElementById('status').textContent === '30 files done.');
-    assert.equal(await tab.textContent('#summary'), counts);
-    assert.ok(await downloadInView(tab));
-
     await tab.check('#failures-only');
     assert.deepEqual(await tab.locator('#results .path').filter({ visible: true }).allTextContents(),
       ['jobs/sub/broken.frt']);
     await tab.uncheck('#failures-only');
-
     const zip = await downloadedBytes(tab, '#download-all');
     assert.equal(zip.name, 'QZ_jobs.zip');
     const unzipped = fflate.unzipSync(new Uint8Array(zip.bytes));
-    const expected = listFiles(out, 'jobs/');
     assert.deepEqual(Object.keys(unzipped).sort(), Object.keys(expected).sort());
     for (const [name, bytes] of Object.entries(expected)) assert.ok(bytes.equals(unzipped[name]), name);
+
+    // Fixed and picked again: a new list, in which nothing is left out of the zip.
+    const done = (count) => tab.waitForFunction(
+      (n) => document.getElementById('status').textContent === `${n} files done.`, count);
+    fs.copyFileSync(sampleFile('narrow-krv330.frt'), path.join(jobs, 'sub/broken.frt'));
+    await tab.evaluate(() => { document.getElementById('status').textContent = ''; });
+    await tab.setInputFiles('#folders', jobs);
+    await done(30);
+    assert.equal(await tab.textContent('#summary'), '29 converted, 1 not necessary, 0 failed');
+    assert.equal(await tab.locator('#results li').count(), 30);
+    assert.equal(await tab.locator('#results .clash:visible').count(), 0);
+    assert.equal(await tab.isVisible('#failures'), false);
+    assert.match(await tab.textContent('#list-note'),
+      /^The list and the zip hold the 30 files just picked\. The 30 files picked before/);
+    assert.equal(Object.keys(await zipOf(tab)).length, 29);
+
+    // Added to the list: the same files replace their rows where they stand, another one joins them.
+    const paths = await tab.locator('#results .path').allTextContents();
+    fs.writeFileSync(path.join(jobs, 'sub/broken.frt'), '@i1KRV330\r\n@t1XYZ\r\n');
+    await tab.check('#add-to-list');
+    await tab.evaluate(() => { document.getElementById('status').textContent = ''; });
+    await tab.setInputFiles('#folders', jobs);
+    await done(30);
+    assert.equal(await tab.textContent('#summary'), counts);
+    assert.match(await tab.textContent('#list-note'),
+      /^The list and the zip hold 30 files from 2 picks\. 30 files picked again/);
+    await tab.setInputFiles('#files', sampleFile('wide-krv880.frt'));
+    await tab.waitForFunction(() => document.getElementById('status').textContent === 'wide-krv880.frt done.');
+    assert.deepEqual(await tab.locator('#results .path').allTextContents(), [...paths, 'wide-krv880.frt']);
+    assert.equal(await tab.textContent('#list-note'), 'The list and the zip hold 31 files from 3 picks.');
+    assert.equal(Object.keys(await zipOf(tab)).length, 29);
+    await tab.uncheck('#add-to-list');
 
     await tab.click('#clear');
     assert.equal(await tab.locator('#results li').count(), 0);
@@ -167,10 +216,33 @@ test('a picked folder: the summary, the filter, the zip as quarnel -r -o writes 
   }
 });
 
-test('a dropped folder is walked; a second drop of it stays out of the zip', async () => {
+test('a folder without .frt files says so', async () => {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'quarnel-page-'));
+  try {
+    const cases = [
+      ['empty', {}, 'The folder holds no .frt file'],
+      ['notes', { 'notes.txt': 'x', 'QZ_old.frt': 'x', '.hidden.frt': 'x' }, 'The folder notes holds no .frt file'],
+    ];
+    const tab = await openPage(`${origin}/`);
+    for (const [name, files, message] of cases) {
+      fs.mkdirSync(path.join(root, name));
+      for (const [file, text] of Object.entries(files)) fs.writeFileSync(path.join(root, name, file), text);
+      await tab.evaluate(() => { document.getElementById('status').textContent = ''; });
+      await tab.setInputFiles('#folders', path.join(root, name));
+      await tab.waitForFunction(() => document.getElementById('status').textContent !== '');
+      assert.ok((await tab.textContent('#status')).startsWith(message), name);
+      assert.equal(await tab.isVisible('#batch'), false, name);
+    }
+    await tab.context().close();
+  } finally {
+    fs.rmSync(root, { recursive: true, force: true });
+  }
+});
+
+test('a dropped folder is walked; names Windows refuses are changed in the zip', async () => {
   const tab = await openPage(`${origin}/`);
   const narrow = [...fs.readFileSync(sampleFile('narrow-krv330.frt'))];
-  const drop = () => tab.evaluate((content) => {
+  const drop = (tree) => tab.evaluate(([content, shape]) => {
     // A scripted drop carries no folder entries: these stand in for them.
     const file = (name) => ({ name, isFile: true, isDirectory: false,
       file: (done) => done(new File([new Uint8Array(content)], name)) });
@@ -179,25 +251,36 @@ test('a dropped folder is walked; a second drop of it stays out of the zip', asy
       // Entries come in parts, as a browser gives a large folder.
       return { readEntries: (done) => { done(given ? [] : children); given = true; } };
     } });
-    const tree = folder('site', [file('b.frt'), file('notes.txt'), file('QZ_b.frt'), folder('.git', [file('c.frt')]),
-      folder('a', [file('x.Frt'), file('.y.frt')])]);
+    const build = ([name, children]) => (children ? folder(name, children.map(build)) : file(name));
     const event = new Event('drop', { bubbles: true, cancelable: true });
-    Object.defineProperty(event, 'dataTransfer', { value: { items: [
-      { kind: 'file', webkitGetAsEntry: () => tree }, { kind: 'file', webkitGetAsEntry: () => file('loose.txt') }] } });
+    Object.defineProperty(event, 'dataTransfer', { value: { items: shape.map((entry) => build(entry))
+      .map((entry) => ({ kind: 'file', webkitGetAsEntry: () => entry })) } });
     document.dispatchEvent(event);
-  }, narrow);
-  await drop();
-  await tab.waitForFunction(() => document.getElementById('status').textContent === '3 files done.');
-  await drop();
-  await tab.waitForFunction(() => document.querySelectorAll('#results li').length === 6);
-  assert.deepEqual(await tab.locator('#results .path').allTextContents(),
-    ['site/a/x.Frt', 'site/b.frt', 'loose.txt', 'site/a/x.Frt', 'site/b.frt', 'loose.txt']);
-  assert.equal(await tab.locator('#results li .clash').count(), 3);
-  assert.match(await tab.textContent('#results li:nth-child(4) .clash'), /site\/a\/QZ_x\.Frt/);
+  }, [narrow, tree]);
+  const dropped = async (tree, count) => {
+    await tab.evaluate(() => { document.getElementById('status').textContent = ''; });
+    await drop(tree);
+    await tab.waitForFunction((n) => document.getElementById('status').textContent === `${n} files done.`, count);
+  };
+
+  await dropped([['site', [['b.frt'], ['notes.txt'], ['QZ_b.frt'], ['.git', [['c.frt']]],
+    ['a', [['x.Frt'], ['.y.frt']]]]], ['loose.txt']], 3);
+  assert.deepEqual(await tab.locator('#results .path').allTextContents(), ['site/a/x.Frt', 'site/b.frt', 'loose.txt']);
+
+  // A new drop is a new list. A Linux name may hold "\", which Windows extractors split on.
+  await dropped([['site', [['a\\..\\..\\x.frt'], ['CON.frt'], ['aux', [['job.frt']]], ['a:b.frt'], ['a_b.frt'],
+    ['end.', [['job.frt']]]]]], 6);
   const zip = await downloadedBytes(tab, '#download-all');
-  assert.equal(zip.name, 'QZ_converted.zip');
+  assert.equal(zip.name, 'QZ_site.zip');
   assert.deepEqual(Object.keys(fflate.unzipSync(new Uint8Array(zip.bytes))).sort(),
-    ['QZ_loose.txt', 'site/QZ_b.frt', 'site/a/QZ_x.Frt']);
+    ['site/QZ_CON.frt', 'site/QZ_a_.._.._x.frt', 'site/QZ_a_b.frt', 'site/_aux/QZ_job.frt', 'site/end_/QZ_job.frt']);
+  const notes = (selector) => tab.locator(`#results li ${selector}`).allTextContents();
+  assert.deepEqual((await notes('.renamed')).map((note) => note.split(':')[0]),
+    ['In the zip as site/QZ_a_b.frt', 'In the zip as site/QZ_a_.._.._x.frt', 'In the zip as site/_aux/QZ_job.frt',
+      'In the zip as site/end_/QZ_job.frt']);
+  // "a:b.frt" and "a_b.frt" meet in one name once changed; the later one stays out.
+  assert.deepEqual(await tab.locator('#results li .clash:visible').allTextContents(),
+    ['Not in the zip: site/a:b.frt already takes site/QZ_a_b.frt.']);
   await tab.context().close();
 });
 
@@ -247,7 +330,7 @@ test('usable by keyboard, on a phone and in the dark', async () => {
   assert.equal(await tab.evaluate(() => document.getElementById('files').labels.length), 1);
   await tab.setInputFiles('#files', sampleFile('narrow-krv330.frt'));
   await tab.waitForSelector('#download:visible');
-  assert.ok(await downloadInView(tab));
+  assert.deepEqual(await outOfView(tab, ['download']), []);
   // Nothing wider than the phone's screen; the report wraps instead.
   assert.ok(await tab.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
   const background = await tab.evaluate(() => getComputedStyle(document.body).backgroundColor);

@@ -19,12 +19,8 @@ struct FoundSource {
   std::string problem;
 };
 
-// True for a name a folder walk takes: ".frt" at its end in any case, and
-// neither "." nor "QZ_" (in any case, an earlier run's target) at its start.
-bool IsSourceName(const std::filesystem::path& fileName);
-
 // Expands `paths` in the order given. A PATH that is a folder (or a link to
-// one) contributes the regular files in it whose names IsSourceName takes,
+// one) contributes the regular files in it whose names quarnel::IsSourceName takes,
 // and links to such files that the caller or root owns (another's link comes
 // with a `problem`, so that root cannot be led to a file it alone may read);
 // with `recursive` those of its sub-folders too, except folders whose names
