@@ -178,9 +178,9 @@ TEST_F(ResourcesTest, MainDialogTemplateIsAsDesigned) {
       {IDC_TARGET_EDIT, kEdit, L"", 15, 80, 180, 15, kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 0},
       {IDC_BROWSE_SOURCE, kButton, L"Browse", 200, 30, 40, 15, kChild | WS_TABSTOP, 0},
       {IDC_BROWSE_TARGET, kButton, L"Browse", 200, 80, 40, 15, kChild | WS_TABSTOP, 0},
-      // A batch's controls: folders beside the source's Browse, and its progress.
+      // A batch's controls: folders beside the source's Browse, and its progress (windres writes the class in capitals).
       {IDC_BROWSE_FOLDER, kButton, L"Folder\x2026", 245, 30, 45, 15, kChild | WS_TABSTOP, 0},
-      {IDC_BATCH_PROGRESS, L"msctls_progress32", L"", 15, 110, 275, 10, kChild, 0},
+      {IDC_BATCH_PROGRESS, L"MSCTLS_PROGRESS32", L"", 15, 110, 275, 10, kChild, 0},
   };
   EXPECT_EQ(dialog.controls, expected);
 }
