@@ -47,8 +47,8 @@ step "Checksums"
 [[ $(wc -l <"$packages/SHA256SUMS") -eq 7 ]] || fail "SHA256SUMS should list six packages and the page"
 
 step "The browser page and fflate's licence"
-page=$packages/quarnel-$version.html
-[[ -s $page ]] || fail "$page is missing"
+release_page=$packages/quarnel-$version.html
+[[ -s $release_page ]] || fail "$release_page is missing"
 # fflate's own licence file, from the folder scripts/build-web.sh installs it in.
 page_license=build/web-deps/node_modules/fflate/LICENSE
 fflate_copyright=$(grep -m 1 '^Copyright ' "$page_license") || fail "$page_license names no copyright"
@@ -58,8 +58,8 @@ holds_fflate_licence() {  # FILE: its text, CR LF or LF, holds fflate's copyrigh
   text=$(tr -d '\r' <"$1")
   [[ $text == *"$fflate_copyright"* && $text == *"$fflate_grant"* ]]
 }
-holds_fflate_licence "$page" || fail "the page's Notices lack fflate's licence"
-echo "$(basename "$page"): $(wc -c <"$page") bytes, fflate's licence in its Notices"
+holds_fflate_licence "$release_page" || fail "the page's Notices lack fflate's licence"
+echo "$(basename "$release_page"): $(wc -c <"$release_page") bytes, fflate's licence in its Notices"
 
 step "Icons: the committed renderings are the drawing's"
 scripts/make-icon.sh "$work/icons" >/dev/null
@@ -116,7 +116,7 @@ for page in quarnel quarnel-gui; do
   echo "man $page: $(sed -n '/^NAME/{n;p;q}' "$work/$page.man" | sed 's/^ *//')"
 done
 [[ -x /usr/bin/quarnel-gui ]] || { remove_debs; fail "/usr/bin/quarnel-gui is missing"; }
-cmp /usr/share/quarnel/quarnel.html "$page" || { remove_debs; fail "/usr/share/quarnel/quarnel.html is not the release's page"; }
+cmp /usr/share/quarnel/quarnel.html "$release_page" || { remove_debs; fail "/usr/share/quarnel/quarnel.html is not the release's page"; }
 grep -q '/usr/share/quarnel/quarnel\.html' "$work/quarnel-gui.man" || { remove_debs; fail "man quarnel-gui does not name the page"; }
 holds_fflate_licence /usr/share/doc/quarnel-gui/copyright || { remove_debs; fail "quarnel-gui's copyright lacks fflate's licence"; }
 echo "/usr/share/quarnel/quarnel.html: the release's page, named in man quarnel-gui, fflate's licence in the copyright file"
@@ -207,7 +207,7 @@ for file in "${installed_files[@]}"; do
   [[ -f $program_dir/$file ]] || fail "after msiexec /i: Program Files/Quarnel/$file is missing"
 done
 [[ ! -e $program_dir/quarnel-cli.exe ]] || fail "quarnel-cli.exe stands beside Quarnel.exe, where PATH would find the dialog"
-cmp "$program_dir/quarnel.html" "$page" || fail "the installed quarnel.html is not the release's page"
+cmp "$program_dir/quarnel.html" "$release_page" || fail "the installed quarnel.html is not the release's page"
 holds_fflate_licence "$program_dir/LICENSE.txt" || fail "the installed LICENSE.txt lacks fflate's licence"
 for entry in "${start_menu_entries[@]}"; do
   [[ $(start_menu_entry_count "$entry") -eq 1 ]] || fail "after msiexec /i: no Start Menu entry $entry.lnk"
@@ -292,7 +292,7 @@ grep -q RemoveExistingProducts <<<"$(table "$msi" InstallExecuteSequence)" || fa
 echo "$(basename "$msi"): tables as expected"
 
 step "Windows zips"
-python3 - "$packages" "$version" "$page" "$fflate_copyright" "$fflate_grant" <<'PY'
+python3 - "$packages" "$version" "$release_page" "$fflate_copyright" "$fflate_grant" <<'PY'
 import struct, sys, zipfile
 packages, version, page, *fflate_licence = sys.argv[1:]
 with open(page, "rb") as file:
