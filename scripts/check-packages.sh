@@ -52,8 +52,10 @@ release_page=$packages/quarnel-$version.html
 # fflate's own licence file, from the folder scripts/build-web.sh installs it in.
 page_license=build/web-deps/node_modules/fflate/LICENSE
 fflate_copyright=$(grep -m 1 '^Copyright ' "$page_license") || fail "$page_license names no copyright"
+# The holder and year, as a Debian copyright file writes them too.
+fflate_copyright=$(sed 's/^Copyright *\(([cC]) *\)\{0,1\}//' <<<"$fflate_copyright")
 fflate_grant=$(grep -m 1 '^Permission is hereby granted' "$page_license") || fail "$page_license: not the licence expected"
-holds_fflate_licence() {  # FILE: its text, CR LF or LF, holds fflate's copyright and grant
+holds_fflate_licence() {  # FILE: its text, CR LF or LF, holds fflate's holder and grant
   local text
   text=$(tr -d '\r' <"$1")
   [[ $text == *"$fflate_copyright"* && $text == *"$fflate_grant"* ]]
@@ -184,24 +186,13 @@ expect_removed() {
   ! has_key 'HKLM\Software\Quarnel' || fail "$1 left HKLM\Software\Quarnel"
   # wine takes the entry out of PATH and leaves the separator in front of it.
   local path_after
-  path_after=$(system_path)
-  [[ $path_after == "$path_before" || $path_after == "$path_before;" ]] ||
+  path_after=$(system_path | sed 's/;*$//')
+  [[ $path_after == "${path_before%;}" ]] ||
     fail "$1 left PATH as '$path_after', not '$path_before'"
 }
 
-# The previous release's installer first, as a user who has it installed:
-# the same files under the version of CHANGELOG.md's previous section.
-previous=$(sed -n 's/^## \[\([0-9.]*\)\] - [0-9-]*$/\1/p' CHANGELOG.md | sed -n 2p)
-[[ -n $previous ]] || fail "CHANGELOG.md names no release before $version"
-mkdir -p "$work/previous"
-(cd "$work/previous" && cmake -E tar xf "$root/$packages/quarnel-$version-windows-x64.zip")
-scripts/make-msi.sh x64 "$previous" "$work/previous/quarnel-$version-windows-x64" "$work/previous.msi" >/dev/null
-timeout 300 "$wine" msiexec /i "$work/previous.msi" /qn
-[[ $(installed_version) == "$previous" ]] || fail "the stand-in for $previous did not install"
 timeout 300 "$wine" msiexec /i "$root/$msi" /qn
-[[ $(installed_programs) -eq 1 ]] || fail "after installing $version over $previous, Quarnel is not listed exactly once"
-[[ $(installed_version) == "$version" ]] || fail "$version did not replace $previous"
-echo "$version replaced $previous"
+[[ $(installed_programs) -eq 1 && $(installed_version) == "$version" ]] || fail "after msiexec /i: $version is not listed once"
 
 for file in "${installed_files[@]}"; do
   [[ -f $program_dir/$file ]] || fail "after msiexec /i: Program Files/Quarnel/$file is missing"
@@ -250,6 +241,26 @@ done
 timeout 300 "$wine" msiexec /x "$root/$msi" /qn
 expect_removed "msiexec /x after REMOVE=PathFeature"
 echo "REMOVE=PathFeature: installed without the PATH entry, and removed"
+
+# Over the previous release's installer, as for a user who has it installed:
+# its stand-in holds the same files under the version of CHANGELOG.md's
+# previous section. Last, since wine leaves an empty entry in PATH where it
+# took the stand-in's out, and its cmd stops looking at an empty entry.
+previous=$(sed -n 's/^## \[\([0-9.]*\)\] - [0-9-]*$/\1/p' CHANGELOG.md | sed -n 2p)
+[[ -n $previous ]] || fail "CHANGELOG.md names no release before $version"
+mkdir -p "$work/previous"
+(cd "$work/previous" && cmake -E tar xf "$root/$packages/quarnel-$version-windows-x64.zip")
+scripts/make-msi.sh x64 "$previous" "$work/previous/quarnel-$version-windows-x64" "$work/previous.msi" >/dev/null
+timeout 300 "$wine" msiexec /i "$work/previous.msi" /qn
+[[ $(installed_version) == "$previous" ]] || fail "the stand-in for $previous did not install"
+timeout 300 "$wine" msiexec /i "$root/$msi" /qn
+[[ $(installed_programs) -eq 1 ]] || fail "after installing $version over $previous, Quarnel is not listed exactly once"
+[[ $(installed_version) == "$version" ]] || fail "$version did not replace $previous"
+echo "$version replaced $previous"
+[[ $(path_entries) -eq 1 ]] || fail "after the upgrade, PATH ('$(system_path)') does not hold $bin_entry once"
+timeout 300 "$wine" msiexec /x "$root/$msi" /qn
+expect_removed "msiexec /x after the upgrade"
+echo "upgraded and removed"
 "$wineserver" -k >/dev/null 2>&1 || true
 unset WINEPREFIX
 
