@@ -33,7 +33,7 @@ SAMPLES = {  # sample: (source, its converted bytes)
     "wide": ("samples/wide-krv880.frt", "tests/data/expected/QZ_wide-krv880.frt"),
 }
 OLD = b"an earlier target\r\n"
-BAD = b"@i1KRV330\r\n$\r\n"  # a format line never ended: not converted
+BAD = b"@i1KRV330\r\n@t1XYZ\r\n"  # a kind-t line without its tag: not converted
 
 # run: (the files before it, a sample's name or an earlier target's bytes;
 #       its arguments; its targets, each with the sample converted into it)
