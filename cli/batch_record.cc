@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "batch_system.h"
 #include "command_output.h"
 #include "quarnel/failure_text.h"
 
@@ -70,28 +69,6 @@ void AppendNameFields(std::string& json, std::string_view field, const std::file
   json += "Hex\": \"" + Hex(bytes) + '"';
 }
 
-std::string_view OutcomeName(RunOutcome outcome) {
-  switch (outcome) {
-    case RunOutcome::Converted: return "converted";
-    case RunOutcome::NotNecessary: return "not-necessary";
-    case RunOutcome::InvalidInput: return "invalid-input";
-    case RunOutcome::InvalidFormatFile: return "invalid-format";
-    case RunOutcome::UnknownError: break;
-  }
-  return "unknown-error";
-}
-
-std::string_view OutcomeText(RunOutcome outcome) {
-  switch (outcome) {
-    case RunOutcome::Converted: return "converted";
-    case RunOutcome::NotNecessary: return "not necessary";
-    case RunOutcome::InvalidInput: return "invalid input";
-    case RunOutcome::InvalidFormatFile: return "invalid format file";
-    case RunOutcome::UnknownError: break;
-  }
-  return "unknown error";
-}
-
 void AppendEntries(std::string& json, std::string_view field, const std::vector<ReportedEntry>& entries) {
   json += ", \"";
   json += field;
@@ -123,7 +100,7 @@ std::string FormatJsonRecord(const std::filesystem::path& source, const std::fil
   }
   json += ", \"outcome\": \"";
   const ConversionSummary& summary = file.summary;
-  json += file.skipped ? "skipped" : OutcomeName(summary.outcome);
+  json += batch::OutcomeName(file);
   json += file.written ? "\", \"written\": true" : "\", \"written\": false";
   json += ", \"report\": ";
   AppendJsonString(json, summary.report);
@@ -154,7 +131,7 @@ std::string FormatTextLine(const std::filesystem::path& source, const std::files
   if (target != nullptr) line += " -> " + DisplayName(*target);
   line += ": ";
   const ConversionSummary& summary = file.summary;
-  line += file.skipped ? "skipped" : OutcomeText(summary.outcome);
+  line += batch::OutcomeText(file);
   if (summary.outcome == RunOutcome::Converted) {
     line += ", " + Counted(summary.variables.size(), "variable", "variables") + " to move, " +
             Counted(summary.applications.size(), "application", "applications") + " removed";

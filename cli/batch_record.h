@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "file_conversion.h"
+#include "quarnel/batch/file_conversion.h"
 
 namespace quarnel::cli {
+
+using batch::FileConversion;
 
 // One JSON object on one line, ended by a newline:
 //   {"source": "...", "target": "..." | null, "outcome": "converted" |

@@ -2,10 +2,11 @@
 
 #include <string_view>
 
-#include "batch_plan.h"
+#include "batch_command.h"
 #include "batch_record.h"
-#include "batch_run.h"
-#include "file_conversion.h"
+#include "quarnel/batch/batch_csv.h"
+#include "quarnel/batch/batch_plan.h"
+#include "quarnel/batch/file_conversion.h"
 #include "quarnel/file_access_setup.h"
 #include "quarnel/target_name.h"
 #include "quarnel/version.h"
@@ -46,6 +47,8 @@ constexpr std::string_view kHelp =
     "  -v, --verbose         batch: print each file's full report under its line\n"
     "      --json            print one JSON object per source, one per line,\n"
     "                        instead of the text\n"
+    "      --csv             print the report as CSV (a header row, then a row per\n"
+    "                        source), as the dialogs save it\n"
     "      --help            show this help\n"
     "      --version         show the version\n"
     "      --                end of options: a file name may begin with \"-\"\n"
@@ -100,17 +103,22 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   const bool targetGiven = options.paths.size() == 2;
   const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
   // Longer names no file system takes; say why instead of a bare error.
-  const std::string nameProblem = targetGiven ? std::string() : TargetNameProblem(source);
-  FileConversion file = !nameProblem.empty()
-                            ? RefuseFile(nameProblem + "; give a TARGET")
-                            : ConvertOneFile(source, target, options.dryRun ? TargetWrite::None : TargetWrite::Synced);
+  const std::string nameProblem = targetGiven ? std::string() : batch::TargetNameProblem(source);
+  batch::StagedConversion staged =
+      !nameProblem.empty()
+          ? batch::RefuseFile(nameProblem + "; give a TARGET")
+          : batch::StageOneFile(source, target, options.dryRun ? batch::TargetWrite::None : batch::TargetWrite::Synced);
+  batch::FileConversion file;
   {
     // A signal waits for the rename and the report of it: after it the target
     // is either as it was or converted with its report printed.
     const CleanupSignalsHeld held;
-    if (file.staged != nullptr) EndCommit(file, file.staged->Commit());
+    if (staged.staged != nullptr) staged.staged->Commit();
+    file = batch::SettleConversion(staged);
     if (options.json) {
       out << FormatJsonRecord(source, &target, file);
+    } else if (options.csv) {
+      out << batch::FormatCsvHeader() << batch::FormatCsvRow(source, &target, file);
     } else if (options.verbosity != Verbosity::Quiet) {
       out << file.summary.report << '\n';
     }
@@ -147,7 +155,7 @@ int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::o
     return EndOutput(out, err);
   }
   if (options.placement == TargetPlacement::Given) return RunOneFile(options, out, err);
-  return RunBatch(options, out, err);
+  return RunBatchCommand(options, out, err);
 }
 
 }  // namespace quarnel::cli

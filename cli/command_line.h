@@ -17,7 +17,7 @@ namespace quarnel::cli {
 // `arguments`). Reports, records and per-file lines go to `out`; usage
 // errors, failures' reasons and a batch's summary go to `err`.
 // @return the exit status: for one file kExitCompleted, kExitNotNecessary,
-// kExitFailed, kExitUsage or kExitReportLost; for a batch as RunBatch says.
+// kExitFailed, kExitUsage or kExitReportLost; for a batch as RunBatchCommand says.
 int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace quarnel::cli

@@ -22,7 +22,7 @@ std::string ParseJobs(std::string_view text, unsigned& jobs) {
   return {};
 }
 
-enum class OptionKind : std::uint8_t { OutputFolder, Jobs, Beside, Recursive, DryRun, Json, Quiet, Verbose, Help, Version };
+enum class OptionKind : std::uint8_t { OutputFolder, Jobs, Beside, Recursive, DryRun, Json, Csv, Quiet, Verbose, Help, Version };
 
 struct OptionEntry {
   char shortName;  // '\0': a long form only
@@ -38,6 +38,7 @@ constexpr OptionEntry kOptionTable[] = {
     {'r', "--recursive", OptionKind::Recursive, false},
     {'n', "--dry-run", OptionKind::DryRun, false},
     {'\0', "--json", OptionKind::Json, false},
+    {'\0', "--csv", OptionKind::Csv, false},
     {'q', "--quiet", OptionKind::Quiet, false},
     {'v', "--verbose", OptionKind::Verbose, false},
     {'\0', "--help", OptionKind::Help, false},
@@ -84,6 +85,7 @@ std::string ApplyOption(OptionKind kind, const std::string& valueText, const std
     case OptionKind::Recursive: options.recursive = true; break;
     case OptionKind::DryRun: options.dryRun = true; break;
     case OptionKind::Json: options.json = true; break;
+    case OptionKind::Csv: options.csv = true; break;
     case OptionKind::Quiet: seen.quiet = true; break;
     case OptionKind::Verbose: seen.verbose = true; break;
     case OptionKind::Help: options.showHelp = true; break;
@@ -164,6 +166,7 @@ std::string ParseCommandOptions(const std::vector<Argument>& arguments, CommandO
 
   if (seen.output && seen.beside) return "-o and -b cannot be combined";
   if (seen.quiet && seen.verbose) return "-q and -v cannot be combined";
+  if (options.json && options.csv) return "--json and --csv cannot be combined";
   if (seen.output && options.outputFolder.empty()) return "empty folder name";
   options.placement = seen.output   ? TargetPlacement::OutputFolder
                       : seen.beside ? TargetPlacement::Beside

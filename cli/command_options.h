@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "quarnel/batch/batch_plan.h"
+
 namespace quarnel::cli {
 
 // One command-line argument in the two forms the command needs.
@@ -16,9 +18,7 @@ struct Argument {
   std::filesystem::path path;
 };
 
-// Where the targets go. Given: the one-file form, SOURCE [TARGET]; the other
-// two make a batch of any number of PATHs.
-enum class TargetPlacement : std::uint8_t { Given, OutputFolder, Beside };
+using batch::TargetPlacement;
 
 // How much a batch prints as text for each file.
 enum class Verbosity : std::uint8_t { Quiet, Normal, Verbose };
@@ -33,6 +33,7 @@ struct CommandOptions {
   bool recursive = false;
   bool dryRun = false;
   bool json = false;
+  bool csv = false;
   Verbosity verbosity = Verbosity::Normal;
   unsigned jobs = 0;  // 0: as many as the machine has cores
   // SOURCE [TARGET] in the one-file form, the PATHs of a batch.

@@ -27,6 +27,10 @@ std::string_view ProgramName();
 void RecordOutputError(int error);
 std::string OutputErrorText();
 
+// True when standard error goes to a terminal (the progress line goes
+// there). Defined per platform.
+bool IsErrorTerminal();
+
 // A path as the user's terminal shows it: its bytes on POSIX, UTF-8 on
 // Windows. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);

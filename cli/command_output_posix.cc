@@ -1,4 +1,6 @@
 // POSIX names are bytes, shown and recorded as they are.
+#include <unistd.h>
+
 #include "command_output.h"
 
 namespace quarnel::cli {
@@ -8,5 +10,7 @@ std::string PathForDisplay(const std::filesystem::path& path) { return path.nati
 std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
 
 bool IsBackslashInNames() { return true; }
+
+bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace quarnel::cli

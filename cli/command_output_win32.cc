@@ -52,4 +52,9 @@ std::string PathBytes(const std::filesystem::path& path) {
 
 bool IsBackslashInNames() { return false; }
 
+bool IsErrorTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 }  // namespace quarnel::cli

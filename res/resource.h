@@ -5,6 +5,7 @@
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
 #define IDD_MAIN_DIALOG 102
+#define IDD_BATCH_RESULTS 103
 #define IDR_MAINFRAME 128
 
 // System-menu command of the About entry; the platform's own commands start at
@@ -15,6 +16,14 @@
 #define IDC_TARGET_EDIT 1002
 #define IDC_BROWSE_SOURCE 1003
 #define IDC_BROWSE_TARGET 1004
+#define IDC_BROWSE_FOLDER 1005
+#define IDC_BATCH_PROGRESS 1006
+
+// The results window of a batch.
+#define IDC_RESULT_LIST 1010
+#define IDC_RESULT_SUMMARY 1011
+#define IDC_SAVE_REPORT 1012
+#define IDC_OPEN_FOLDER 1013
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

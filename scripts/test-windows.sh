@@ -83,7 +83,7 @@ cmake --preset mingw-x86 -B "$x86_dir"
 cmake --build "$x86_dir" -j2
 
 step "Quarnel.exe needs only the system's DLLs"
-allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|msvcrt|version)\.dll$'
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|advapi32|msvcrt|version)\.dll$'
 for build in "$x64_dir:x86_64" "$x86_dir:i686"; do
   exe=${build%%:*}/ui/win32/Quarnel.exe
   imports=$("${build##*:}-w64-mingw32-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')

@@ -1,4 +1,4 @@
-#include "batch_plan.h"
+#include "quarnel/batch/batch_plan.h"
 
 #include <map>
 
@@ -6,7 +6,7 @@
 #include "quarnel/file_identity.h"
 #include "quarnel/target_name.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace fs = std::filesystem;
 namespace {
 
@@ -123,4 +123,4 @@ BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement pla
   return plan;
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

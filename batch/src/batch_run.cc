@@ -1,4 +1,4 @@
-#include "batch_run.h"
+#include "quarnel/batch/batch_run.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,68 +12,17 @@
 #include <thread>
 #include <vector>
 
-#include "batch_plan.h"
-#include "batch_record.h"
 #include "batch_system.h"
-#include "command_line.h"
-#include "file_conversion.h"
 #include "quarnel/file_access_setup.h"
 #include "target_folders.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The progress line waits this long before it shows, and is redrawn at most this often.
-constexpr auto kProgressDelay = std::chrono::seconds(1);
+// How often a waiting batch reports its progress and looks at its cancel token.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
-std::string DescribeRefusal(const PlanRefusal& refusal) {
-  return std::string(ProgramName()) + ": " + DisplayName(refusal.first) + " and " + DisplayName(refusal.second) +
-         " would both be converted into " + DisplayName(refusal.target) + "\n";
-}
-
-// The progress line on a terminal: drawn over itself with a carriage return,
-// and wiped before anything else is printed.
-class ProgressLine {
- public:
-  ProgressLine(std::ostream& out, std::ostream& err, bool enabled, std::size_t total, Clock::time_point start)
-      : out_(out), err_(err), enabled_(enabled), total_(total), start_(start) {}
-
-  void Draw(std::size_t done) {
-    const Clock::time_point now = Clock::now();
-    if (!enabled_ || now - start_ < kProgressDelay || now - drawn_ < kProgressInterval) return;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "%zu of %zu files, %.0f files/s", done, total_,
-                  static_cast<double>(done) / seconds);
-    std::string text(buffer);
-    // Spaces cover the rest of a longer line drawn before.
-    const std::size_t width = std::max(width_, text.size());
-    text.resize(width, ' ');
-    out_.flush();
-    err_ << '\r' << text << std::flush;
-    width_ = width;
-    drawn_ = now;
-  }
-
-  void Wipe() {
-    if (width_ == 0) return;
-    out_.flush();
-    err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
-    width_ = 0;
-  }
-
- private:
-  std::ostream& out_;
-  std::ostream& err_;
-  const bool enabled_;
-  const std::size_t total_;
-  const Clock::time_point start_;
-  Clock::time_point drawn_{};
-  std::size_t width_ = 0;
-};
 
 // Finished files wait for their commit in groups of up to this many: one
 // sync of the file system for the group, then the renames. Workers stay at
@@ -87,9 +36,9 @@ constexpr auto kGroupWait = std::chrono::milliseconds(50);
 // What the workers share with the thread that commits and prints.
 struct BatchWork {
   BatchWork(const std::vector<PlannedFile>& plannedFiles, TargetWrite targetWrite, TargetPlacement targetPlacement,
-            FolderTree& walked)
-      : files(plannedFiles), write(targetWrite), placement(targetPlacement), sourceFolders(walked),
-        results(plannedFiles.size()) {
+            FolderTree& walked, const NameFunction& name, const CancelToken& token)
+      : files(plannedFiles), write(targetWrite), placement(targetPlacement), sourceFolders(walked), displayName(name),
+        cancel(token), results(plannedFiles.size()), folders(name) {
     // A staged file holds its folder and (on Linux) its unnamed file open;
     // the rest of the limit is left for sources, workers and the streams.
     const std::size_t limit = OpenFileLimit();
@@ -101,13 +50,15 @@ struct BatchWork {
   const TargetWrite write;
   const TargetPlacement placement;
   FolderTree& sourceFolders;  // the folders the walk listed
+  const NameFunction& displayName;
+  const CancelToken& cancel;
   std::size_t mostStaged = kMostStaged;
   std::size_t commitGroup = kCommitGroup;
   std::atomic<std::size_t> next{0};
   bool stopped = false;                                   // guarded by `mutex`: take no more files
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<std::unique_ptr<FileConversion>> results;  // guarded by `mutex`
+  std::vector<std::unique_ptr<StagedConversion>> results;  // guarded by `mutex`
   std::size_t committed = 0;                              // guarded by `mutex`: files done and printed
   TargetFolders folders;
 
@@ -121,7 +72,7 @@ struct BatchWork {
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return stopped || index < committed + mostStaged; });
-        if (stopped) return;
+        if (stopped || cancel.IsCancelled()) return;
       }
       Convert(index);
     }
@@ -138,15 +89,15 @@ struct BatchWork {
   void Convert(std::size_t index) {
     {
       const PlannedFile& file = files[index];
-      auto result = std::make_unique<FileConversion>();
+      auto result = std::make_unique<StagedConversion>();
       std::string problem = file.problem;
       FileLocation source;
       FileLocation target;
       if (problem.empty() && file.targetOf.empty()) problem = Locate(file, source, target);
       if (!file.targetOf.empty()) {
-        *result = SkipFile("the target of " + DisplayName(file.targetOf) + " in this batch");
+        *result = SkipFile("the target of " + displayName(file.targetOf) + " in this batch");
       } else {
-        *result = problem.empty() ? ConvertOneFile(source, target, write) : RefuseFile(problem);
+        *result = problem.empty() ? StageOneFile(source, target, write) : RefuseFile(problem);
       }
       std::lock_guard lock(mutex);
       results[index] = std::move(result);
@@ -192,44 +143,83 @@ struct BatchWork {
 };
 
 // Commits the group's staged files in order, sharing one sync where it can.
-void CommitGroup(std::vector<std::unique_ptr<FileConversion>>& group) {
-  std::vector<FileConversion*> waiting;
-  for (auto& file : group) {
-    if (file->staged != nullptr) waiting.push_back(file.get());
-  }
+// One that fails (its rename, or the sync before it) stays as it was, and
+// its file settles as a failure.
+std::vector<FileConversion> CommitGroup(std::vector<std::unique_ptr<StagedConversion>>& group) {
   std::vector<StagedTarget*> targets;
-  for (FileConversion* file : waiting) targets.push_back(file->staged.get());
+  for (auto& file : group) {
+    if (file->staged != nullptr) targets.push_back(file->staged.get());
+  }
   CommitStagedTargets(targets);
-  // One that failed (its rename, or the sync before it) stays as it was.
-  for (FileConversion* file : waiting) EndCommit(*file, file->staged->Committed());
+  std::vector<FileConversion> settled;
+  settled.reserve(group.size());
+  for (auto& file : group) settled.push_back(SettleConversion(*file));
+  return settled;
+}
+
+void Count(const FileConversion& file, BatchCounts& counts) {
+  if (file.Failed()) {
+    ++counts.failed;
+  } else if (file.skipped) {
+    ++counts.skipped;
+  } else if (file.summary.outcome == RunOutcome::Converted) {
+    ++counts.converted;
+  } else {
+    ++counts.notNecessary;
+  }
 }
 
 }  // namespace
 
-int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err) {
-  const Clock::time_point start = Clock::now();
+std::string PlainName(const std::filesystem::path& path) {
+  try {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
+  } catch (const std::exception&) {
+    // A wide name that is no text (an unpaired surrogate): its characters one by one.
+    std::string name;
+    for (const auto c : path.native()) name += static_cast<unsigned>(c) < 0x80 ? static_cast<char>(c) : '?';
+    return name;
+  }
+}
+
+std::string FormatBatchCounts(const BatchCounts& counts) {
+  std::string text = std::to_string(counts.converted) + " converted, " + std::to_string(counts.notNecessary) +
+                     " not necessary, " + std::to_string(counts.failed) + " failed";
+  if (counts.skipped != 0) text += ", " + std::to_string(counts.skipped) + " skipped";
+  return text;
+}
+
+BatchOutcome RunBatch(const BatchOptions& options, const BatchCallbacks& callbacks, const CancelToken& cancel) {
+  BatchOutcome outcome;
   FolderTree walked;
   const BatchPlan plan =
       PlanBatch(FindSources(options.paths, options.recursive, walked), options.placement, options.outputFolder);
+  outcome.total = plan.files.size();
   if (!plan.refusals.empty()) {
-    for (const PlanRefusal& refusal : plan.refusals) err << DescribeRefusal(refusal);
-    err << ProgramName() << ": nothing was converted\n";
-    return kExitUsage;
+    outcome.end = BatchEnd::Refused;
+    outcome.refusals = plan.refusals;
+    return outcome;
   }
 
-  BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged, options.placement, walked);
+  BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged, options.placement, walked,
+                 options.displayName, cancel);
   if (options.placement == TargetPlacement::OutputFolder && !options.dryRun) {
-    if (const std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files);
-        !problem.empty()) {
+    if (std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files); !problem.empty()) {
       work.folders.RemoveEmptyFolders();
-      err << ProgramName() << ": " << problem << "\n" << ProgramName() << ": nothing was converted\n";
-      return kExitUsage;
+      outcome.end = BatchEnd::FolderFailed;
+      outcome.problem = std::move(problem);
+      return outcome;
     }
   }
+  if (callbacks.onPlanned) callbacks.onPlanned(plan.files.size());
+  auto progress = [&](std::size_t done) {
+    if (callbacks.onProgress) callbacks.onProgress(done, plan.files.size());
+  };
   unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(plan.files.size(), 1)));
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < jobs; ++i) {
+  for (unsigned i = 0; i < jobs && !cancel.IsCancelled(); ++i) {
     try {
       workers.emplace_back([&work] { work.Work(); });
     } catch (const std::system_error&) {
@@ -239,22 +229,17 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
     }
   }
 
-  ProgressLine progress(out, err, IsErrorTerminal() && !options.json, plan.files.size(), start);
-  std::size_t converted = 0;
-  std::size_t notNecessary = 0;
-  std::size_t failed = 0;
-  bool reportLost = false;
-  std::size_t skippedCount = 0;
   // A clean-up signal ends the process (the engine removes every temporary
-  // file on the way out), but never between a rename and the line that
-  // reports it: a target whose line was printed is in place, every other is
-  // as it was.
-  for (std::size_t index = 0; index < plan.files.size() && !reportLost;) {
-    std::vector<std::unique_ptr<FileConversion>> group;
+  // file on the way out), but never between a rename and the record that
+  // reports it: a target whose record was handed over is in place, every
+  // other is as it was.
+  for (std::size_t index = 0; index < plan.files.size();) {
+    std::vector<std::unique_ptr<StagedConversion>> group;
     {
       std::unique_lock lock(work.mutex);
       std::optional<Clock::time_point> firstReady;
       for (;;) {
+        if (cancel.IsCancelled()) break;
         std::size_t ready = 0;
         while (ready < work.commitGroup && index + ready < plan.files.size() && work.results[index + ready] != nullptr)
           ++ready;
@@ -273,64 +258,42 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
         }
         work.changed.wait_for(lock, ready > 0 ? kGroupWait : kProgressInterval);
         lock.unlock();
-        progress.Draw(index);
+        progress(index);
         lock.lock();
       }
     }
-    const CleanupSignalsHeld held;
-    CommitGroup(group);
-    for (const auto& result : group) {
-      const PlannedFile& file = plan.files[index++];
-      const bool skipped = result->skipped;
-      const std::filesystem::path* target = file.target.empty() || skipped ? nullptr : &file.target;
-      progress.Wipe();
-      if (options.json) {
-        out << FormatJsonRecord(file.source, target, *result);
-      } else if (options.verbosity == Verbosity::Quiet) {
-        if (result->Failed()) err << FormatTextLine(file.source, target, *result);
-      } else {
-        out << FormatTextLine(file.source, target, *result);
-        if (options.verbosity == Verbosity::Verbose && !skipped) out << FormatIndentedReport(result->summary.report);
-      }
-      if (result->Failed()) {
-        ++failed;
-      } else if (skipped) {
-        ++skippedCount;
-      } else if (result->summary.outcome == RunOutcome::Converted) {
-        ++converted;
-      } else {
-        ++notNecessary;
-      }
+    // A cancel seen before the group's commit leaves the group uncommitted:
+    // its staged targets are abandoned with it.
+    if (group.empty()) {
+      outcome.end = BatchEnd::Cancelled;
+      break;
     }
-    // Whole lines only: out waits for nothing once the signals are let go.
-    out.flush();
-    // A closed standard output (EPIPE): no more files are taken.
-    reportLost = !out;
-    progress.Draw(index);
+    bool goOn = true;
+    {
+      const CleanupSignalsHeld held;
+      const std::vector<FileConversion> settled = CommitGroup(group);
+      for (const FileConversion& conversion : settled) {
+        Count(conversion, outcome.counts);
+        if (callbacks.onRecord) callbacks.onRecord(FileRecord{index, plan.files[index], conversion});
+        ++index;
+      }
+      if (callbacks.onGroupDone) goOn = callbacks.onGroupDone();
+    }
+    progress(index);
     std::lock_guard lock(work.mutex);
     work.committed = index;
     work.changed.notify_all();
+    if (!goOn) {
+      outcome.end = BatchEnd::Stopped;
+      break;
+    }
   }
-  if (reportLost) work.Stop();
+  if (outcome.end != BatchEnd::Finished) work.Stop();
   for (std::thread& worker : workers) worker.join();
+  // Files converted but never committed take their temporary files with them.
+  work.results.clear();
   work.folders.RemoveEmptyFolders();
-  progress.Wipe();
-  out.flush();
-
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  char summary[160];
-  std::snprintf(summary, sizeof summary, "%zu converted, %zu not necessary, %zu failed in %.2f s", converted,
-                notNecessary, failed, seconds);
-  if (skippedCount != 0) {
-    std::snprintf(summary, sizeof summary, "%zu converted, %zu not necessary, %zu failed, %zu skipped in %.2f s",
-                  converted, notNecessary, failed, skippedCount, seconds);
-  }
-  err << summary << (options.dryRun ? " (dry run: nothing written)\n" : "\n");
-
-  // Said even when a file failed: that file's line may be what was lost.
-  if (!out) err << ProgramName() << ": cannot write to standard output" << OutputErrorText() << "\n";
-  if (failed != 0) return kExitFailed;
-  return out ? kExitCompleted : kExitReportLost;
+  return outcome;
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

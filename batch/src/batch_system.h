@@ -4,10 +4,9 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <optional>
 #include <string>
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 // A key under which two paths compare equal when they name the same place,
 // whether or not a file is there yet: absolute, lexically normal, links
@@ -18,11 +17,8 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
 // Windows).
 std::size_t OpenFileLimit();
 
-// True when standard error goes to a terminal (the progress line goes there).
-bool IsErrorTerminal();
-
 // Whether the caller may create files in `folder`: "" if so, else the
 // system's message. Windows answers "" and leaves it to each file.
 std::string CheckFolderWritable(const std::filesystem::path& folder);
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -8,7 +8,7 @@
 
 #include "batch_system.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
   std::error_code error;
@@ -23,12 +23,10 @@ std::size_t OpenFileLimit() {
   return static_cast<std::size_t>(files.rlim_cur);
 }
 
-bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
-
 std::string CheckFolderWritable(const std::filesystem::path& folder) {
   // The effective ids decide, as they do for the files to be created.
   if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
   return std::generic_category().message(errno);
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -4,7 +4,7 @@
 
 #include "batch_system.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
   std::error_code error;
@@ -17,11 +17,6 @@ std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
 
 std::size_t OpenFileLimit() { return SIZE_MAX; }
 
-bool IsErrorTerminal() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
-
 std::string CheckFolderWritable(const std::filesystem::path&) { return {}; }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -1,11 +1,11 @@
-#include "file_conversion.h"
+#include "quarnel/batch/file_conversion.h"
 
 #include <utility>
 
 #include "quarnel/conversion_file.h"
 #include "quarnel/conversion_summary.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace {
 
 ConversionOutcome CommitFailureOutcome(const StagedTarget& staged) {
@@ -16,67 +16,98 @@ ConversionOutcome CommitFailureOutcome(const StagedTarget& staged) {
   return outcome;
 }
 
+StagedConversion Settled(FileConversion file) {
+  StagedConversion staged;
+  staged.settled = std::make_unique<FileConversion>(std::move(file));
+  return staged;
+}
+
 }  // namespace
 
-FileConversion ConvertOneFile(const std::filesystem::path& source, const std::filesystem::path& target,
+StagedConversion StageOneFile(const std::filesystem::path& source, const std::filesystem::path& target,
                               TargetWrite write) {
   FileLocation sourceLocation;
   sourceLocation.path = source;
   FileLocation targetLocation;
   targetLocation.path = target;
-  return ConvertOneFile(sourceLocation, targetLocation, write);
+  return StageOneFile(sourceLocation, targetLocation, write);
 }
 
-FileConversion ConvertOneFile(const FileLocation& source, const FileLocation& target, TargetWrite write) {
-  ConversionState state;
-  FileConversion file;
+StagedConversion StageOneFile(const FileLocation& source, const FileLocation& target, TargetWrite write) {
+  StagedConversion file;
   if (write == TargetWrite::None) {
-    file.summary = SummarizeConversion(CheckFormatFile(state, source), state);
+    file.outcome = CheckFormatFile(file.state, source);
     return file;
   }
   auto staged = std::make_unique<StagedTarget>();
-  const ConversionOutcome outcome = StageFormatFile(target, state, source, *staged);
-  file.summary = SummarizeConversion(outcome, state);
-  if (file.summary.outcome != RunOutcome::Converted) return file;
+  file.outcome = StageFormatFile(target, file.state, source, *staged);
+  if (!IsSuccess(file.outcome.result) || !file.state.m_bConversionNeeded) return file;
   if (staged->IsStream()) {
     file.written = true;
   } else if (staged->Finish(write == TargetWrite::Staged)) {
     file.staged = std::move(staged);
   } else {
-    ConversionState failed;
-    file = {};
-    file.summary = SummarizeConversion(CommitFailureOutcome(*staged), failed);
+    file.outcome = CommitFailureOutcome(*staged);
+    file.state = ConversionState{};
   }
   return file;
 }
 
-void EndCommit(FileConversion& file, bool committed) {
-  if (file.staged == nullptr) return;
-  if (committed) {
-    file.written = true;
-  } else {
-    ConversionState failed;
-    const ConversionOutcome outcome = CommitFailureOutcome(*file.staged);
-    file.staged->Abandon();
-    FileConversion failure;
-    failure.summary = SummarizeConversion(outcome, failed);
-    file = std::move(failure);
+FileConversion SettleConversion(StagedConversion& file) {
+  if (file.settled != nullptr) return std::move(*file.settled);
+  FileConversion settled;
+  settled.written = file.written;
+  if (file.staged != nullptr) {
+    if (file.staged->Committed()) {
+      settled.written = true;
+    } else {
+      // Its rename, or the sync before it, failed or was never tried.
+      file.outcome = CommitFailureOutcome(*file.staged);
+      file.state = ConversionState{};
+      file.staged->Abandon();
+    }
+    file.staged.reset();
   }
-  file.staged.reset();
+  settled.summary = SummarizeConversion(file.outcome, file.state);
+  return settled;
 }
 
-FileConversion RefuseFile(std::string reason) {
+StagedConversion RefuseFile(std::string reason) {
   FileConversion file;
   file.summary = RefuseConversion(std::move(reason));
-  return file;
+  return Settled(std::move(file));
 }
 
-FileConversion SkipFile(std::string note) {
+StagedConversion SkipFile(std::string note) {
   FileConversion file;
   file.skipped = true;
   file.summary.outcome = RunOutcome::NotNecessary;
   file.summary.notes.push_back(std::move(note));
-  return file;
+  return Settled(std::move(file));
 }
 
-}  // namespace quarnel::cli
+std::string_view OutcomeName(const FileConversion& file) {
+  if (file.skipped) return "skipped";
+  switch (file.summary.outcome) {
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not-necessary";
+    case RunOutcome::InvalidInput: return "invalid-input";
+    case RunOutcome::InvalidFormatFile: return "invalid-format";
+    case RunOutcome::UnknownError: break;
+  }
+  return "unknown-error";
+}
+
+std::string_view OutcomeText(const FileConversion& file) {
+  if (file.skipped) return "skipped";
+  switch (file.summary.outcome) {
+    case RunOutcome::Converted: return "converted";
+    case RunOutcome::NotNecessary: return "not necessary";
+    case RunOutcome::InvalidInput: return "invalid input";
+    case RunOutcome::InvalidFormatFile: return "invalid format file";
+    case RunOutcome::UnknownError: break;
+  }
+  return "unknown error";
+}
+
+}  // namespace quarnel::batch

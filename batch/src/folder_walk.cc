@@ -1,11 +1,11 @@
-#include "folder_walk.h"
+#include "quarnel/batch/folder_walk.h"
 
 #include <algorithm>
 #include <system_error>
 
 #include "quarnel/target_prefix.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace fs = std::filesystem;
 namespace {
 
@@ -93,4 +93,4 @@ std::vector<FoundSource> FindSources(const std::vector<fs::path>& paths, bool re
   return sources;
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

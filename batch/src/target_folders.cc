@@ -2,11 +2,9 @@
 
 #include <system_error>
 
-#include "batch_record.h"
 #include "batch_system.h"
-#include "command_output.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 namespace fs = std::filesystem;
 
 std::string TargetFolders::MakeOutputFolder(const fs::path& folder, const std::vector<PlannedFile>& files) {
@@ -24,7 +22,7 @@ std::string TargetFolders::MakeOutputFolder(const fs::path& folder, const std::v
     at = tree_.AddFolder(*at, name, true, made, problem);
     if (made) made_.push_back(*at);
   }
-  if (!at) return "cannot create the folder " + DisplayName(walked.empty() ? folder : walked) + ": " + problem;
+  if (!at) return "cannot create the folder " + displayName_(walked.empty() ? folder : walked) + ": " + problem;
   ready_.emplace(fs::path(), *at);
   // A folder made just now is writable; one that was there may not be. It
   // matters only if a target goes straight into it or a folder must be made
@@ -36,7 +34,7 @@ std::string TargetFolders::MakeOutputFolder(const fs::path& folder, const std::v
     std::error_code ignored;
     if (below.empty() || !fs::exists(folder / *below.begin(), ignored)) {
       const std::string unwritable = CheckFolderWritable(folder);
-      return unwritable.empty() ? unwritable : "cannot write into the folder " + DisplayName(folder) + ": " + unwritable;
+      return unwritable.empty() ? unwritable : "cannot write into the folder " + displayName_(folder) + ": " + unwritable;
     }
   }
   return {};
@@ -51,7 +49,7 @@ std::optional<std::size_t> TargetFolders::FolderIndex(const fs::path& below, std
   const std::optional<std::size_t> index = tree_.AddFolder(*parent, below.filename(), true, made, why);
   if (!index) {
     // Told once: every file below it fails with the same message.
-    problem = "cannot create the folder " + DisplayName(outputFolder_ / below) + ": " + why;
+    problem = "cannot create the folder " + displayName_(outputFolder_ / below) + ": " + why;
     return std::nullopt;
   }
   if (made) made_.push_back(*index);
@@ -65,7 +63,7 @@ FolderHandle TargetFolders::FolderFor(const fs::path& below, std::string& proble
   if (!index) return nullptr;
   std::string why;
   FolderHandle folder = tree_.Open(*index, why);
-  if (folder == nullptr) problem = "cannot open the folder " + DisplayName(outputFolder_ / below) + ": " + why;
+  if (folder == nullptr) problem = "cannot open the folder " + displayName_(outputFolder_ / below) + ": " + why;
   return folder;
 }
 
@@ -76,4 +74,4 @@ void TargetFolders::RemoveEmptyFolders() {
   ready_.clear();
 }
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -11,13 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "batch_plan.h"
+#include "quarnel/batch/batch_plan.h"
+#include "quarnel/batch/batch_run.h"
 #include "quarnel/folder_tree.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 class TargetFolders {
  public:
+  // `displayName` writes the folders' names in messages.
+  explicit TargetFolders(const NameFunction& displayName) : displayName_(displayName) {}
+
   // Makes the -o folder before the first file, so that a folder that cannot
   // be made, or written where a target or a folder must go, stops the batch
   // at once instead of failing every file. Its path is followed name by
@@ -37,6 +41,7 @@ class TargetFolders {
  private:
   std::optional<std::size_t> FolderIndex(const std::filesystem::path& below, std::string& problem);  // mutex_ held
 
+  const NameFunction& displayName_;
   FolderTree tree_;
   std::filesystem::path outputFolder_;
   std::mutex mutex_;
@@ -44,4 +49,4 @@ class TargetFolders {
   std::vector<std::size_t> made_;                       // a folder after those above it
 };
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -15,7 +15,9 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -31,6 +33,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "batch_results_window.h"
 #include "qt_dialog_host.h"
 #include "quarnel/version.h"
 #include "quarnel_window.h"
@@ -62,6 +65,21 @@ struct ScriptedBoxes {
       saveRequests.push_back(request);
       return NextAnswer();
     };
+    boxes.showOpenFiles = [this](QWidget*, const FileDialogRequest& request) {
+      openRequests.push_back(request);
+      std::vector<std::wstring> picked;
+      if (std::optional<std::wstring> answer = NextAnswer()) picked.push_back(*answer);
+      return picked;
+    };
+    boxes.showFolder = [this](QWidget*, const FileDialogRequest& request) {
+      folderRequests.push_back(request);
+      return NextAnswer();
+    };
+    boxes.runResults = [this](BatchResultsWindow& window) {
+      ++resultsShown;
+      if (onResults) onResults(window);
+    };
+    boxes.openFolder = [this](const std::wstring& folder) { openedFolders.push_back(folder); };
     return boxes;
   }
 
@@ -76,7 +94,12 @@ struct ScriptedBoxes {
   std::deque<std::optional<std::wstring>> answers;  // nullopt: the user cancels
   std::vector<FileDialogRequest> openRequests;
   std::vector<FileDialogRequest> saveRequests;
+  std::vector<FileDialogRequest> folderRequests;
   std::vector<MessageRequest> messages;
+  std::vector<std::wstring> openedFolders;
+  // The results window, built and filled, in place of its modal loop.
+  std::function<void(BatchResultsWindow&)> onResults;
+  int resultsShown = 0;
 };
 
 // Acts on the next modal window or popup menu as soon as it is up, from inside
@@ -176,6 +199,8 @@ TEST_F(QuarnelWindowTest, OpensWithTheWindowsDialogsControlsOrderAndFocus) {
   auto* cancel = Child<QPushButton>("cancelButton");
   auto* browseSource = Child<QPushButton>("browseSourceButton");
   auto* browseTarget = Child<QPushButton>("browseTargetButton");
+  auto* browseFolder = Child<QPushButton>("browseFolderButton");
+  EXPECT_EQ(browseFolder->text(), "Folder…");
   EXPECT_EQ(convert->text(), "Convert");
   EXPECT_EQ(cancel->text(), "Cancel");
   EXPECT_EQ(browseSource->text(), "Browse");
@@ -189,7 +214,8 @@ TEST_F(QuarnelWindowTest, OpensWithTheWindowsDialogsControlsOrderAndFocus) {
 
   // Template order: the first tab stop, Convert, has the focus at start.
   EXPECT_EQ(QApplication::focusWidget(), convert);
-  const QWidget* expectedOrder[] = {cancel, SourceEdit(), TargetEdit(), browseSource, browseTarget, convert};
+  const QWidget* expectedOrder[] = {cancel, SourceEdit(), TargetEdit(), browseSource, browseFolder, browseTarget,
+                                    convert};
   for (const QWidget* expected : expectedOrder) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), expected) << expected->objectName().toStdString();
@@ -299,9 +325,8 @@ TEST_F(QuarnelWindowTest, ADroppedFileBecomesTheSource) {
   EXPECT_FALSE(Drop(&window, {QUrl("https://example.org/job.frt")}));
   EXPECT_EQ(SourceEdit()->text(), "");
 
-  // The first local file counts, as on Windows.
-  EXPECT_TRUE(Drop(&window, {QUrl("https://example.org/job.frt"), QUrl::fromLocalFile(Q(source)),
-                             QUrl::fromLocalFile("/tmp/second.frt")}));
+  // Only local files count.
+  EXPECT_TRUE(Drop(&window, {QUrl("https://example.org/job.frt"), QUrl::fromLocalFile(Q(source))}));
   EXPECT_EQ(SourceEdit()->text(), Q(source));
   EXPECT_EQ(TargetEdit()->text(), Q(dir / "QZ_dropped.frt"));
   // A drop on a field reaches the window too, instead of the field taking
@@ -328,12 +353,145 @@ TEST_F(QuarnelWindowTest, AFileNamedAtStartBecomesTheSource) {
   EXPECT_EQ(ReadBytes(dir / "QZ_started.frt"), ExpectedTarget());
 }
 
+// What `quarnel --csv` prints for `arguments`, standard output only.
+std::string CommandLineCsv(const QStringList& arguments) {
+  QProcess quarnel;
+  quarnel.start(QUARNEL_CLI_PROGRAM, QStringList{"--csv"} + arguments);
+  EXPECT_TRUE(quarnel.waitForFinished(30000));
+  return quarnel.readAllStandardOutput().toStdString();
+}
+
+// The rows of the results window, as its columns show them.
+std::vector<QStringList> ResultRows(BatchResultsWindow& results) {
+  std::vector<QStringList> rows;
+  auto* tree = results.findChild<QTreeWidget*>("resultRows");
+  for (int i = 0; tree != nullptr && i < tree->topLevelItemCount(); ++i) {
+    QStringList row;
+    for (int column = 0; column < tree->columnCount(); ++column) row << tree->topLevelItem(i)->text(column);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+class BatchWindowTest : public QuarnelWindowTest {
+ protected:
+  // Waits, with the event loop running, for the batch's results window.
+  bool WaitForResults() {
+    for (int i = 0; i < 3000 && script.resultsShown == 0; ++i) QTest::qWait(10);
+    return script.resultsShown == 1;
+  }
+  // The results window's rows and its saved report, taken while it is up.
+  void KeepResults(const fs::path& report, const char* screenshot = nullptr) {
+    script.onResults = [this, report, screenshot](BatchResultsWindow& results) {
+      rows = ResultRows(results);
+      summary = results.findChild<QLabel*>("summaryLabel")->text();
+      script.answers.push_back(report.wstring());
+      results.SaveReport();
+      results.OpenFolder();
+      if (screenshot == nullptr) return;
+      results.show();
+      if (QTest::qWaitForWindowExposed(&results)) results.grab().save(QString(QUARNEL_ARTIFACT_DIR "/") + screenshot);
+    };
+  }
+  std::vector<QStringList> rows;
+  QString summary;
+};
+
+TEST_F(BatchWindowTest, FilesNamedAtStartConvertBesideThemselvesOnEnter) {
+  // quarnel-gui a.frt b.frt c.frt, then Enter.
+  QStringList sources;
+  for (const char* name : {"a.frt", "b.frt", "c.frt"}) sources << Q(CopySample(name));
+  std::ofstream(dir / "b.frt", std::ios::binary) << "@i TS9200\n";
+  window.OpenSourceFiles(sources);
+  EXPECT_EQ(SourceEdit()->text(), "3 files: a.frt, b.frt, c.frt");
+  EXPECT_TRUE(SourceEdit()->isReadOnly());
+  EXPECT_EQ(TargetEdit()->placeholderText(), "beside each source (QZ_<name>)");
+  QDir().mkpath(QUARNEL_ARTIFACT_DIR);
+  EXPECT_TRUE(window.grab().save(QUARNEL_ARTIFACT_DIR "/quarnel-gui-batch.png"));
+  const std::string expected = CommandLineCsv(QStringList{"-n", "-b"} + sources);
+
+  KeepResults(dir / "report.csv", "quarnel-gui-results.png");
+  QTest::keyClick(SourceEdit(), Qt::Key_Return);
+  ASSERT_TRUE(WaitForResults());
+  EXPECT_EQ(ReadBytes(dir / "QZ_a.frt"), ExpectedTarget());
+  EXPECT_EQ(ReadBytes(dir / "QZ_c.frt"), ExpectedTarget());
+  EXPECT_FALSE(fs::exists(dir / "QZ_b.frt"));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0], QStringList({sources[0], "converted", "58 51 652 653 656", "120 123", ""}));
+  EXPECT_EQ(rows[1][1], "not necessary");
+  EXPECT_EQ(summary, "2 converted, 1 not necessary, 0 failed");
+  EXPECT_EQ(ReadBytes(dir / "report.csv"), expected);
+  EXPECT_EQ(script.openedFolders, std::vector<std::wstring>{dir.wstring() + L"/"});
+  // The progress bar ends full; the window takes the next choice.
+  EXPECT_EQ(Child<QProgressBar>("progressBar")->value(), 3);
+  EXPECT_TRUE(Child<QPushButton>("convertButton")->isEnabled());
+}
+
+TEST_F(BatchWindowTest, ADroppedFolderGoesIntoThePickedOutputFolder) {
+  fs::create_directories(dir / "card" / "north");
+  fs::copy_file(fs::path(QUARNEL_SAMPLES_DIR) / "narrow-krv330.frt", dir / "card" / "a.frt");
+  fs::copy_file(fs::path(QUARNEL_SAMPLES_DIR) / "wide-krv880.frt", dir / "card" / "north" / "b.frt");
+  EXPECT_TRUE(Drop(&window, {QUrl::fromLocalFile(Q(dir / "card"))}));
+  EXPECT_EQ(SourceEdit()->text(), Q(dir / "card"));
+  script.answers.push_back((dir / "out").wstring());
+  QTest::mouseClick(Child<QPushButton>("browseTargetButton"), Qt::LeftButton);
+  EXPECT_EQ(TargetEdit()->text(), Q(dir / "out"));
+  const std::string expected = CommandLineCsv({"-n", "-r", "-o", Q(dir / "out"), Q(dir / "card")});
+
+  KeepResults(dir / "report.csv");
+  QTest::mouseClick(Child<QPushButton>("convertButton"), Qt::LeftButton);
+  ASSERT_TRUE(WaitForResults());
+  EXPECT_EQ(ReadBytes(dir / "out" / "QZ_a.frt"), ExpectedTarget());
+  EXPECT_TRUE(fs::exists(dir / "out" / "north" / "QZ_b.frt"));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][0], Q(dir / "card" / "north" / "b.frt"));
+  EXPECT_EQ(ReadBytes(dir / "report.csv"), expected);
+  EXPECT_EQ(script.openedFolders, std::vector<std::wstring>{(dir / "out").wstring()});
+}
+
+TEST_F(BatchWindowTest, CancelStopsTheBatchAndKeepsOnlyWholeReportedTargets) {
+  fs::create_directories(dir / "many");
+  constexpr int kFiles = 600;
+  for (int i = 0; i < kFiles; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%04d.frt", i);
+    fs::copy_file(fs::path(QUARNEL_SAMPLES_DIR) / "narrow-krv330.frt", dir / "many" / name);
+  }
+  window.OpenSourceFiles({Q(dir / "many")});
+  KeepResults(dir / "report.csv");
+  QTest::mouseClick(Child<QPushButton>("convertButton"), Qt::LeftButton);
+  // Escape once the first files are in place stops the batch; the window stays.
+  auto* progress = Child<QProgressBar>("progressBar");
+  for (int i = 0; i < 3000 && progress->value() <= 0 && script.resultsShown == 0; ++i) QTest::qWait(1);
+  QTest::keyClick(&window, Qt::Key_Escape);
+  ASSERT_TRUE(WaitForResults());
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_NE(summary.indexOf("stopped"), -1) << summary.toStdString();
+  // Each reported file's target is whole; every other file is as it was, and
+  // no temporary file is left.
+  std::size_t targets = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "many")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("QZ_", 0) == 0) {
+      ++targets;
+      EXPECT_EQ(ReadBytes(entry.path()), ExpectedTarget()) << name;
+    } else {
+      EXPECT_EQ(name.size(), 8u) << "a stray file: " << name;
+    }
+  }
+  EXPECT_EQ(targets, rows.size());
+  EXPECT_LT(rows.size(), static_cast<std::size_t>(kFiles));
+  // After the batch, Cancel ends the program as ever.
+  QTest::mouseClick(Child<QPushButton>("cancelButton"), Qt::LeftButton);
+  EXPECT_FALSE(window.isVisible());
+}
+
 TEST(QuarnelGuiProgramTest, HelpAndVersionPrintAndExit) {
   struct Case {
     const char* argument;
     QString firstLine;
   };
-  const Case cases[] = {{"--help", "Usage: quarnel-gui [FILE]"}, {"--version", "quarnel-gui " QUARNEL_VERSION_TEXT}};
+  const Case cases[] = {{"--help", "Usage: quarnel-gui [FILE...]"}, {"--version", "quarnel-gui " QUARNEL_VERSION_TEXT}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);
     QProcess program;

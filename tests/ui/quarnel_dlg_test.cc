@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -44,6 +48,46 @@ class FakeHost : public DialogHost {
     saveRequests.push_back(request);
     return NextAnswer();
   }
+  // One scripted answer: a path, or several joined by '|'.
+  std::vector<std::wstring> ShowOpenFilesDialog(const FileDialogRequest& request) override {
+    openRequests.push_back(request);
+    const std::optional<std::wstring> answer = NextAnswer();
+    std::vector<std::wstring> picked;
+    for (std::size_t at = 0; answer && at <= answer->size();) {
+      const std::size_t end = std::min(answer->find(L'|', at), answer->size());
+      picked.push_back(answer->substr(at, end - at));
+      at = end + 1;
+    }
+    return picked;
+  }
+  std::optional<std::wstring> ShowFolderDialog(const FileDialogRequest& request) override {
+    folderRequests.push_back(request);
+    return NextAnswer();
+  }
+  void SetFieldReadOnly(DialogField field, bool readOnly) override {
+    (field == DialogField::Source ? sourceReadOnly : targetReadOnly) = readOnly;
+  }
+  // The window's queue, emptied by RunPosted.
+  void PostToWindow(std::function<void()> task) override {
+    std::lock_guard lock(postedMutex);
+    posted.push_back(std::move(task));
+  }
+  void ShowBatchRunning(bool running) override { batchRunning = running; }
+  void ShowBatchProgress(std::size_t done, std::size_t total) override { progress = {done, total}; }
+  void ShowBatchResults(const BatchResults& shown) override { results.push_back(shown); }
+
+  // Runs the posted tasks until the batch has ended.
+  void RunPosted() {
+    while (dialog->IsBatchRunning()) {
+      std::deque<std::function<void()>> tasks;
+      {
+        std::lock_guard lock(postedMutex);
+        tasks.swap(posted);
+      }
+      for (auto& task : tasks) task();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
 
   std::wstring& Field(DialogField field) { return field == DialogField::Source ? source : target; }
 
@@ -55,7 +99,15 @@ class FakeHost : public DialogHost {
   std::deque<std::optional<std::wstring>> answers;  // nullopt: the user cancels
   std::vector<FileDialogRequest> openRequests;
   std::vector<FileDialogRequest> saveRequests;
+  std::vector<FileDialogRequest> folderRequests;
   std::vector<MessageRequest> messages;
+  bool sourceReadOnly = false;
+  bool targetReadOnly = false;
+  bool batchRunning = false;
+  std::pair<std::size_t, std::size_t> progress;
+  std::vector<BatchResults> results;
+  std::mutex postedMutex;
+  std::deque<std::function<void()>> posted;
 
  private:
   std::optional<std::wstring> NextAnswer() {
@@ -332,6 +384,50 @@ TEST_F(DialogTest, DroppedFileIsTakenLikeAPickedSource) {
   EXPECT_EQ(dialog.SourceName(), L"job.frt");
 }
 
+TEST_F(DialogTest, SeveralFilesOrAFolderMakeABatchAndOneFileEndsIt) {
+  struct Case {
+    const char* how;
+    std::function<void()> choose;
+    std::wstring sourceText;
+  };
+  const Case cases[] = {
+      {"two picked", [this] { PickSource(L"C:\\d\\a.frt|C:\\d\\b.frt"); }, L"2 files: a.frt, b.frt"},
+      {"three dropped", [this] { dialog.OnDropFiles({L"/d/a.frt", L"/d/b.frt", L"/e/c.frt"}); },
+       L"3 files: a.frt, b.frt, c.frt"},
+      {"named at start", [this] { dialog.OpenSourceFiles({L"/d/a.frt", L"/d/b.frt"}); },
+       L"2 files: a.frt, b.frt"},
+      {"a folder picked", [this] {
+         host.answers.push_back(L"/d/jobs");
+         dialog.OnBrowseFolder();
+       }, L"/d/jobs"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    Type(L"/d/typed.frt", L"/d/typed-target.frt");
+    c.choose();
+    EXPECT_TRUE(dialog.IsBatchMode());
+    EXPECT_EQ(host.source, c.sourceText);
+    EXPECT_TRUE(host.sourceReadOnly);
+    // The target field names an output folder, empty: beside each source.
+    EXPECT_EQ(host.target, L"");
+    EXPECT_EQ(host.targetHint, L"beside each source (QZ_<name>)");
+    // Its Browse picks a folder.
+    host.folderRequests.clear();
+    host.answers.push_back(L"/d/out");
+    dialog.OnBrowseTarget();
+    EXPECT_EQ(host.folderRequests.size(), 1u);
+    EXPECT_EQ(host.target, L"/d/out");
+
+    // Exactly one file returns to the one-file flow with its proposal.
+    PickSource(L"/d/one.frt");
+    EXPECT_FALSE(dialog.IsBatchMode());
+    EXPECT_FALSE(host.sourceReadOnly);
+    EXPECT_EQ(host.source, L"/d/one.frt");
+    EXPECT_EQ(host.target, L"/d/QZ_one.frt");
+    EXPECT_EQ(host.targetHint, L"Target File");
+  }
+}
+
 TEST_F(DialogTest, RefusesAnEmptyFieldAfterResettingTheState) {
   struct Case {
     std::wstring source, target;
@@ -506,6 +602,32 @@ TEST_F(ConvertTest, LayoutOfTheLastModelLineCarriesOverToTheNextRun) {
   EXPECT_EQ(Convert(noModel, target), narrowReport + L"\n\nno model line; is this a format file?")
       << "the lists were emptied between the runs";
   EXPECT_EQ(Read(target), narrowLine);
+}
+
+TEST_F(ConvertTest, ABatchGivesEachFileAFreshStateAndLeavesTheDialogsAsItWas) {
+  const std::string formatLine = "$\"A\";12000\n";
+  const std::wstring noModel = Write("no-model-line.frt", formatLine);
+  const std::wstring wideSource = Write("krv880.frt", "@i KRV880\n" + formatLine);
+  Convert(wideSource, (folder / "out.frt").wstring());
+  ASSERT_TRUE(dialog.State().m_bWideCodes);
+
+  dialog.OnDropFiles({noModel, wideSource});
+  dialog.OnConvert();
+  EXPECT_TRUE(host.batchRunning);
+  host.RunPosted();
+  EXPECT_FALSE(host.batchRunning);
+  EXPECT_EQ(Read(folder / "QZ_no-model-line.frt"), "$\"A\";0000\r\n") << "read narrow, as a first run";
+  EXPECT_TRUE(dialog.State().m_bWideCodes);
+  ASSERT_EQ(host.results.size(), 1u);
+  const BatchResults& results = host.results[0];
+  ASSERT_EQ(results.rows.size(), 2u);
+  EXPECT_EQ(results.rows[0].outcome, L"converted");
+  EXPECT_EQ(results.rows[0].applications, L"120");
+  EXPECT_EQ(results.rows[0].reason, L"no model line; is this a format file?");
+  EXPECT_EQ(results.rows[1].target, (folder / "QZ_krv880.frt").wstring());
+  EXPECT_EQ(results.summary, L"2 converted, 0 not necessary, 0 failed");
+  EXPECT_EQ(results.folder, folder.wstring() + L"/");
+  EXPECT_EQ(host.progress, std::make_pair(std::size_t{2}, std::size_t{2}));
 }
 
 }  // namespace

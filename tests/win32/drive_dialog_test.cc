@@ -3,6 +3,9 @@
 // on disk. Usage: drive_dialog_test <path of Quarnel.exe> [gtest options]
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -171,6 +174,38 @@ TEST(DriveDialogStartTest, AFileNamedAtStartBecomesTheSource) {
   // A source typed over it proposes its own target.
   SetField(*dialog, kSourceEdit, L"C:\\other\\site.frt");
   EXPECT_EQ(WindowText(GetDlgItem(*dialog, kTargetEdit)), L"C:\\other\\QZ_site.frt");
+  PressButton(*dialog, IDCANCEL);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
+TEST(DriveDialogStartTest, FilesNamedAtStartConvertAsABatchIntoTheResultsWindow) {
+  // As the Explorer passes a multi-selection: Quarnel.exe a.frt b.frt.
+  const fs::path folder = fs::temp_directory_path() / (L"quarnel-batch-" + std::to_wstring(GetCurrentProcessId()));
+  fs::create_directories(folder);
+  std::ofstream(folder / "a.frt", std::ios::binary) << "@i KRV330\n";
+  std::ofstream(folder / "b.frt", std::ios::binary) << "@i TS9200\n";
+  RunningQuarnel program(g_exePath, L"\"" + (folder / "a.frt").wstring() + L"\" \"" + (folder / "b.frt").wstring() + L"\"");
+  ASSERT_TRUE(program.Started());
+  const std::optional<HWND> dialog = program.WaitForDialog();
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kSourceEdit)), L"2 files: a.frt, b.frt");
+  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kTargetEdit)), L"");
+  PressButton(*dialog, IDOK);
+  const std::optional<HWND> results =
+      WaitFor<HWND>([&] { return FindDialog(program.ThreadId(), L"Results", *dialog); });
+  ASSERT_TRUE(results) << "no results window";
+  constexpr int kResultList = 1010, kResultSummary = 1011;
+  EXPECT_EQ(SendDlgItemMessageW(*results, kResultList, LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(WindowText(GetDlgItem(*results, kResultSummary)), L"1 converted, 1 not necessary, 0 failed");
+  EXPECT_TRUE(fs::exists(folder / "QZ_a.frt"));
+  EXPECT_FALSE(fs::exists(folder / "QZ_b.frt"));
+  PressButton(*results, IDCANCEL);
+  EXPECT_TRUE(WaitFor<bool>([&]() -> std::optional<bool> {
+    if (IsWindow(*results)) return std::nullopt;
+    return true;
+  }));
   PressButton(*dialog, IDCANCEL);
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
   std::error_code ignored;

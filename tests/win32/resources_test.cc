@@ -160,7 +160,7 @@ TEST_F(ResourcesTest, MainDialogTemplateIsAsDesigned) {
                                 DS_FIXEDSYS});
   EXPECT_EQ(dialog.exStyle, DWORD{WS_EX_APPWINDOW});
   EXPECT_EQ(dialog.caption, L"Quarnel");
-  EXPECT_EQ(std::vector<int>({dialog.x, dialog.y, dialog.cx, dialog.cy}), std::vector<int>({0, 0, 266, 162}));
+  EXPECT_EQ(std::vector<int>({dialog.x, dialog.y, dialog.cx, dialog.cy}), std::vector<int>({0, 0, 300, 162}));
   EXPECT_EQ(dialog.menu, L"");
   EXPECT_EQ(dialog.windowClass, L"");
   EXPECT_EQ(dialog.typeface, L"MS Shell Dlg");
@@ -169,8 +169,8 @@ TEST_F(ResourcesTest, MainDialogTemplateIsAsDesigned) {
 
   // In template order, which is the tab order.
   const std::vector<Control> expected = {
-      {IDOK, kButton, L"Convert", 60, 125, 50, 16, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
-      {IDCANCEL, kButton, L"Cancel", 140, 125, 50, 16, kChild | WS_TABSTOP, 0},
+      {IDOK, kButton, L"Convert", 77, 135, 50, 16, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
+      {IDCANCEL, kButton, L"Cancel", 157, 135, 50, 16, kChild | WS_TABSTOP, 0},
       {-1, kStatic, L"Select source file:", 20, 15, 96, 13, kChild | SS_LEFT | WS_GROUP, 0},
       {-1, kStatic, L"Select target file:", 20, 65, 96, 13, kChild | SS_LEFT | WS_GROUP, 0},
       {IDC_SOURCE_EDIT, kEdit, L"", 15, 30, 180, 15, kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
@@ -178,8 +178,23 @@ TEST_F(ResourcesTest, MainDialogTemplateIsAsDesigned) {
       {IDC_TARGET_EDIT, kEdit, L"", 15, 80, 180, 15, kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 0},
       {IDC_BROWSE_SOURCE, kButton, L"Browse", 200, 30, 40, 15, kChild | WS_TABSTOP, 0},
       {IDC_BROWSE_TARGET, kButton, L"Browse", 200, 80, 40, 15, kChild | WS_TABSTOP, 0},
+      // A batch's controls: folders beside the source's Browse, and its progress (windres writes the class in capitals).
+      {IDC_BROWSE_FOLDER, kButton, L"Folder\x2026", 245, 30, 45, 15, kChild | WS_TABSTOP, 0},
+      {IDC_BATCH_PROGRESS, L"MSCTLS_PROGRESS32", L"", 15, 110, 275, 10, kChild, 0},
   };
   EXPECT_EQ(dialog.controls, expected);
+}
+
+TEST_F(ResourcesTest, BatchResultsTemplateHasTheRowsTheSummaryAndItsButtons) {
+  const DialogTemplate dialog = ReadDialog(module, IDD_BATCH_RESULTS);
+  EXPECT_EQ(dialog.caption, L"Results");
+  EXPECT_EQ(dialog.typeface, L"MS Shell Dlg");
+  std::vector<std::pair<int, std::wstring>> controls;
+  for (const Control& control : dialog.controls) controls.emplace_back(control.id, control.text);
+  const std::vector<std::pair<int, std::wstring>> expected = {
+      {IDC_RESULT_LIST, L""}, {IDC_RESULT_SUMMARY, L""}, {IDC_SAVE_REPORT, L"Save report\x2026"},
+      {IDC_OPEN_FOLDER, L"Open folder"}, {IDCANCEL, L"Close"}};
+  EXPECT_EQ(controls, expected);
 }
 
 TEST_F(ResourcesTest, AboutBoxTemplateIsAsDesigned) {

@@ -12,14 +12,16 @@
 
 namespace {
 
-constexpr char kUsage[] = "Usage: quarnel-gui [FILE]\n       quarnel-gui --help | --version\n";
+constexpr char kUsage[] = "Usage: quarnel-gui [FILE...]\n       quarnel-gui --help | --version\n";
 
 constexpr char kHelp[] =
     "\n"
     "Opens the dialog that converts a format file for the QZ21/25/27 family.\n"
     "With FILE, the dialog opens with FILE as the source and QZ_ followed by its\n"
     "name, in its folder, as the target, as if FILE had been browsed; nothing is\n"
-    "converted until Convert is pressed.\n"
+    "converted until Convert is pressed. With several FILEs, or a folder, the\n"
+    "dialog opens with them as a batch: Convert converts each beside itself, or\n"
+    "into the output folder chosen, and shows a row of results per file.\n"
     "\n"
     "      --help     show this help\n"
     "      --version  show the version\n"
@@ -65,13 +67,8 @@ int main(int argc, char* argv[]) {
       files.append(argument);
     }
   }
-  if (files.size() > 1) {
-    std::fprintf(stderr, "quarnel-gui: one FILE at most\n%s", kUsage);
-    return 2;
-  }
-
   quarnel::ui::QuarnelWindow window;
-  if (!files.isEmpty()) window.OpenSourceFile(files.front());
+  if (!files.isEmpty()) window.OpenSourceFiles(files);
   window.exec();
   return 0;
 }

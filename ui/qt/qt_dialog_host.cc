@@ -1,13 +1,17 @@
 #include "qt_dialog_host.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <utility>
+
+#include "batch_results_window.h"
 
 namespace quarnel::ui {
 namespace {
@@ -66,6 +70,31 @@ std::optional<std::wstring> ShowQtSaveFileDialog(QWidget* parent, const FileDial
   return RunFileDialog(dialog, request);
 }
 
+std::vector<std::wstring> ShowQtOpenFilesDialog(QWidget* parent, const FileDialogRequest& request) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  if (!request.title.empty()) dialog.setWindowTitle(QString::fromStdWString(request.title));
+  if (!request.initialDir.empty()) dialog.setDirectory(QString::fromStdWString(request.initialDir));
+  std::vector<std::wstring> picked;
+  if (dialog.exec() != QDialog::Accepted) return picked;
+  for (const QString& file : dialog.selectedFiles()) picked.push_back(file.toStdWString());
+  return picked;
+}
+
+std::optional<std::wstring> ShowQtFolderDialog(QWidget* parent, const FileDialogRequest& request) {
+  const QString folder = QFileDialog::getExistingDirectory(parent, QString::fromStdWString(request.title),
+                                                           QString::fromStdWString(request.initialDir));
+  if (folder.isEmpty()) return std::nullopt;
+  return folder.toStdWString();
+}
+
+void RunQtResultsWindow(BatchResultsWindow& window) { window.exec(); }
+
+void OpenQtFolder(const std::wstring& folder) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdWString(folder)));
+}
+
 QtDialogHost::QtDialogHost(QWidget& window, QLineEdit& sourceEdit, QLineEdit& targetEdit, QtDialogBoxes boxes)
     : m_window(window), m_sourceEdit(sourceEdit), m_targetEdit(targetEdit), m_boxes(std::move(boxes)) {}
 
@@ -96,6 +125,34 @@ std::optional<std::wstring> QtDialogHost::ShowOpenFileDialog(const FileDialogReq
 
 std::optional<std::wstring> QtDialogHost::ShowSaveFileDialog(const FileDialogRequest& request) {
   return m_boxes.showSaveFile(&m_window, request);
+}
+
+std::vector<std::wstring> QtDialogHost::ShowOpenFilesDialog(const FileDialogRequest& request) {
+  return m_boxes.showOpenFiles(&m_window, request);
+}
+
+std::optional<std::wstring> QtDialogHost::ShowFolderDialog(const FileDialogRequest& request) {
+  return m_boxes.showFolder(&m_window, request);
+}
+
+void QtDialogHost::SetFieldReadOnly(DialogField field, bool readOnly) { Edit(field).setReadOnly(readOnly); }
+
+// Queued to the window's object: run by its event loop, and dropped with it.
+void QtDialogHost::PostToWindow(std::function<void()> task) {
+  QMetaObject::invokeMethod(&m_window, std::move(task), Qt::QueuedConnection);
+}
+
+void QtDialogHost::ShowBatchRunning(bool running) {
+  if (m_batchView.showRunning) m_batchView.showRunning(running);
+}
+
+void QtDialogHost::ShowBatchProgress(std::size_t done, std::size_t total) {
+  if (m_batchView.showProgress) m_batchView.showProgress(done, total);
+}
+
+void QtDialogHost::ShowBatchResults(const BatchResults& results) {
+  BatchResultsWindow window(results, m_boxes, &m_window);
+  m_boxes.runResults(window);
 }
 
 }  // namespace quarnel::ui

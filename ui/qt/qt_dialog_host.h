@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quarnel/ui/quarnel_dlg.h"
 
@@ -20,17 +21,38 @@ inline constexpr std::wstring_view kApplicationName = L"Quarnel";
 using MessageBoxFunction = std::function<void(QWidget* parent, const MessageRequest& message)>;
 using FileDialogFunction =
     std::function<std::optional<std::wstring>(QWidget* parent, const FileDialogRequest& request)>;
+using FilesDialogFunction =
+    std::function<std::vector<std::wstring>(QWidget* parent, const FileDialogRequest& request)>;
+class BatchResultsWindow;
+// Runs the results window, built and filled; the real one is modal.
+using ResultsWindowFunction = std::function<void(BatchResultsWindow& window)>;
+using OpenFolderFunction = std::function<void(const std::wstring& folder)>;
 
 // The real boxes: a QMessageBox with one OK button, and QFileDialog set up as
 // the request says.
 void ShowQtMessageBox(QWidget* parent, const MessageRequest& message);
 std::optional<std::wstring> ShowQtOpenFileDialog(QWidget* parent, const FileDialogRequest& request);
 std::optional<std::wstring> ShowQtSaveFileDialog(QWidget* parent, const FileDialogRequest& request);
+std::vector<std::wstring> ShowQtOpenFilesDialog(QWidget* parent, const FileDialogRequest& request);
+std::optional<std::wstring> ShowQtFolderDialog(QWidget* parent, const FileDialogRequest& request);
+void RunQtResultsWindow(BatchResultsWindow& window);
+// The folder in the desktop's file manager.
+void OpenQtFolder(const std::wstring& folder);
 
 struct QtDialogBoxes {
   MessageBoxFunction showMessage = ShowQtMessageBox;
   FileDialogFunction showOpenFile = ShowQtOpenFileDialog;
   FileDialogFunction showSaveFile = ShowQtSaveFileDialog;
+  FilesDialogFunction showOpenFiles = ShowQtOpenFilesDialog;
+  FileDialogFunction showFolder = ShowQtFolderDialog;
+  ResultsWindowFunction runResults = RunQtResultsWindow;
+  OpenFolderFunction openFolder = OpenQtFolder;
+};
+
+// What the window shows of a running batch.
+struct QtBatchView {
+  std::function<void(bool running)> showRunning;
+  std::function<void(std::size_t done, std::size_t total)> showProgress;
 };
 
 class QtDialogHost final : public DialogHost {
@@ -45,6 +67,15 @@ class QtDialogHost final : public DialogHost {
   void ShowMessage(const MessageRequest& message) override;
   std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) override;
   std::optional<std::wstring> ShowSaveFileDialog(const FileDialogRequest& request) override;
+  std::vector<std::wstring> ShowOpenFilesDialog(const FileDialogRequest& request) override;
+  std::optional<std::wstring> ShowFolderDialog(const FileDialogRequest& request) override;
+  void SetFieldReadOnly(DialogField field, bool readOnly) override;
+  void PostToWindow(std::function<void()> task) override;
+  void ShowBatchRunning(bool running) override;
+  void ShowBatchProgress(std::size_t done, std::size_t total) override;
+  void ShowBatchResults(const BatchResults& results) override;
+
+  void SetBatchView(QtBatchView view) { m_batchView = std::move(view); }
 
  private:
   QLineEdit& Edit(DialogField field);
@@ -53,6 +84,7 @@ class QtDialogHost final : public DialogHost {
   QLineEdit& m_sourceEdit;
   QLineEdit& m_targetEdit;
   QtDialogBoxes m_boxes;
+  QtBatchView m_batchView;
 };
 
 }  // namespace quarnel::ui

@@ -11,7 +11,11 @@
 #include <QMimeData>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+#include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "about_box.h"
 
@@ -31,14 +35,14 @@ constexpr int kButtonGapUnits = 30;
 int HorizontalUnits(const QFontMetrics& metrics, int units) { return metrics.averageCharWidth() * units / 4; }
 int VerticalUnits(const QFontMetrics& metrics, int units) { return metrics.height() * units / 8; }
 
-// The first local file among the dropped URLs, as the Windows dialog takes
-// the first of the dropped files; empty when there is none.
-QString FirstLocalFile(const QMimeData* mime) {
-  if (mime == nullptr || !mime->hasUrls()) return {};
+// The local files and folders among the dropped URLs.
+std::vector<std::wstring> LocalFiles(const QMimeData* mime) {
+  std::vector<std::wstring> files;
+  if (mime == nullptr || !mime->hasUrls()) return files;
   for (const QUrl& url : mime->urls()) {
-    if (url.isLocalFile()) return url.toLocalFile();
+    if (url.isLocalFile()) files.push_back(url.toLocalFile().toStdWString());
   }
-  return {};
+  return files;
 }
 
 }  // namespace
@@ -56,11 +60,13 @@ QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
       m_pSourceLabel(new QLabel(tr("Select source file:"), this)),
       m_pSourceEdit(new QLineEdit(this)),
       m_pBrowseSourceButton(new QPushButton(tr("Browse"), this)),
+      m_pBrowseFolderButton(new QPushButton(tr("Folder…"), this)),
       m_pTargetLabel(new QLabel(tr("Select target file:"), this)),
       m_pTargetEdit(new QLineEdit(this)),
       m_pBrowseTargetButton(new QPushButton(tr("Browse"), this)),
       m_pConvertButton(new QPushButton(tr("Convert"), this)),
       m_pCancelButton(new QPushButton(tr("Cancel"), this)),
+      m_pProgressBar(new QProgressBar(this)),
       m_host(*this, *m_pSourceEdit, *m_pTargetEdit, std::move(boxes)),
       m_dlg(m_host) {
   setWindowTitle(QString::fromStdWString(std::wstring(kApplicationName)));
@@ -68,6 +74,11 @@ QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
   m_pSourceEdit->setObjectName(QStringLiteral("sourceEdit"));
   m_pTargetEdit->setObjectName(QStringLiteral("targetEdit"));
   m_pBrowseSourceButton->setObjectName(QStringLiteral("browseSourceButton"));
+  m_pBrowseFolderButton->setObjectName(QStringLiteral("browseFolderButton"));
+  m_pProgressBar->setObjectName(QStringLiteral("progressBar"));
+  m_pProgressBar->setRange(0, 1);
+  m_pProgressBar->setValue(0);
+  m_pProgressBar->setTextVisible(false);
   m_pBrowseTargetButton->setObjectName(QStringLiteral("browseTargetButton"));
   m_pConvertButton->setObjectName(QStringLiteral("convertButton"));
   m_pCancelButton->setObjectName(QStringLiteral("cancelButton"));
@@ -80,6 +91,9 @@ QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
   connect(m_pCancelButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(m_pBrowseSourceButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseSource(); });
   connect(m_pBrowseTargetButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseTarget(); });
+  connect(m_pBrowseFolderButton, &QPushButton::clicked, this, [this] { m_dlg.OnBrowseFolder(); });
+  m_host.SetBatchView({[this](bool running) { ShowBatchRunning(running); },
+                       [this](std::size_t done, std::size_t total) { ShowBatchProgress(done, total); }});
   // textEdited, unlike textChanged, comes from the user only.
   connect(m_pSourceEdit, &QLineEdit::textEdited, this, [this] { m_dlg.OnEditSource(); });
   connect(m_pTargetEdit, &QLineEdit::textEdited, this, [this] { m_dlg.OnEditTarget(); });
@@ -89,7 +103,8 @@ QuarnelWindow::QuarnelWindow(QtDialogBoxes boxes, QWidget* parent)
   setTabOrder(m_pCancelButton, m_pSourceEdit);
   setTabOrder(m_pSourceEdit, m_pTargetEdit);
   setTabOrder(m_pTargetEdit, m_pBrowseSourceButton);
-  setTabOrder(m_pBrowseSourceButton, m_pBrowseTargetButton);
+  setTabOrder(m_pBrowseSourceButton, m_pBrowseFolderButton);
+  setTabOrder(m_pBrowseFolderButton, m_pBrowseTargetButton);
 
   // Linux window managers have no menu for a program to add to, so the About
   // entry lives in the window's context menu, and on F1.
@@ -119,11 +134,12 @@ void QuarnelWindow::LayOutControls() {
   m_pTargetLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
   auto* fields = new QGridLayout;
-  fields->addWidget(m_pSourceLabel, 0, 0, 1, 2);
+  fields->addWidget(m_pSourceLabel, 0, 0, 1, 3);
   fields->addWidget(m_pSourceEdit, 1, 0);
   fields->addWidget(m_pBrowseSourceButton, 1, 1);
+  fields->addWidget(m_pBrowseFolderButton, 1, 2);
   fields->setRowMinimumHeight(2, VerticalUnits(metrics, kGroupGapUnits) - fields->verticalSpacing());
-  fields->addWidget(m_pTargetLabel, 3, 0, 1, 2);
+  fields->addWidget(m_pTargetLabel, 3, 0, 1, 3);
   fields->addWidget(m_pTargetEdit, 4, 0);
   fields->addWidget(m_pBrowseTargetButton, 4, 1);
   fields->setColumnStretch(0, 1);
@@ -139,7 +155,9 @@ void QuarnelWindow::LayOutControls() {
 
   auto* page = new QVBoxLayout(this);
   page->addLayout(fields);
-  page->addSpacing(VerticalUnits(metrics, kButtonGapUnits));
+  page->addSpacing(VerticalUnits(metrics, kButtonGapUnits) / 2);
+  page->addWidget(m_pProgressBar);
+  page->addSpacing(VerticalUnits(metrics, kButtonGapUnits) / 2);
   page->addLayout(buttons);
   page->setSizeConstraint(QLayout::SetMinAndMaxSize);
 }
@@ -149,20 +167,49 @@ void QuarnelWindow::OpenSourceFile(const QString& path) {
   m_dlg.OpenSourceFile(QFileInfo(path).absoluteFilePath().toStdWString());
 }
 
+void QuarnelWindow::OpenSourceFiles(const QStringList& paths) {
+  std::vector<std::wstring> files;
+  for (const QString& path : paths) files.push_back(QFileInfo(path).absoluteFilePath().toStdWString());
+  m_dlg.OpenSourceFiles(files);
+}
+
+void QuarnelWindow::reject() {
+  if (m_dlg.OnCancel()) QDialog::reject();
+}
+
+void QuarnelWindow::ShowBatchRunning(bool running) {
+  for (QWidget* control : std::initializer_list<QWidget*>{m_pSourceEdit, m_pTargetEdit, m_pBrowseSourceButton,
+                                                          m_pBrowseFolderButton, m_pBrowseTargetButton,
+                                                          m_pConvertButton})
+    control->setEnabled(!running);
+  setAcceptDrops(!running);
+  if (running) {
+    m_pCancelButton->setFocus();
+  } else {
+    m_pConvertButton->setFocus();
+  }
+}
+
+void QuarnelWindow::ShowBatchProgress(std::size_t done, std::size_t total) {
+  // An unknown total (the folders are still being walked) shows a busy bar.
+  m_pProgressBar->setRange(0, static_cast<int>(std::min<std::size_t>(total, INT_MAX)));
+  m_pProgressBar->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
+}
+
 void QuarnelWindow::ShowAboutBox() {
   AboutBox about(this);
   about.exec();
 }
 
 void QuarnelWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!FirstLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void QuarnelWindow::dropEvent(QDropEvent* event) {
-  const QString path = FirstLocalFile(event->mimeData());
-  if (path.isEmpty()) return;
+  const std::vector<std::wstring> files = LocalFiles(event->mimeData());
+  if (files.empty()) return;
   event->acceptProposedAction();
-  m_dlg.OnDropFiles(path.toStdWString());
+  m_dlg.OnDropFiles(files);
 }
 
 }  // namespace quarnel::ui

@@ -7,7 +7,9 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 
 #include "qt_dialog_host.h"
 #include "quarnel/ui/quarnel_dlg.h"
@@ -30,6 +32,9 @@ class QuarnelWindow : public QDialog {
   // A file named on the command line: taken as a picked source, a relative
   // name from the working folder.
   void OpenSourceFile(const QString& path);
+  // Files named on the command line: one as OpenSourceFile takes it, more
+  // (or a folder) as a batch.
+  void OpenSourceFiles(const QStringList& paths);
 
   // The About box, modal to this window; returns when it is closed.
   void ShowAboutBox();
@@ -37,20 +42,26 @@ class QuarnelWindow : public QDialog {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Cancel, Escape and Close: during a batch they stop it instead.
+  void reject() override;
 
  private:
   void LayOutControls();
+  void ShowBatchRunning(bool running);
+  void ShowBatchProgress(std::size_t done, std::size_t total);
 
   // Created before the host, which keeps references to the two fields; the
   // window owns them as their Qt parent.
   QLabel* m_pSourceLabel;
   QLineEdit* m_pSourceEdit;
   QPushButton* m_pBrowseSourceButton;
+  QPushButton* m_pBrowseFolderButton;
   QLabel* m_pTargetLabel;
   QLineEdit* m_pTargetEdit;
   QPushButton* m_pBrowseTargetButton;
   QPushButton* m_pConvertButton;
   QPushButton* m_pCancelButton;
+  QProgressBar* m_pProgressBar;
   QtDialogHost m_host;
   CQuarnelDlg m_dlg;
 };

@@ -9,6 +9,8 @@ namespace quarnel::ui {
 
 // The path a field's text names, character for character.
 std::filesystem::path ToFilesystemPath(const std::wstring& text);
+// A path as a field shows it.
+std::wstring FromFilesystemPath(const std::filesystem::path& path);
 
 // A field's text as UTF-8, the encoding of the engine's messages, and back.
 // What is no character becomes U+FFFD.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dialog_path.h"
+#include "dialog_report.h"
 #include "quarnel/conversion_file.h"
 #include "quarnel/conversion_summary.h"
 #include "quarnel/failure_text.h"
@@ -33,8 +34,8 @@ bool FitsFileDialogBuffer(const std::optional<std::wstring>& path) {
   return path.has_value() && path->size() < kMaxFileChars;
 }
 
-// The report as the engine composed it, then what it does not say: why a run
-// failed, "FILE: [line N: ]reason", or the notes on a run that did not.
+}  // namespace
+
 std::wstring MessageOfRun(const ConversionSummary& summary, const std::wstring& source, const std::wstring& target) {
   // The report is plain ASCII: each byte is its own character.
   std::wstring text(summary.report.begin(), summary.report.end());
@@ -46,8 +47,6 @@ std::wstring MessageOfRun(const ConversionSummary& summary, const std::wstring& 
   for (std::size_t i = 0; i < lines.size(); ++i) text += (i == 0 ? L"" : L"\n") + FromUtf8(lines[i]);
   return text;
 }
-
-}  // namespace
 
 CQuarnelDlg::CQuarnelDlg(DialogHost& host) : m_host(host) {}
 
@@ -83,6 +82,12 @@ void CQuarnelDlg::ShowMessageBox(std::wstring text, MessageIcon icon) {
 }
 
 void CQuarnelDlg::OnConvert() {
+  if (IsBatchRunning()) return;
+  // A batch gives each file a fresh state and leaves the dialog's as it was.
+  if (IsBatchMode()) {
+    StartBatch();
+    return;
+  }
   // The reset comes first, so a refused run leaves the state reset as well.
   PrepareForConversion(m_conversionState);
   UpdateData(true);
@@ -101,7 +106,12 @@ void CQuarnelDlg::OnConvert() {
 void CQuarnelDlg::OnBrowseSource() {
   FileDialogRequest request;
   request.mustExist = true;
-  TakeSource(m_host.ShowOpenFileDialog(request));
+  std::vector<std::wstring> picked = m_host.ShowOpenFilesDialog(request);
+  if (picked.size() > 1) {
+    TakeBatch(std::move(picked));
+    return;
+  }
+  TakeSource(picked.empty() ? std::nullopt : std::optional<std::wstring>(picked.front()));
 }
 
 void CQuarnelDlg::OnDropFiles(const std::wstring& path) { TakeSource(path); }
@@ -109,7 +119,8 @@ void CQuarnelDlg::OnDropFiles(const std::wstring& path) { TakeSource(path); }
 void CQuarnelDlg::OpenSourceFile(const std::wstring& path) { TakeSource(path); }
 
 void CQuarnelDlg::OnEditSource() {
-  if (m_bSettingFields) return;
+  // A batch's source field is read-only: what it shows is no path.
+  if (m_bSettingFields || IsBatchMode()) return;
   m_strSourceFile = m_host.GetFieldText(DialogField::Source);
   const std::wstring before = m_strTargetFile;
   ProposeTarget(m_strSourceFile, m_bTargetProposed || m_strTargetFile.empty());
@@ -130,6 +141,7 @@ void CQuarnelDlg::TakeSource(const std::optional<std::wstring>& picked) {
   // A cancelled pick keeps the source the field holds, picked or typed, and
   // the name the save dialog proposes from it.
   if (FitsFileDialogBuffer(picked)) {
+    LeaveBatch();
     m_strSourceFile = *picked;
     ProposeTarget(*picked, true);
   }
@@ -161,6 +173,10 @@ void CQuarnelDlg::ProposeTarget(const std::wstring& source, bool replaceTarget) 
 }
 
 void CQuarnelDlg::OnBrowseTarget() {
+  if (IsBatchMode()) {
+    OnBrowseOutputFolder();
+    return;
+  }
   FileDialogRequest request;
   if (m_bSourceBrowsed) {
     std::wstring proposal = WideTargetPrefix() + m_szSourceName.data();

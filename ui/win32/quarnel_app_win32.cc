@@ -1,6 +1,7 @@
 #include "quarnel_app_win32.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <optional>
@@ -26,16 +27,18 @@ std::wstring ModulePath() {
   }
 }
 
-// The file the program was started with (Quarnel.exe "%1" from the
-// Explorer's open verb), if any: the first argument.
-std::optional<std::wstring> FileArgument() {
+// The files the program was started with (Quarnel.exe "%1" from the
+// Explorer's open verb, or several from a multi-selection), if any.
+std::vector<std::wstring> FileArguments() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return std::nullopt;
-  std::optional<std::wstring> file;
-  if (count > 1 && arguments[1][0] != L'\0') file = arguments[1];
+  std::vector<std::wstring> files;
+  if (arguments == nullptr) return files;
+  for (int i = 1; i < count; ++i) {
+    if (arguments[i][0] != L'\0') files.emplace_back(arguments[i]);
+  }
   LocalFree(arguments);
-  return file;
+  return files;
 }
 
 }  // namespace
@@ -46,8 +49,13 @@ bool CQuarnelApp::InitInstance() {
   controls.dwICC = ICC_WIN95_CLASSES;
   InitCommonControlsEx(&controls);
 
-  CQuarnelDlgHost dialog(m_hInstance, ui::ApplicationNameFromModulePath(ModulePath()), FileArgument());
-  dialog.DoModal(nullptr);
+  // The folder picker is a COM object; the dialog's thread is its apartment.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  {
+    CQuarnelDlgHost dialog(m_hInstance, ui::ApplicationNameFromModulePath(ModulePath()), FileArguments());
+    dialog.DoModal(nullptr);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
   return false;
 }
 

@@ -3,11 +3,16 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <shobjidl.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cwchar>
 #include <vector>
 
 #include "about_dlg_win32.h"
+#include "batch_results_win32.h"
 #include "resource.h"
 #include "win32_rules.h"
 
@@ -18,6 +23,17 @@ static_assert(IDM_ABOUTBOX == ui::kAboutBoxCommand);
 // The platform keeps the low four bits of a system command for itself, and
 // its own commands from 0xF000 on.
 static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000);
+
+// Posted when tasks wait for the window's thread.
+constexpr UINT kRunPostedTasks = WM_APP + 1;
+
+// Room for many names picked at once; the platform asks for a larger buffer
+// (and returns nothing) when they do not fit.
+constexpr DWORD kMultiSelectChars = 65536;
+
+// Every control but Cancel, which stops a running batch.
+constexpr int kBatchDisabledControls[] = {IDOK, IDC_SOURCE_EDIT, IDC_TARGET_EDIT, IDC_BROWSE_SOURCE,
+                                          IDC_BROWSE_FOLDER, IDC_BROWSE_TARGET};
 
 int ControlId(ui::DialogField field) {
   return field == ui::DialogField::Source ? IDC_SOURCE_EDIT : IDC_TARGET_EDIT;
@@ -45,10 +61,10 @@ std::wstring FullPath(const std::wstring& name) {
 }  // namespace
 
 CQuarnelDlgHost::CQuarnelDlgHost(HINSTANCE instance, std::wstring applicationName,
-                                 std::optional<std::wstring> sourceFile)
+                                 std::vector<std::wstring> sourceFiles)
     : CModalDialog(instance, IDD_MAIN_DIALOG),
       m_strAppName(std::move(applicationName)),
-      m_strStartFile(std::move(sourceFile)),
+      m_aStartFiles(std::move(sourceFiles)),
       m_hIcon(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
 BOOL CQuarnelDlgHost::OnInitDialog() {
@@ -58,7 +74,11 @@ BOOL CQuarnelDlgHost::OnInitDialog() {
   SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   DragAcceptFiles(m_hWnd, TRUE);
   SetWindowSubclass(GetDlgItem(m_hWnd, IDC_SOURCE_EDIT), SourceEditProc, 1, 0);
-  if (m_strStartFile) m_dialog.OpenSourceFile(FullPath(*m_strStartFile));
+  if (!m_aStartFiles.empty()) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& file : m_aStartFiles) files.push_back(FullPath(file));
+    m_dialog.OpenSourceFiles(files);
+  }
   return TRUE;
 }
 
@@ -92,6 +112,10 @@ bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& re
         m_dialog.OnBrowseTarget();
         return true;
       }
+      if (LOWORD(wParam) == IDC_BROWSE_FOLDER) {
+        m_dialog.OnBrowseFolder();
+        return true;
+      }
       return false;
     case WM_SYSCOMMAND:
       return OnSysCommand(wParam);
@@ -102,6 +126,9 @@ bool CQuarnelDlgHost::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& re
       return true;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wParam));
+      return true;
+    case kRunPostedTasks:
+      RunPostedTasks();
       return true;
     default:
       return false;
@@ -132,20 +159,104 @@ bool CQuarnelDlgHost::OnPaint() {
   return true;
 }
 
-// Takes the first dropped file; folders are passed over, since the open
-// dialog would not return one either.
+// One dropped file is a source; several, or a folder, a batch.
 void CQuarnelDlgHost::OnDropFiles(HDROP drop) {
   const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  std::optional<std::wstring> file;
-  for (UINT i = 0; i < count && !file; ++i) {
+  std::vector<std::wstring> files;
+  for (UINT i = 0; i < count; ++i) {
     std::vector<wchar_t> path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
     DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size()));
-    const DWORD attributes = GetFileAttributesW(path.data());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    file = std::wstring(path.data());
+    files.emplace_back(path.data());
   }
   DragFinish(drop);
-  if (file) m_dialog.OnDropFiles(*file);
+  if (!files.empty()) m_dialog.OnDropFiles(files);
+}
+
+void CQuarnelDlgHost::PostToWindow(std::function<void()> task) {
+  bool first = false;
+  {
+    std::lock_guard lock(m_postedMutex);
+    first = m_aPosted.empty();
+    m_aPosted.push_back(std::move(task));
+  }
+  // One message wakes the window for every task queued before it runs.
+  if (first) PostMessageW(m_hWnd, kRunPostedTasks, 0, 0);
+}
+
+void CQuarnelDlgHost::RunPostedTasks() {
+  std::deque<std::function<void()>> tasks;
+  {
+    std::lock_guard lock(m_postedMutex);
+    tasks.swap(m_aPosted);
+  }
+  for (auto& task : tasks) task();
+}
+
+void CQuarnelDlgHost::ShowBatchRunning(bool running) {
+  for (const int id : kBatchDisabledControls) EnableWindow(GetDlgItem(m_hWnd, id), !running);
+  DragAcceptFiles(m_hWnd, !running);
+  SetFocus(GetDlgItem(m_hWnd, running ? IDCANCEL : IDOK));
+}
+
+void CQuarnelDlgHost::ShowBatchProgress(std::size_t done, std::size_t total) {
+  HWND bar = GetDlgItem(m_hWnd, IDC_BATCH_PROGRESS);
+  SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(std::min<std::size_t>(total, INT_MAX)));
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::min<std::size_t>(done, INT_MAX)), 0);
+}
+
+void CQuarnelDlgHost::ShowBatchResults(const ui::BatchResults& results) {
+  CBatchResultsDlg window(m_hInstance, results, m_strAppName);
+  window.DoModal(m_hWnd);
+}
+
+void CQuarnelDlgHost::SetFieldReadOnly(ui::DialogField field, bool readOnly) {
+  SendDlgItemMessageW(m_hWnd, ControlId(field), EM_SETREADONLY, readOnly ? TRUE : FALSE, 0);
+}
+
+std::vector<std::wstring> CQuarnelDlgHost::ShowOpenFilesDialog(const ui::FileDialogRequest& request) {
+  std::vector<wchar_t> buffer(kMultiSelectChars, L'\0');
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = m_hWnd;
+  dialog.lpstrFile = buffer.data();
+  dialog.nMaxFile = kMultiSelectChars;
+  dialog.lpstrInitialDir = request.initialDir.empty() ? nullptr : request.initialDir.c_str();
+  dialog.lpstrTitle = request.title.empty() ? nullptr : request.title.c_str();
+  dialog.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER;
+  if (request.mustExist) dialog.Flags |= OFN_FILEMUSTEXIST;
+  std::vector<std::wstring> picked;
+  if (!GetOpenFileNameW(&dialog)) return picked;
+  // One file: its full path. Several: the folder, then each name, each ended
+  // by a NUL, the list by a second one.
+  const std::wstring first(buffer.data());
+  const wchar_t* name = buffer.data() + first.size() + 1;
+  if (*name == L'\0') return {first};
+  std::wstring folder = first;
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  for (; *name != L'\0'; name += std::wcslen(name) + 1) picked.push_back(folder + name);
+  return picked;
+}
+
+std::optional<std::wstring> CQuarnelDlgHost::ShowFolderDialog(const ui::FileDialogRequest& request) {
+  IFileOpenDialog* dialog = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog))))
+    return std::nullopt;
+  std::optional<std::wstring> folder;
+  FILEOPENDIALOGOPTIONS options = 0;
+  dialog->GetOptions(&options);
+  dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+  if (!request.title.empty()) dialog->SetTitle(request.title.c_str());
+  IShellItem* item = nullptr;
+  if (SUCCEEDED(dialog->Show(m_hWnd)) && SUCCEEDED(dialog->GetResult(&item))) {
+    PWSTR path = nullptr;
+    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+      folder = std::wstring(path);
+      CoTaskMemFree(path);
+    }
+    item->Release();
+  }
+  dialog->Release();
+  return folder;
 }
 
 std::wstring CQuarnelDlgHost::GetFieldText(ui::DialogField field) {

@@ -2,16 +2,20 @@
 // set of sources whose targets would collide.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "command_options.h"
-#include "folder_walk.h"
+#include "quarnel/batch/folder_walk.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
+
+// Where the targets go. Given: the one-file form, SOURCE [TARGET]; the other
+// two make a batch of any number of PATHs.
+enum class TargetPlacement : std::uint8_t { Given, OutputFolder, Beside };
 
 // The longest file name the file systems take: 255 bytes on POSIX, 255 UTF-16 units on Windows.
 inline constexpr std::size_t kLongestFileName = 255;
@@ -61,4 +65,4 @@ struct BatchPlan {
 BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
                     const std::filesystem::path& outputFolder);
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -10,7 +10,7 @@
 #include "quarnel/file_identity.h"
 #include "quarnel/folder_tree.h"
 
-namespace quarnel::cli {
+namespace quarnel::batch {
 
 struct FoundSource {
   // The file as the user will see it: a PATH named on the command line, or a
@@ -43,4 +43,4 @@ struct FoundSource {
 std::vector<FoundSource> FindSources(const std::vector<std::filesystem::path>& paths, bool recursive,
                                      FolderTree& folders);
 
-}  // namespace quarnel::cli
+}  // namespace quarnel::batch

@@ -6,11 +6,16 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "quarnel/conversion_state.h"
+#include "quarnel/ui/batch_results.h"
 
 namespace quarnel::ui {
 
@@ -27,6 +32,9 @@ inline constexpr std::wstring_view kTargetHint = L"Target File";
 inline constexpr std::wstring_view kNotSelectedMessage = L"File is not selected!";
 inline constexpr std::wstring_view kSaveDialogTitle = L"Save As";
 inline constexpr std::wstring_view kDefaultExtension = L"frt";
+// The target field's hint while it names the output folder of a batch.
+inline constexpr std::wstring_view kOutputFolderHint = L"beside each source (QZ_<name>)";
+inline constexpr std::wstring_view kFolderDialogTitle = L"Select folder";
 
 // The two text fields of the main dialog.
 enum class DialogField : std::uint8_t { Source, Target };
@@ -70,6 +78,23 @@ class DialogHost {
   // dialog failed (for instance on a path longer than request.maxFile allows).
   virtual std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) = 0;
   virtual std::optional<std::wstring> ShowSaveFileDialog(const FileDialogRequest& request) = 0;
+  // The open-file dialog letting the user pick several files (request.maxFile
+  // does not apply); empty when cancelled.
+  virtual std::vector<std::wstring> ShowOpenFilesDialog(const FileDialogRequest& request) = 0;
+  // The platform's folder picker; nullopt when cancelled.
+  virtual std::optional<std::wstring> ShowFolderDialog(const FileDialogRequest& request) = 0;
+  // A read-only field shows its text but takes no typing.
+  virtual void SetFieldReadOnly(DialogField field, bool readOnly) = 0;
+  // Runs `task` on the window's thread, soon and in the order posted; called
+  // from any thread. A task for a window that is gone is dropped.
+  virtual void PostToWindow(std::function<void()> task) = 0;
+  // While a batch runs, the progress bar shows and every control but Cancel
+  // is disabled; the window still moves and repaints.
+  virtual void ShowBatchRunning(bool running) = 0;
+  virtual void ShowBatchProgress(std::size_t done, std::size_t total) = 0;
+  // The results window, modal: the rows, the summary, each row's report on
+  // a double-click or Enter, "Save report…" and "Open folder".
+  virtual void ShowBatchResults(const BatchResults& results) = 0;
 };
 
 using PathBuffer = std::array<wchar_t, kPathCapacity>;
@@ -77,6 +102,8 @@ using PathBuffer = std::array<wchar_t, kPathCapacity>;
 class CQuarnelDlg {
  public:
   explicit CQuarnelDlg(DialogHost& host);
+  // Stops a running batch and waits for it.
+  ~CQuarnelDlg();
   CQuarnelDlg(const CQuarnelDlg&) = delete;
   CQuarnelDlg& operator=(const CQuarnelDlg&) = delete;
 
@@ -119,6 +146,27 @@ class CQuarnelDlg {
   // as a cancelled pick would be.
   void OnDropFiles(const std::wstring& path);
 
+  // Several files, or folders, dropped, picked or named at start: exactly one
+  // file is taken as OnDropFiles takes it; anything more begins a batch. The
+  // source field then shows the choice, read-only ("3 files: a.frt, b.frt,
+  // c.frt", or the folder), and the target field the output folder, empty
+  // for "beside each source". Any new choice replaces the batch.
+  void OnDropFiles(const std::vector<std::wstring>& paths);
+  void OpenSourceFiles(const std::vector<std::wstring>& paths);
+
+  // "Folder…": the folder picked becomes a batch of its .frt files, those of
+  // its sub-folders included.
+  void OnBrowseFolder();
+
+  // Cancel, Escape or Close. @return true when the window may close; during
+  // a batch, the batch stops instead (the files reported so far converted,
+  // every other target as it was) and its results show.
+  bool OnCancel();
+
+  // A batch was chosen (Convert runs it), or is running.
+  bool IsBatchMode() const { return !m_aBatchSources.empty(); }
+  bool IsBatchRunning() const { return m_pBatchRun != nullptr; }
+
   // Moves text between the fields and the two strings: from the fields into
   // the strings when saveAndValidate is true, else the other way. Nothing is
   // checked, so it always succeeds.
@@ -143,6 +191,13 @@ class CQuarnelDlg {
   // Shows the stored strings; OnEdit* calls the front end makes meanwhile
   // are the dialog's own doing and are ignored.
   void ShowStoredStrings();
+  // Batch mode, in quarnel_dlg_batch.cc.
+  void TakeBatch(std::vector<std::wstring> paths);
+  void LeaveBatch();
+  void StartBatch();
+  void OnBatchProgress();
+  void OnBatchFinished();
+  void OnBrowseOutputFolder();
 
   DialogHost& m_host;
   std::wstring m_strSourceFile;
@@ -155,6 +210,11 @@ class CQuarnelDlg {
   bool m_bSettingFields = false;
   PathBuffer m_szSourceName{};  // file-name part of the source, picked or typed
   PathBuffer m_szSourceDir{};   // its folder, with the trailing separator
+  // The sources of the batch Convert runs; empty in the one-file flow.
+  std::vector<std::wstring> m_aBatchSources;
+  struct BatchRun;
+  std::shared_ptr<BatchRun> m_pBatchRun;  // set while a batch runs
+  std::thread m_batchThread;
 };
 
 // The path split as the source command splits it, at the last '\' or '/':
