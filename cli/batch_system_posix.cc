@@ -31,4 +31,41 @@ std::string CheckFolderWritable(const std::filesystem::path& folder) {
   return std::generic_category().message(errno);
 }
 
+TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& text, std::string& message) {
+  struct stat checked {};
+  if (stat(target.c_str(), &checked) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG) return TargetStart::Absent;
+    message = std::generic_category().message(errno);
+    return TargetStart::Unreadable;
+  }
+  if (!S_ISREG(checked.st_mode)) return TargetStart::NotRegular;
+  const int descriptor = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) {
+    message = std::generic_category().message(errno);
+    return TargetStart::Unreadable;
+  }
+  struct stat opened {};
+  TargetStart start = TargetStart::Read;
+  if (fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != checked.st_dev ||
+      opened.st_ino != checked.st_ino) {
+    message = "it changed while it was read";
+    start = TargetStart::Unreadable;
+  }
+  text.resize(kTargetLookLength);
+  std::size_t filled = 0;
+  while (start == TargetStart::Read && filled < text.size()) {
+    const ssize_t count = read(descriptor, text.data() + filled, text.size() - filled);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      message = std::generic_category().message(errno);
+      start = TargetStart::Unreadable;
+    }
+    if (count <= 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  text.resize(filled);
+  close(descriptor);
+  return start;
+}
+
 }  // namespace quarnel::cli

@@ -73,6 +73,9 @@ void PrepareFileAccess() {
 
 // The console's handler runs on a thread of its own and takes the lock.
 void BlockCleanupSignalsInThisThread() {}
+
+void SetCleanupNote(const char*, const std::atomic<std::size_t>*, const char*) {}
+
 CleanupSignalsHeld::CleanupSignalsHeld() = default;
 CleanupSignalsHeld::~CleanupSignalsHeld() = default;
 

@@ -231,6 +231,55 @@ TEST_F(QuarnelCliTest, SameFileAsSourceAndTargetIsConvertedInPlace) {
   }
 }
 
+// Two names on the command line are a source and its target: a target that
+// holds an instrument's own file is kept unless --force says otherwise.
+TEST_F(QuarnelCliTest, TargetsQuarnelDidNotWriteAreKept) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string target;  // the content of the target, b.frt or QZ_a.frt, before the run
+    int exitCode;
+    std::string err;  // "" when the target takes the conversion
+  };
+  const Case cases[] = {
+      {"an original", {"a.frt", "b.frt"}, "@i1KRV880 mine\r\n$1\r\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"KRV880\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {"another instrument's file", {"a.frt", "b.frt"}, "x\n@i TS9200\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"TS9200\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      // A model line that ends early names what it holds, escaped as names are.
+      {"a short model line", {"a.frt", "b.frt"}, "@i1K\x1b\r\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"K\\x1b\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {"the proposed target", {"a.frt"}, "@i1KRV330\n", 2,
+       "quarnel: QZ_a.frt: not replaced: its model line names \"KRV330\", so Quarnel did not write it\n"
+       "quarnel: to replace it anyway, use --force\n"},
+      {"a dry run foresees it", {"-n", "a.frt", "b.frt"}, "@i1KRV330\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"KRV330\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {"forced", {"--force", "a.frt", "b.frt"}, "@i1KRV880\r\n", 0, ""},
+      {"forced, short", {"a.frt", "-f", "QZ_a.frt"}, "@i1TS9200\r\n", 0, ""},
+      {"an earlier conversion", {"a.frt", "b.frt"}, kPlainConverted, 0, ""},
+      {"an empty file", {"a.frt", "b.frt"}, "", 0, ""},
+      {"no model line", {"a.frt", "b.frt"}, kPreviousContent, 0, ""},
+      // Only the first 64 KB are looked at.
+      {"model line too far in", {"a.frt", "b.frt"}, std::string(64 * 1024, 'x') + "\n@i1KRV330\n", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(Work() / "a.frt", kPlainSource);
+    const fs::path target = Work() / (c.arguments.size() == 1 ? "QZ_a.frt" : c.arguments.back());
+    WriteFile(target, c.target);
+    const auto result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(ReadFile(target), c.err.empty() && c.arguments.front() != "-n" ? kPlainConverted : c.target);
+    EXPECT_EQ(ReadFile(Work() / "a.frt"), kPlainSource);
+    fs::remove(target);
+  }
+}
+
 TEST_F(QuarnelCliTest, OptionsAndUsageErrors) {
   struct Case {
     std::vector<std::string> arguments;
@@ -244,7 +293,7 @@ TEST_F(QuarnelCliTest, OptionsAndUsageErrors) {
       {{"a", "b", "c"}, 2, "", "quarnel: too many arguments\n" + kUsage},
       {{"-x", "a"}, 2, "", "quarnel: unknown option '-x'\n" + kUsage},
       // Options count after file names too, until "--".
-      {{"a", "--force"}, 2, "", "quarnel: unknown option '--force'\n" + kUsage},
+      {{"a", "--frobnicate"}, 2, "", "quarnel: unknown option '--frobnicate'\n" + kUsage},
       {{"", "b"}, 2, "", "quarnel: empty file name\n" + kUsage},
       {{"a", ""}, 2, "", "quarnel: empty file name\n" + kUsage},
       {{"--version"}, 0, "quarnel " QUARNEL_VERSION_TEXT "\n", ""},
@@ -552,10 +601,10 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
   ASSERT_EQ(chmod(Work().c_str(), 01777), 0);
   WriteFile(Work() / "job.frt", kPlainSource);
   ASSERT_EQ(chmod((Work() / "job.frt").c_str(), 0644), 0);
-  for (const char* file : {"victim.frt", "mine.frt", "readonly.frt"}) {
+  for (const char* file : {"victim.frt", "mine.frt", "readonly.frt", "writeonly.frt"}) {
     WriteFile(Work() / file, kPreviousContent);
     ASSERT_EQ(chown((Work() / file).c_str(), file[0] == 'v' ? 0 : kUser, file[0] == 'v' ? 0 : kUser), 0);
-    ASSERT_EQ(chmod((Work() / file).c_str(), file[0] == 'r' ? 0444 : 0644), 0);
+    ASSERT_EQ(chmod((Work() / file).c_str(), file[0] == 'r' ? 0444 : file[0] == 'w' ? 0200 : 0644), 0);
   }
   fs::create_symlink("victim.frt", Work() / "planted.frt");
   ASSERT_EQ(lchown((Work() / "planted.frt").c_str(), kOther, kOther), 0);
@@ -575,8 +624,15 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
     int exitCode;
     std::string message;
     const char* changed;  // the file that takes the converted text, or nullptr
+    const char* option = nullptr;
   };
   const Case cases[] = {
+      // Whether the user's own file is one Quarnel wrote cannot be told.
+      {"writeonly.frt", 2,
+       "quarnel: writeonly.frt: not replaced: it cannot be read to tell whether Quarnel wrote it: Permission denied\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n",
+       nullptr},
+      {"writeonly.frt", 0, "", "writeonly.frt", "--force"},
       {"planted.frt", 1, "quarnel: planted.frt: the link planted.frt" + notFollowed, nullptr},
       {"other/QZ_x.frt", 1, "quarnel: other/QZ_x.frt: the link other/QZ_x.frt" + notFollowed, nullptr},
       {"via/mine.frt", 1, "quarnel: via/mine.frt: the link via" + notFollowed, nullptr},
@@ -589,16 +645,17 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
     const auto result = testing::RunProcess(
         "/usr/bin/setpriv",
         {"--reuid=" + std::to_string(kUser), "--regid=" + std::to_string(kUser), "--clear-groups",
-         (Root() / "bin/quarnel").string(), "job.frt", c.target},
+         (Root() / "bin/quarnel").string(), c.option ? c.option : "--", "job.frt", c.target},
         Work(), Root());
     EXPECT_EQ(result.exitCode, c.exitCode);
     EXPECT_EQ(result.err, c.message);
-    for (const char* file : {"victim.frt", "mine.frt", "readonly.frt"})
+    for (const char* file : {"victim.frt", "mine.frt", "readonly.frt", "writeonly.frt"})
       EXPECT_EQ(ReadFile(Work() / file), c.changed && std::string(c.changed) == file ? kPlainConverted
                                                                                       : kPreviousContent)
           << file;
     EXPECT_TRUE(fs::is_symlink(Work() / "my-link.frt"));
     WriteFile(Work() / "mine.frt", kPreviousContent);
+    WriteFile(Work() / "writeonly.frt", kPreviousContent);
   }
 }
 
