@@ -5,15 +5,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
+#include "quarnel/case_folding.h"
+
 namespace quarnel::cli {
+
+// Which folders fold case (FolderFoldsCase), each asked once.
+class CaseProbes {
+ public:
+  bool FoldsCase(const std::filesystem::path& folder) {
+    const auto [entry, fresh] = known_.try_emplace(folder.native(), true);
+    if (fresh) entry->second = FolderFoldsCase(folder);
+    return entry->second;
+  }
+
+ private:
+  std::map<std::filesystem::path::string_type, bool> known_;
+};
 
 // A key under which two paths compare equal when they name the same place,
 // whether or not a file is there yet: absolute, lexically normal, links
-// resolved as far as the path exists, and case folded where names ignore case.
-std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path);
+// resolved as far as the path exists, and case folded where names ignore case
+// (on POSIX, where `probes` finds that the folder does; always on Windows).
+std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path, CaseProbes& probes);
+
+// A place key folded as PlaceKey folds one in a folder that ignores case.
+std::filesystem::path::string_type FoldPlaceKey(std::filesystem::path::string_type key);
 
 // How many files the process may hold open at once (as good as no limit on
 // Windows).
@@ -25,20 +45,5 @@ bool IsErrorTerminal();
 // Whether the caller may create files in `folder`: "" if so, else the
 // system's message. Windows answers "" and leaves it to each file.
 std::string CheckFolderWritable(const std::filesystem::path& folder);
-
-// How much of an existing target is read to find its model line.
-inline constexpr std::size_t kTargetLookLength = 64 * 1024;
-
-enum class TargetStart : std::uint8_t {
-  Absent,      // nothing there, or nothing the conversion could replace (a dangling or looping link)
-  NotRegular,  // a folder, FIFO or device: not opened
-  Read,        // a regular file: its first bytes are in `text`
-  Unreadable,  // the file (or what it is) cannot be read: `message` says why
-};
-
-// Reads at most kTargetLookLength bytes of the regular file `target`, links
-// followed, opened without waiting (a FIFO put in its place meanwhile makes
-// it Unreadable, never a hang).
-TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& text, std::string& message);
 
 }  // namespace quarnel::cli

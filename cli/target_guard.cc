@@ -6,12 +6,11 @@
 #include "command_output.h"
 #include "quarnel/file_identity.h"
 #include "quarnel/model_line.h"
+#include "quarnel/target_start.h"
 
 namespace quarnel::cli {
 
 std::string ForeignTargetProblem(const std::filesystem::path& source, const std::filesystem::path& target) {
-  // The link rule has its own message, given by the conversion.
-  if (UntrustedLinkOwner(target)) return {};
   std::string text;
   std::string message;
   switch (ReadTargetStart(target, text, message)) {
@@ -23,7 +22,8 @@ std::string ForeignTargetProblem(const std::filesystem::path& source, const std:
   // Converting a file onto itself is the in-place form, with its own rules.
   const std::optional<FileIdentity> targetIdentity = IdentifyFile(target);
   if (targetIdentity && targetIdentity == IdentifyFile(source)) return {};
-  if (PlaceKey(target) == PlaceKey(source)) return {};
+  CaseProbes probes;
+  if (PlaceKey(target, probes) == PlaceKey(source, probes)) return {};
   const std::optional<std::string> model = ReadModelName(text);
   if (!model || IsNewModelName(*model)) return {};
   return "its model line names \"" + EscapeControls(*model) + "\", so Quarnel did not write it";

@@ -767,6 +767,94 @@ TEST_F(QuarnelCliTest, InjectedFaults) {
   }
 }
 
+// Where the file system has no modes (FAT and exFAT through FUSE refuse
+// fchmod), a replacement keeps the mode it was made with (the temporary
+// file's 0600) as long as that grants nothing the old target's lacked.
+TEST_F(QuarnelCliTest, ReplacementWithoutModesGrantsNoMoreThanTheOldTarget) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  struct Case {
+    const char* injection;
+    mode_t oldMode;
+    std::string err;  // empty: converted
+  };
+  const Case cases[] = {
+      {"fchmod:error=ENOSYS", 0644, ""},
+      {"fchmod:error=EPERM", 0600, ""},
+      {"fchmod:error=EOPNOTSUPP", 0660, ""},
+      // Its owner could read the replacement, not the old target.
+      {"fchmod:error=ENOSYS", 0200, "quarnel: out.frt: cannot write the target: Function not implemented\n"},
+      // A failure that is not a missing feature fails as it always did.
+      {"fchmod:error=EIO", 0644, "quarnel: out.frt: cannot write the target: Input/output error\n"},
+  };
+  WriteFile(Work() / "job.frt", kPlainSource);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.injection) + " " + std::to_string(c.oldMode));
+    WriteFile(Work() / "out.frt", kPreviousContent);
+    ASSERT_EQ(chmod((Work() / "out.frt").c_str(), c.oldMode), 0);
+    const auto result = testing::RunProcess(
+        "/usr/bin/strace",
+        {"-qq", "-o", "/dev/null", "-e", "trace=fchmod", "-e", std::string("inject=") + c.injection,
+         QUARNEL_EXECUTABLE, "-q", "job.frt", "out.frt"},
+        Work(), Root());
+    EXPECT_EQ(result.exitCode, c.err.empty() ? 0 : 1);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(ReadFile(Work() / "out.frt"), c.err.empty() ? kPlainConverted : kPreviousContent);
+    struct stat info {};
+    ASSERT_EQ(stat((Work() / "out.frt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.err.empty() ? 0600 : c.oldMode);
+    EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "out.frt"}));
+  }
+}
+
+// A target that was new when the run looked is committed without replacing
+// a file that appeared since (made here while strace holds the sync of the
+// converted text back): by renameat2's RENAME_NOREPLACE, by a hard link where
+// the file system lacks that, by a look just before the rename where it has
+// neither (FUSE drivers of memory cards).
+TEST_F(QuarnelCliTest, NewTargetDoesNotReplaceAFileThatAppearedSince) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  const std::vector<std::string> noRename = {"-e", "inject=renameat2:error=EINVAL"};
+  // The first link names the unnamed temporary file; the second would be the target's.
+  const std::vector<std::string> noLink = {"-e", "inject=renameat2:error=EINVAL", "-e",
+                                           "inject=linkat:error=EPERM:when=2+"};
+  struct Case {
+    const char* name;
+    std::vector<std::string> injections;
+    bool appears;
+  };
+  const Case cases[] = {
+      {"rename without replacing", {}, false},
+      {"rename without replacing, a file appears", {}, true},
+      {"hard link", noRename, false},
+      {"hard link, a file appears", noRename, true},
+      {"look before the rename", noLink, false},
+      {"look before the rename, a file appears", noLink, true},
+  };
+  WriteFile(Work() / "job.frt", kPlainSource);
+  const fs::path log = Root() / "strace.log";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> arguments = {"-qq", "-o", log.string(), "-e", "trace=fsync,renameat2,linkat"};
+    arguments.insert(arguments.end(), c.injections.begin(), c.injections.end());
+    if (c.appears) arguments.insert(arguments.end(), {"-e", "inject=fsync:delay_exit=2000000:when=1"});
+    arguments.insert(arguments.end(), {QUARNEL_EXECUTABLE, "-q", "job.frt", "new.frt"});
+    const int process = testing::StartProcess("/usr/bin/strace", arguments, Work(), Root());
+    if (c.appears) {
+      for (int wait = 0; wait < 3000 && ReadFile(log).find("(DELAYED)") == std::string::npos; ++wait) usleep(10000);
+      WriteFile(Work() / "new.frt", kPreviousContent);
+    }
+    const auto result = testing::FinishProcess(process, Root());
+    EXPECT_EQ(result.exitCode, c.appears ? 1 : 0);
+    EXPECT_EQ(result.err,
+              c.appears ? "quarnel: new.frt: cannot replace the target with the converted file: File exists\n" : "");
+    EXPECT_EQ(ReadFile(Work() / "new.frt"), c.appears ? kPreviousContent : kPlainConverted);
+    EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "new.frt"}));
+    fs::remove(Work() / "new.frt");
+  }
+}
+
 // A FIFO in a shared folder swapped for a link to a root-only file between
 // the check and the open (the check's return held back by strace while the
 // swap is made) must not lead root's write to that file.
