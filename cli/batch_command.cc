@@ -1,6 +1,7 @@
 #include "batch_command.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -9,6 +10,7 @@
 #include "command_output.h"
 #include "quarnel/batch/batch_csv.h"
 #include "quarnel/batch/batch_run.h"
+#include "quarnel/file_access_setup.h"
 
 namespace quarnel::cli {
 namespace {
@@ -75,8 +77,28 @@ int RunBatchCommand(const CommandOptions& options, std::ostream& out, std::ostre
   batchOptions.outputFolder = options.outputFolder;
   batchOptions.recursive = options.recursive;
   batchOptions.dryRun = options.dryRun;
+  batchOptions.force = options.force;
   batchOptions.jobs = options.jobs;
   batchOptions.displayName = DisplayName;
+
+  // A clean-up signal ends the process at once, wherever this thread is:
+  // a target whose line was printed is in place, every other is as it was or
+  // converted. Targets in place whose lines are not out yet are counted for
+  // the note the clean-up writes.
+  static std::atomic<std::size_t> unprinted{0};
+  static const std::string notePrefix = std::string(ProgramName()) + ": stopped by a signal; ";
+  SetCleanupNote(notePrefix.c_str(), &unprinted, " targets converted without a printed line\n");
+  // A group's lines go out in pieces of whole lines, each counted out of
+  // `unprinted` once the system has taken it.
+  std::string piece;
+  std::size_t pieceWritten = 0;
+  const auto printPiece = [&] {
+    out << piece;
+    out.flush();
+    if (out) unprinted.fetch_sub(pieceWritten);
+    piece.clear();
+    pieceWritten = 0;
+  };
 
   std::optional<ProgressLine> progress;
   batch::BatchCallbacks callbacks;
@@ -85,31 +107,45 @@ int RunBatchCommand(const CommandOptions& options, std::ostream& out, std::ostre
     if (options.csv) out << batch::FormatCsvHeader();
   };
   callbacks.onProgress = [&](std::size_t done, std::size_t) { progress->Draw(done); };
+  callbacks.onCommitted = [&](std::size_t written) { unprinted.store(written); };
   callbacks.onRecord = [&](const batch::FileRecord& record) {
     const batch::FileConversion& result = record.conversion;
     const std::filesystem::path& source = record.file.source;
     const std::filesystem::path* target = record.Target();
     progress->Wipe();
+    std::string text;
     if (options.json) {
-      out << FormatJsonRecord(source, target, result);
+      text = FormatJsonRecord(source, target, result);
     } else if (options.csv) {
-      out << batch::FormatCsvRow(source, target, result);
+      text = batch::FormatCsvRow(source, target, result);
     } else if (options.verbosity == Verbosity::Quiet) {
       if (result.Failed()) err << FormatTextLine(source, target, result);
     } else {
-      out << FormatTextLine(source, target, result);
-      if (options.verbosity == Verbosity::Verbose && !result.skipped) out << FormatIndentedReport(result.summary.report);
+      text = FormatTextLine(source, target, result);
+      if (options.verbosity == Verbosity::Verbose && !result.skipped) text += FormatIndentedReport(result.summary.report);
     }
+    if (!piece.empty() && piece.size() + text.size() > kOutputPieceSize) printPiece();
+    piece += text;
+    pieceWritten += result.written ? 1 : 0;
   };
-  // Whole lines only: out waits for nothing once the signals are let go.
   // A closed standard output (EPIPE): no more files are taken.
-  callbacks.onGroupDone = [&] { return static_cast<bool>(out.flush()); };
+  callbacks.onGroupDone = [&] {
+    printPiece();
+    return static_cast<bool>(out);
+  };
 
   const batch::CancelToken never;
   const batch::BatchOutcome outcome = batch::RunBatch(batchOptions, callbacks, never);
   if (outcome.end == batch::BatchEnd::Refused) {
     for (const batch::PlanRefusal& refusal : outcome.refusals) err << DescribeRefusal(refusal);
     err << ProgramName() << ": nothing was converted\n";
+    return kExitUsage;
+  }
+  if (outcome.end == batch::BatchEnd::ForeignTargets) {
+    for (const batch::ForeignTarget& foreign : outcome.foreignTargets)
+      err << ProgramName() << ": " << DisplayName(foreign.target) << ": not replaced: " << DescribeForeignTarget(foreign.check)
+          << "\n";
+    err << ProgramName() << ": to replace such files anyway, use --force\n" << ProgramName() << ": nothing was converted\n";
     return kExitUsage;
   }
   if (outcome.end == batch::BatchEnd::FolderFailed) {

@@ -14,10 +14,15 @@ namespace quarnel::cli {
 // summary to `err`. Failures' lines go to `err` when quiet. On a terminal,
 // a progress line is drawn on `err` once the batch has run for a second.
 // Each file's line or record is printed once its target is in place.
-// SIGINT, SIGTERM and SIGHUP end the process as they would, with the targets
-// committed so far in place and every temporary file removed.
+// SIGINT, SIGTERM and SIGHUP end the process at once, even with standard
+// output stalled, every temporary file removed: the targets of the lines
+// printed so far are in place, the others as they were or converted. (The
+// batch's cancel token is not used: a handler that only set it would wait
+// for a stalled reader.)
+// Without --force, targets that Quarnel did not write stop the batch before
+// anything is written.
 // @return 0 when no file failed, 1 when one did, 2 for a refused set of
-// sources, 4 when nothing failed but the output could not be written.
+// sources or targets, 4 when nothing failed but the output could not be written.
 int RunBatchCommand(const CommandOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quarnel::cli

@@ -159,4 +159,14 @@ std::string FormatFailureMessage(const std::filesystem::path& source, const std:
   return std::string(ProgramName()) + ": " + FailureMessage(file.summary.failure, DisplayName(source), DisplayName(target)) + '\n';
 }
 
+std::string DescribeForeignTarget(const batch::TargetCheck& check) {
+  switch (check.owner) {
+    case batch::TargetOwner::Replaceable: break;
+    case batch::TargetOwner::OtherModel:
+      return "its model line names \"" + EscapeControls(check.model) + "\", so Quarnel did not write it";
+    case batch::TargetOwner::Unreadable: return "it cannot be read to tell whether Quarnel wrote it: " + check.message;
+  }
+  return {};
+}
+
 }  // namespace quarnel::cli

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "quarnel/batch/file_conversion.h"
+#include "quarnel/batch/target_guard.h"
 
 namespace quarnel::cli {
 
@@ -37,5 +38,10 @@ std::string FormatIndentedReport(std::string_view report);
 //   "quarnel: NAME: [line N: ]REASON", NAME being the file the reason is about.
 std::string FormatFailureMessage(const std::filesystem::path& source, const std::filesystem::path& target,
                                  const FileConversion& file);
+
+// Why a target must not be replaced, without its name: "its model line names
+// \"KRV880\", so Quarnel did not write it" or "it cannot be read to tell
+// whether Quarnel wrote it: <message>". Empty for a replaceable one.
+std::string DescribeForeignTarget(const batch::TargetCheck& check);
 
 }  // namespace quarnel::cli

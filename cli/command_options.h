@@ -32,6 +32,8 @@ struct CommandOptions {
   std::filesystem::path outputFolder;  // with TargetPlacement::OutputFolder
   bool recursive = false;
   bool dryRun = false;
+  // Replace a target that Quarnel did not write (quarnel/batch/target_guard.h).
+  bool force = false;
   bool json = false;
   bool csv = false;
   Verbosity verbosity = Verbosity::Normal;

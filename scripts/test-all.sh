@@ -5,6 +5,9 @@
 #   asan      AddressSanitizer and UndefinedBehaviorSanitizer build (clang), and its tests
 #   faults    every file system call of a few quarnel runs failed in turn, and a kill at
 #             each, under strace (tests/faults/run_faults.py)
+#   cards     quarnel on memory-card images: exFAT and FAT through FUSE, FAT through the
+#             kernel where it has vfat (tests/cards/run_cards.py; needs root and /dev/fuse,
+#             QUARNEL_SKIP_CARDS=1 skips it)
 #   windows   the Windows programs, tested under wine64 (scripts/test-windows.sh)
 #   fuzz      every fuzzer for a while (scripts/run-fuzzers.sh)
 #   packages  every package built from scratch, installed and tried
@@ -23,14 +26,18 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-steps=(linux asan faults windows fuzz packages web)
-declare -A needs=([linux]="test gui" [asan]="test" [faults]="test" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
+steps=(linux asan faults cards windows fuzz packages web)
+declare -A needs=([linux]="test gui" [asan]="test" [faults]="test" [cards]="cards" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
 
 step_linux() { cmake --workflow --preset dev; }
 step_asan() { cmake --workflow --preset asan; }
 step_faults() {
   cmake --preset release && cmake --build --preset release --target quarnel &&
     tests/faults/run_faults.py build/release/cli/quarnel
+}
+step_cards() {
+  cmake --preset release && cmake --build --preset release --target quarnel &&
+    tests/cards/run_cards.py build/release/cli/quarnel
 }
 step_windows() { scripts/test-windows.sh; }
 step_fuzz() { scripts/run-fuzzers.sh; }

@@ -201,6 +201,18 @@ BatchOutcome RunBatch(const BatchOptions& options, const BatchCallbacks& callbac
     outcome.refusals = plan.refusals;
     return outcome;
   }
+  // Every target that Quarnel did not write is named before the batch stops.
+  if (!options.force) {
+    for (const PlannedFile& file : plan.files) {
+      if (file.target.empty() || !file.problem.empty() || !file.targetOf.empty()) continue;
+      TargetCheck check = CheckTargetOwner(file.source, file.target);
+      if (check.owner != TargetOwner::Replaceable) outcome.foreignTargets.push_back({file.target, std::move(check)});
+    }
+    if (!outcome.foreignTargets.empty()) {
+      outcome.end = BatchEnd::ForeignTargets;
+      return outcome;
+    }
+  }
 
   BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged, options.placement, walked,
                  options.displayName, cancel);
@@ -229,10 +241,10 @@ BatchOutcome RunBatch(const BatchOptions& options, const BatchCallbacks& callbac
     }
   }
 
-  // A clean-up signal ends the process (the engine removes every temporary
-  // file on the way out), but never between a rename and the record that
-  // reports it: a target whose record was handed over is in place, every
-  // other is as it was.
+  // A clean-up signal ends the process at once, wherever this thread is (the
+  // engine removes every temporary file on the way out): a target whose
+  // record was handed over is in place, every other is as it was or
+  // converted.
   for (std::size_t index = 0; index < plan.files.size();) {
     std::vector<std::unique_ptr<StagedConversion>> group;
     {
@@ -268,17 +280,18 @@ BatchOutcome RunBatch(const BatchOptions& options, const BatchCallbacks& callbac
       outcome.end = BatchEnd::Cancelled;
       break;
     }
-    bool goOn = true;
-    {
-      const CleanupSignalsHeld held;
-      const std::vector<FileConversion> settled = CommitGroup(group);
-      for (const FileConversion& conversion : settled) {
-        Count(conversion, outcome.counts);
-        if (callbacks.onRecord) callbacks.onRecord(FileRecord{index, plan.files[index], conversion});
-        ++index;
-      }
-      if (callbacks.onGroupDone) goOn = callbacks.onGroupDone();
+    const std::vector<FileConversion> settled = CommitGroup(group);
+    if (callbacks.onCommitted) {
+      std::size_t written = 0;
+      for (const FileConversion& conversion : settled) written += conversion.written ? 1 : 0;
+      callbacks.onCommitted(written);
     }
+    for (const FileConversion& conversion : settled) {
+      Count(conversion, outcome.counts);
+      if (callbacks.onRecord) callbacks.onRecord(FileRecord{index, plan.files[index], conversion});
+      ++index;
+    }
+    const bool goOn = callbacks.onGroupDone ? callbacks.onGroupDone() : true;
     progress(index);
     std::lock_guard lock(work.mutex);
     work.committed = index;

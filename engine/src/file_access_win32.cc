@@ -11,7 +11,9 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "quarnel/case_folding.h"
 #include "quarnel/file_access_setup.h"
+#include "quarnel/target_start.h"
 
 namespace quarnel {
 namespace {
@@ -73,6 +75,9 @@ void PrepareFileAccess() {
 
 // The console's handler runs on a thread of its own and takes the lock.
 void BlockCleanupSignalsInThisThread() {}
+
+void SetCleanupNote(const char*, const std::atomic<std::size_t>*, const char*) {}
+
 CleanupSignalsHeld::CleanupSignalsHeld() = default;
 CleanupSignalsHeld::~CleanupSignalsHeld() = default;
 
@@ -215,7 +220,10 @@ ByteSink& StagedTarget::Sink() { return impl_->sink; }
 
 bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
 
-bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
+bool FolderFoldsCase(const std::filesystem::path&) { return true; }
+
+// Windows opens one file by any spelling of its name, so its identity says it all.
+bool StagedTarget::ReplacesFile(const FileIdentity& identity, const std::filesystem::path&) const {
   return impl_->kind == Impl::Kind::Existing && identity == impl_->existing;
 }
 
@@ -292,6 +300,57 @@ std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
   CloseHandle(file);
   if (!found) return std::nullopt;
   return IdentityOf(information);
+}
+
+TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& text, std::string& message) {
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return TargetStart::Absent;
+    message = SystemMessage(error);
+    return TargetStart::Unreadable;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TargetStart::NotRegular;
+  // Opened without access rights first, as the conversion opens it, to tell a
+  // device from a file before anything is read from it.
+  const HANDLE probe = CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    message = SystemMessage(GetLastError());
+    return TargetStart::Unreadable;
+  }
+  BY_HANDLE_FILE_INFORMATION probed{};
+  const bool disk = GetFileType(probe) == FILE_TYPE_DISK && GetFileInformationByHandle(probe, &probed);
+  CloseHandle(probe);
+  if (!disk) return TargetStart::NotRegular;
+  const HANDLE file = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    message = SystemMessage(GetLastError());
+    return TargetStart::Unreadable;
+  }
+  TargetStart start = TargetStart::Read;
+  BY_HANDLE_FILE_INFORMATION opened{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &opened) ||
+      opened.dwVolumeSerialNumber != probed.dwVolumeSerialNumber || opened.nFileIndexHigh != probed.nFileIndexHigh ||
+      opened.nFileIndexLow != probed.nFileIndexLow) {
+    message = "it changed while it was read";
+    start = TargetStart::Unreadable;
+  }
+  text.resize(kTargetLookLength);
+  std::size_t filled = 0;
+  while (start == TargetStart::Read && filled < text.size()) {
+    DWORD count = 0;
+    if (!ReadFile(file, text.data() + filled, static_cast<DWORD>(text.size() - filled), &count, nullptr)) {
+      message = SystemMessage(GetLastError());
+      start = TargetStart::Unreadable;
+    }
+    if (count == 0) break;
+    filled += count;
+  }
+  text.resize(filled);
+  CloseHandle(file);
+  return start;
 }
 
 }  // namespace quarnel

@@ -21,6 +21,14 @@ int OpenUnnamedFile(int folder, mode_t mode);
 // must be free. @return 0 or the errno of the failure.
 int NameUnnamedFile(int descriptor, int folder, const char* name);
 
+// Renames `from` to `to`, both in `folder`, unless `to` exists.
+// renameat2(RENAME_NOREPLACE) where the file system has it, else a hard link
+// and the removal of `from`; where it has neither (the FUSE drivers of memory
+// cards), a look just before the rename, which cannot stop a file made
+// between the two. @return 0, EEXIST where `to` exists, or the errno of the
+// failure.
+int RenameWithoutReplacing(int folder, const char* from, const char* to);
+
 // Puts the data of every file on the file system that holds `descriptor` on
 // disk. @return 0 or the errno of the failure.
 int SyncFileSystem(int descriptor);

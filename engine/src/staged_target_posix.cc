@@ -13,6 +13,7 @@
 
 #include "file_access.h"
 #include "file_calls_linux.h"
+#include "quarnel/case_folding.h"
 #include "target_path.h"
 #include "temp_file_registry.h"
 
@@ -20,6 +21,16 @@ namespace quarnel {
 namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
+
+// The file systems of memory cards have no modes or owners to set.
+bool IsUnsupported(int error) { return error == ENOSYS || error == EPERM || error == EOPNOTSUPP; }
+
+std::string FoldedPlace(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+  if (error) place = std::filesystem::absolute(path, error).lexically_normal();
+  return FoldCase(place.native());
+}
 
 bool WriteAll(int descriptor, const char* bytes, std::size_t count, std::string& failure) {
   while (count > 0) {
@@ -55,6 +66,7 @@ class DescriptorSink : public ByteSink {
 struct StagedTarget::Impl {
   enum class Kind { New, Existing, Stream };
   Kind kind = Kind::New;
+  std::string target;  // as the caller gave it
   int folder = -1;
   // Set when `folder` is borrowed from a folder the caller holds open.
   FolderHandle heldFolder;
@@ -190,6 +202,7 @@ StagedTarget::~StagedTarget() {
 bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t sourceMode) {
   Impl& impl = *impl_;
   impl.sourceMode = sourceMode;
+  impl.target = target.native();
   if (!impl.Resolve(AT_FDCWD, {}, target.native())) return false;
   // A stream was opened by the walk, as checked.
   return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
@@ -213,6 +226,7 @@ bool StagedTarget::Open(const FileLocation& target, std::uint32_t sourceMode) {
     return impl.CreateTemp();
   }
   close(existing);
+  impl.target = target.path.native();
   const std::string shownAs = target.folder->path() == "." ? std::string() : target.folder->path().native();
   if (!impl.Resolve(at, shownAs, target.name.native())) return false;
   return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
@@ -222,8 +236,23 @@ ByteSink& StagedTarget::Sink() { return impl_->sink; }
 
 bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
 
-bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
-  return impl_->kind == Impl::Kind::Existing && identity == IdentityOf(impl_->existing);
+bool StagedTarget::ReplacesFile(const FileIdentity& identity, const std::filesystem::path& path) const {
+  const Impl& impl = *impl_;
+  if (impl.kind != Impl::Kind::Existing) return false;
+  const FileIdentity existing = IdentityOf(impl.existing);
+  if (identity == existing) return true;
+  // A file system that ignores case may number each spelling of one file
+  // (exfat-fuse does): there, the same place spelled in another case is the
+  // same file. Only names that fold alike are worth the probe.
+  if (identity.device != existing.device) return false;
+  const std::string targetName = FoldCase(impl.name);
+  if (FoldCase(path.filename().native()) != targetName) {
+    // A source named through a link counts by the name the link leads to.
+    struct stat source {};
+    if (lstat(path.c_str(), &source) != 0 || !S_ISLNK(source.st_mode)) return false;
+    if (FoldCase(std::filesystem::path(FoldedPlace(path)).filename().native()) != targetName) return false;
+  }
+  return FoldsCaseAt(impl.folder, impl.name) && FoldedPlace(path) == FoldedPlace(impl.target);
 }
 
 bool StagedTarget::Finish(bool deferSync) {
@@ -240,10 +269,15 @@ bool StagedTarget::Finish(bool deferSync) {
     [[maybe_unused]] const bool ownerOrGroupKept =
         fchown(descriptor, impl.existing.st_uid, impl.existing.st_gid) == 0 ||
         fchown(descriptor, static_cast<uid_t>(-1), impl.existing.st_gid) == 0;
-    complete = fchmod(descriptor, impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID)) == 0;
-    if (!complete) {
-      error = errno;
-    } else {
+    const mode_t oldMode = impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID);
+    complete = fchmod(descriptor, oldMode) == 0;
+    if (!complete) error = errno;
+    // Where the file system has no modes (FAT, exFAT, FUSE), the file keeps
+    // the one it has, as long as it grants nothing the old one did not.
+    struct stat made {};
+    if (!complete && IsUnsupported(error) && fstat(descriptor, &made) == 0 && (made.st_mode & 07777 & ~oldMode) == 0)
+      complete = true;
+    if (complete) {
       error = CopyAccessAcl(impl.folder, impl.name, descriptor);
       complete = error == 0;
     }
@@ -275,8 +309,13 @@ bool StagedTarget::Commit() {
     std::optional<SignalsHeld> held;
     if (!impl.signalsHeldByCaller) held.emplace();
     if (impl.unnamed && !impl.NameTemp()) return false;
-    if (renameat(impl.folder, impl.slot->name, impl.folder, impl.name.c_str()) != 0) {
-      impl.Fail(FileFailure::ReplaceTarget, errno);
+    // A target that was not there when it was opened replaces nothing: not
+    // a file another run or another spelling of its name made since.
+    const int error = impl.kind == Impl::Kind::New
+                          ? RenameWithoutReplacing(impl.folder, impl.slot->name, impl.name.c_str())
+                          : renameat(impl.folder, impl.slot->name, impl.folder, impl.name.c_str()) == 0 ? 0 : errno;
+    if (error != 0) {
+      impl.Fail(FileFailure::ReplaceTarget, error);
       impl.ReleaseSlot();
       return false;
     }

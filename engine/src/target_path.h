@@ -49,4 +49,9 @@ bool LocateIn(int start, const std::string& shownAs, const std::string& path, Ta
 // a file without an ACL, or a system without /proc, keeps none.
 int CopyAccessAcl(int folder, const std::string& name, int descriptor);
 
+// Whether names in the open folder `folder` ignore case (FolderFoldsCase in
+// case_folding.h), asked first with `name`, a name in it. @return true as
+// well when it cannot be told.
+bool FoldsCaseAt(int folder, const std::string& name);
+
 }  // namespace quarnel

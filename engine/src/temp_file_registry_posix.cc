@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quarnel {
@@ -16,6 +17,14 @@ struct TempBlock {
 TempBlock g_tempFiles;
 std::atomic<bool> g_cleanupStarted{false};
 std::atomic<int> g_filesBeingMade{0};
+// The first clean-up signal, and whether the clean-up that ends the process
+// has been claimed (by the handler, or by the last file being made).
+std::atomic<int> g_cleanupSignal{0};
+std::atomic<bool> g_cleanupClaimed{false};
+// The program's note for the way out: text, count, text (SetCleanupNote).
+std::atomic<const char*> g_notePrefix{nullptr};
+std::atomic<const std::atomic<std::size_t>*> g_noteCount{nullptr};
+std::atomic<const char*> g_noteSuffix{nullptr};
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
 
@@ -26,24 +35,81 @@ sigset_t CleanupSignalSet() {
   return signals;
 }
 
-extern "C" void RemoveTempFilesAndRaise(int signalNumber) {
-  g_cleanupStarted.store(true);
-  // A worker that was making a file when the flag went up finishes it and
-  // marks its slot; one that comes later sees the flag and makes none.
-  while (g_filesBeingMade.load() != 0) {
+// Writes the note to standard error only if it takes it at once: standard
+// error is often the same stalled pipe or paused terminal as the output.
+// Everything here is safe in a signal handler.
+void WriteCleanupNote() {
+  const char* prefix = g_notePrefix.load();
+  const std::atomic<std::size_t>* count = g_noteCount.load();
+  const char* suffix = g_noteSuffix.load();
+  if (prefix == nullptr || count == nullptr || suffix == nullptr) return;
+  std::size_t value = count->load();
+  if (value == 0) return;
+  char text[512];
+  std::size_t length = 0;
+  for (const char* c = prefix; *c != '\0' && length < 400; ++c) text[length++] = *c;
+  char digits[24];
+  std::size_t digitCount = 0;
+  do {
+    digits[digitCount++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (digitCount > 0) text[length++] = digits[--digitCount];
+  for (const char* c = suffix; *c != '\0' && length < sizeof text; ++c) text[length++] = *c;
+
+  struct stat error {};
+  if (fstat(STDERR_FILENO, &error) != 0) return;
+  // A file never makes a write wait; a pipe or terminal is opened anew
+  // without waiting (a flag set on standard error itself would stay with the
+  // shell that shares it).
+  int descriptor = STDERR_FILENO;
+  if (!S_ISREG(error.st_mode)) {
+    descriptor = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) return;
   }
+  const ssize_t ignored = write(descriptor, text, length);
+  static_cast<void>(ignored);
+  if (descriptor != STDERR_FILENO) close(descriptor);
+}
+
+// Removes every temporary file and ends the process with `signalNumber`,
+// from the handler or from the thread that made the last file.
+[[noreturn]] void FinishCleanup(int signalNumber) {
   for (TempBlock* block = &g_tempFiles; block != nullptr; block = block->next.load()) {
     for (TempSlot& slot : block->slots) {
       if (slot.state.load() == 2) unlinkat(slot.folder, slot.name, 0);
     }
   }
+  WriteCleanupNote();
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
   sigaction(signalNumber, &fallback, nullptr);
-  // Delivered when the handler returns and the signal is unblocked: the
-  // process ends as the signal would have ended it.
+  sigset_t signal;
+  sigemptyset(&signal);
+  sigaddset(&signal, signalNumber);
+  pthread_sigmask(SIG_UNBLOCK, &signal, nullptr);
   raise(signalNumber);
+  // Not reached: the signal's default action ends the process.
+  _exit(128 + signalNumber);
+}
+
+// Claims the clean-up once no file is being made: a worker making one when
+// the flag went up finishes it and marks its slot, then claims the clean-up
+// itself in EndTempFile; one that comes later sees the flag and makes none.
+void ClaimCleanupWhenIdle() {
+  if (g_filesBeingMade.load() != 0) return;
+  if (g_cleanupClaimed.exchange(true)) return;
+  FinishCleanup(g_cleanupSignal.load());
+}
+
+extern "C" void RemoveTempFilesAndRaise(int signalNumber) {
+  int none = 0;
+  g_cleanupSignal.compare_exchange_strong(none, signalNumber);
+  g_cleanupStarted.store(true);
+  // No waiting here: the handler may have cut into the very thread that
+  // holds the count up, or one stuck behind a stalled write.
+  ClaimCleanupWhenIdle();
 }
 
 }  // namespace
@@ -112,7 +178,16 @@ bool BeginTempFile() {
   return false;
 }
 
-void EndTempFile() { g_filesBeingMade.fetch_sub(1); }
+void EndTempFile() {
+  g_filesBeingMade.fetch_sub(1);
+  if (g_cleanupStarted.load()) ClaimCleanupWhenIdle();
+}
+
+void SetCleanupNote(const char* prefix, const std::atomic<std::size_t>* count, const char* suffix) {
+  g_notePrefix.store(prefix);
+  g_noteSuffix.store(suffix);
+  g_noteCount.store(count);
+}
 
 bool CleanupStarted() { return g_cleanupStarted.load(std::memory_order_relaxed); }
 

@@ -13,6 +13,7 @@
 
 #include "quarnel/batch/batch_plan.h"
 #include "quarnel/batch/file_conversion.h"
+#include "quarnel/batch/target_guard.h"
 
 namespace quarnel::batch {
 
@@ -44,6 +45,8 @@ struct BatchOptions {
   bool recursive = false;
   // Converted in memory; nothing is written.
   bool dryRun = false;
+  // Replace targets that Quarnel did not write (CheckTargetOwner).
+  bool force = false;
   // Files converted at a time; 0: as many as the machine has cores.
   unsigned jobs = 0;
   NameFunction displayName = PlainName;
@@ -68,6 +71,9 @@ struct BatchCallbacks {
   // Once, after the plan and before any file is converted: how many files
   // the batch holds.
   std::function<void(std::size_t total)> onPlanned;
+  // After each group's commit, before its records: how many of its targets
+  // were put in place (a signal may end the process before they are told).
+  std::function<void(std::size_t written)> onCommitted;
   // Each file in the order of the sources, just after its group's commit.
   std::function<void(const FileRecord& record)> onRecord;
   // After each group's records. @return false to stop taking files (the
@@ -81,6 +87,7 @@ struct BatchCallbacks {
 enum class BatchEnd : std::uint8_t {
   Finished,      // every file was taken
   Refused,       // two sources share a target: nothing was written (`refusals`)
+  ForeignTargets,  // without `force`, targets that Quarnel did not write: nothing was written (`foreignTargets`)
   FolderFailed,  // the output folder cannot be made or written: nothing was written (`problem`)
   Cancelled,     // the token was set: files reported so far are in place, every other as it was
   Stopped,       // onGroupDone asked to stop, with the same promise
@@ -93,22 +100,32 @@ struct BatchCounts {
   std::size_t skipped = 0;
 };
 
+// A target the batch would replace that Quarnel did not write.
+struct ForeignTarget {
+  std::filesystem::path target;
+  TargetCheck check;
+};
+
 struct BatchOutcome {
   BatchEnd end = BatchEnd::Finished;
   std::vector<PlanRefusal> refusals;
+  std::vector<ForeignTarget> foreignTargets;  // every one, in the order of the sources
   std::string problem;  // with FolderFailed, without the program's name
   std::size_t total = 0;  // files in the plan
   BatchCounts counts;     // of the files reported
 };
 
-// Finds the sources, plans their targets (refusing collisions before
-// anything is written), converts them with `options.jobs` workers and hands
+// Finds the sources, plans their targets (refusing collisions, and without
+// `options.force` targets that Quarnel did not write, before anything is
+// written), converts them with `options.jobs` workers and hands
 // each file's record to `callbacks.onRecord` in the order of the sources.
 // The targets are committed in groups that share one sync of the file
 // system, and a file's outcome is settled once, after its commit. A set
 // `cancel` is seen within a tenth of a second: the files whose records were
 // handed over keep their targets, every other target stays as it was, and
-// no temporary file remains.
+// no temporary file remains. A signal that ends the process is never held
+// back: the targets of a group just committed may then be in place without
+// their records (onCommitted counts them).
 BatchOutcome RunBatch(const BatchOptions& options, const BatchCallbacks& callbacks, const CancelToken& cancel);
 
 // "28 converted, 1 not necessary, 1 failed", and ", 2 skipped" when any were.
