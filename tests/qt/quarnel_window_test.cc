@@ -57,6 +57,11 @@ struct ScriptedBoxes {
   QtDialogBoxes Boxes() {
     QtDialogBoxes boxes;
     boxes.showMessage = [this](QWidget*, const MessageRequest& message) { messages.push_back(message); };
+    // No: nothing the test did not mean is replaced.
+    boxes.askYesNo = [this](QWidget*, const MessageRequest& question) {
+      questions.push_back(question);
+      return false;
+    };
     boxes.showOpenFile = [this](QWidget*, const FileDialogRequest& request) {
       openRequests.push_back(request);
       return NextAnswer();
@@ -96,6 +101,7 @@ struct ScriptedBoxes {
   std::vector<FileDialogRequest> saveRequests;
   std::vector<FileDialogRequest> folderRequests;
   std::vector<MessageRequest> messages;
+  std::vector<MessageRequest> questions;
   std::vector<std::wstring> openedFolders;
   // The results window, built and filled, in place of its modal loop.
   std::function<void(BatchResultsWindow&)> onResults;

@@ -40,6 +40,14 @@ class FakeHost : public DialogHost {
   }
   std::wstring ApplicationName() override { return L"Quarnel"; }
   void ShowMessage(const MessageRequest& message) override { messages.push_back(message); }
+  bool AskYesNo(const MessageRequest& question) override {
+    questions.push_back(question);
+    EXPECT_FALSE(yesNoAnswers.empty()) << "a question came that the test did not expect";
+    if (yesNoAnswers.empty()) return false;
+    const bool yes = yesNoAnswers.front();
+    yesNoAnswers.pop_front();
+    return yes;
+  }
   std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) override {
     openRequests.push_back(request);
     return NextAnswer();
@@ -101,6 +109,8 @@ class FakeHost : public DialogHost {
   std::vector<FileDialogRequest> saveRequests;
   std::vector<FileDialogRequest> folderRequests;
   std::vector<MessageRequest> messages;
+  std::vector<MessageRequest> questions;
+  std::deque<bool> yesNoAnswers;
   bool sourceReadOnly = false;
   bool targetReadOnly = false;
   bool batchRunning = false;
@@ -628,6 +638,44 @@ TEST_F(ConvertTest, ABatchGivesEachFileAFreshStateAndLeavesTheDialogsAsItWas) {
   EXPECT_EQ(results.summary, L"2 converted, 0 not necessary, 0 failed");
   EXPECT_EQ(results.folder, folder.wstring() + L"/");
   EXPECT_EQ(host.progress, std::make_pair(std::size_t{2}, std::size_t{2}));
+}
+
+TEST_F(ConvertTest, AsksBeforeReplacingAFormatFileQuarnelDidNotWrite) {
+  const std::string original = "@i KRV880\n$\"B\";12000\n";
+  struct Case {
+    const char* name;
+    bool batch;
+    bool yes;
+  };
+  for (const Case c : {Case{"one file, Yes", false, true}, Case{"one file, No", false, false},
+                       Case{"batch, Yes", true, true}, Case{"batch, No", true, false}}) {
+    SCOPED_TRACE(c.name);
+    const std::wstring source = Write("job.frt", "@i KRV110\n$\"A\";120\n");
+    const std::wstring other = Write("other.frt", "@i KRV110\n");
+    fs::remove(folder / "QZ_other.frt");
+    const std::wstring target = Write("QZ_job.frt", original);
+    host.messages.clear();
+    host.questions.clear();
+    host.results.clear();
+    host.yesNoAnswers = {c.yes};
+    if (c.batch) {
+      dialog.OnDropFiles({source, other});
+      dialog.OnConvert();
+      host.RunPosted();
+    } else {
+      dialog.OnDropFiles(source);
+      dialog.OnConvert();
+    }
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].text,
+              target + L" is a format file that Quarnel did not write (its model line names KRV880). Replace it?");
+    EXPECT_EQ(host.questions[0].icon, MessageIcon::Question);
+    // No changes nothing, the batch's other target included; Yes converts.
+    EXPECT_EQ(Read(folder / "QZ_job.frt") == original, !c.yes);
+    EXPECT_EQ(fs::exists(folder / "QZ_other.frt"), c.batch && c.yes);
+    EXPECT_EQ(host.results.size() + host.messages.size(), c.yes ? 1u : 0u);
+    dialog.OnDropFiles(source);
+  }
 }
 
 }  // namespace

@@ -57,6 +57,15 @@ void ShowQtMessageBox(QWidget* parent, const MessageRequest& message) {
   box.exec();
 }
 
+bool AskQtYesNo(QWidget* parent, const MessageRequest& question) {
+  QMessageBox box(QMessageBox::Question, QString::fromStdWString(question.caption),
+                  QString::fromStdWString(question.text), QMessageBox::Yes | QMessageBox::No, parent);
+  box.setTextFormat(Qt::PlainText);
+  // Enter must not replace an instrument's file by accident.
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::wstring> ShowQtOpenFileDialog(QWidget* parent, const FileDialogRequest& request) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -118,6 +127,8 @@ void QtDialogHost::SetFieldHint(DialogField field, const std::wstring& hint) {
 std::wstring QtDialogHost::ApplicationName() { return std::wstring(kApplicationName); }
 
 void QtDialogHost::ShowMessage(const MessageRequest& message) { m_boxes.showMessage(&m_window, message); }
+
+bool QtDialogHost::AskYesNo(const MessageRequest& question) { return m_boxes.askYesNo(&m_window, question); }
 
 std::optional<std::wstring> QtDialogHost::ShowOpenFileDialog(const FileDialogRequest& request) {
   return m_boxes.showOpenFile(&m_window, request);

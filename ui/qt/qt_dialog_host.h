@@ -19,6 +19,7 @@ namespace quarnel::ui {
 inline constexpr std::wstring_view kApplicationName = L"Quarnel";
 
 using MessageBoxFunction = std::function<void(QWidget* parent, const MessageRequest& message)>;
+using QuestionBoxFunction = std::function<bool(QWidget* parent, const MessageRequest& question)>;
 using FileDialogFunction =
     std::function<std::optional<std::wstring>(QWidget* parent, const FileDialogRequest& request)>;
 using FilesDialogFunction =
@@ -31,6 +32,8 @@ using OpenFolderFunction = std::function<void(const std::wstring& folder)>;
 // The real boxes: a QMessageBox with one OK button, and QFileDialog set up as
 // the request says.
 void ShowQtMessageBox(QWidget* parent, const MessageRequest& message);
+// A QMessageBox with Yes and No, No the default. @return true for Yes.
+bool AskQtYesNo(QWidget* parent, const MessageRequest& question);
 std::optional<std::wstring> ShowQtOpenFileDialog(QWidget* parent, const FileDialogRequest& request);
 std::optional<std::wstring> ShowQtSaveFileDialog(QWidget* parent, const FileDialogRequest& request);
 std::vector<std::wstring> ShowQtOpenFilesDialog(QWidget* parent, const FileDialogRequest& request);
@@ -41,6 +44,7 @@ void OpenQtFolder(const std::wstring& folder);
 
 struct QtDialogBoxes {
   MessageBoxFunction showMessage = ShowQtMessageBox;
+  QuestionBoxFunction askYesNo = AskQtYesNo;
   FileDialogFunction showOpenFile = ShowQtOpenFileDialog;
   FileDialogFunction showSaveFile = ShowQtSaveFileDialog;
   FilesDialogFunction showOpenFiles = ShowQtOpenFilesDialog;
@@ -65,6 +69,7 @@ class QtDialogHost final : public DialogHost {
   void SetFieldHint(DialogField field, const std::wstring& hint) override;
   std::wstring ApplicationName() override;
   void ShowMessage(const MessageRequest& message) override;
+  bool AskYesNo(const MessageRequest& question) override;
   std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) override;
   std::optional<std::wstring> ShowSaveFileDialog(const FileDialogRequest& request) override;
   std::vector<std::wstring> ShowOpenFilesDialog(const FileDialogRequest& request) override;

@@ -6,6 +6,7 @@
 
 #include "dialog_path.h"
 #include "dialog_report.h"
+#include "quarnel/batch/target_guard.h"
 #include "quarnel/conversion_file.h"
 #include "quarnel/conversion_summary.h"
 #include "quarnel/failure_text.h"
@@ -48,6 +49,22 @@ std::wstring MessageOfRun(const ConversionSummary& summary, const std::wstring& 
   return text;
 }
 
+std::wstring ForeignTargetQuestion(const std::vector<batch::ForeignTarget>& targets) {
+  std::wstring text;
+  for (const batch::ForeignTarget& foreign : targets) {
+    const std::wstring target = FromFilesystemPath(foreign.target);
+    if (foreign.check.owner == batch::TargetOwner::OtherModel) {
+      text += target + L" is a format file that Quarnel did not write (its model line names " +
+              FromUtf8(foreign.check.model) + L").\n";
+    } else {
+      text += target + L" may be a format file that Quarnel did not write (it cannot be read to tell: " +
+              FromUtf8(foreign.check.message) + L").\n";
+    }
+  }
+  text.pop_back();
+  return text + (targets.size() == 1 ? L" Replace it?" : L"\n\nReplace them?");
+}
+
 CQuarnelDlg::CQuarnelDlg(DialogHost& host) : m_host(host) {}
 
 bool CQuarnelDlg::OnInitDialog() {
@@ -85,7 +102,7 @@ void CQuarnelDlg::OnConvert() {
   if (IsBatchRunning()) return;
   // A batch gives each file a fresh state and leaves the dialog's as it was.
   if (IsBatchMode()) {
-    StartBatch();
+    StartBatch(false);
     return;
   }
   // The reset comes first, so a refused run leaves the state reset as well.
@@ -95,11 +112,18 @@ void CQuarnelDlg::OnConvert() {
     ShowMessageBox(std::wstring(kNotSelectedMessage), MessageIcon::Exclamation);
     return;
   }
+  const std::filesystem::path source = ToFilesystemPath(m_strSourceFile);
+  const std::filesystem::path target = ToFilesystemPath(m_strTargetFile);
+  // An instrument's own file in the target's place is replaced only when the
+  // user says so; No leaves everything as it was.
+  if (batch::TargetCheck check = batch::CheckTargetOwner(source, target); check.owner != batch::TargetOwner::Replaceable) {
+    const std::wstring question = ForeignTargetQuestion({batch::ForeignTarget{target, std::move(check)}});
+    if (!m_host.AskYesNo(MessageRequest{question, m_host.ApplicationName(), MessageIcon::Question})) return;
+  }
   // Every run ends with its report, a failure's included, with the same
   // caption and icon as the refusal above.
-  const ConversionSummary summary = SummarizeConversion(
-      ConvertFormatFile(ToFilesystemPath(m_strTargetFile), m_conversionState, ToFilesystemPath(m_strSourceFile)),
-      m_conversionState);
+  const ConversionSummary summary =
+      SummarizeConversion(ConvertFormatFile(target, m_conversionState, source), m_conversionState);
   ShowMessageBox(MessageOfRun(summary, m_strSourceFile, m_strTargetFile), MessageIcon::Exclamation);
 }
 

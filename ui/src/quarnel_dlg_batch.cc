@@ -131,12 +131,13 @@ void CQuarnelDlg::LeaveBatch() {
   m_host.SetFieldHint(DialogField::Target, std::wstring(kTargetHint));
 }
 
-void CQuarnelDlg::StartBatch() {
+void CQuarnelDlg::StartBatch(bool force) {
   m_strTargetFile = m_host.GetFieldText(DialogField::Target);
   batch::BatchOptions options;
   for (const std::wstring& path : m_aBatchSources) options.paths.push_back(ToFilesystemPath(path));
   // A folder's sub-folders are taken, as -r takes them.
   options.recursive = true;
+  options.force = force;
   if (!m_strTargetFile.empty()) {
     options.placement = batch::TargetPlacement::OutputFolder;
     options.outputFolder = ToFilesystemPath(m_strTargetFile);
@@ -208,6 +209,12 @@ void CQuarnelDlg::OnBatchFinished() {
   m_host.ShowBatchRunning(false);
   if (run == nullptr) return;
   const batch::BatchOutcome& outcome = run->outcome;
+  // Nothing was written yet: Yes runs the batch again, replacing them.
+  if (outcome.end == batch::BatchEnd::ForeignTargets) {
+    const std::wstring question = ForeignTargetQuestion(outcome.foreignTargets);
+    if (m_host.AskYesNo(MessageRequest{question, m_host.ApplicationName(), MessageIcon::Question})) StartBatch(true);
+    return;
+  }
   if (outcome.end == batch::BatchEnd::Refused || outcome.end == batch::BatchEnd::FolderFailed) {
     std::wstring text;
     for (const batch::PlanRefusal& refusal : outcome.refusals) {

@@ -281,6 +281,12 @@ void CQuarnelDlgHost::ShowMessage(const ui::MessageRequest& message) {
   MessageBoxW(m_hWnd, message.text.c_str(), message.caption.c_str(), MB_OK | icon);
 }
 
+// No is the default button: Enter must not replace an instrument's file by accident.
+bool CQuarnelDlgHost::AskYesNo(const ui::MessageRequest& question) {
+  return MessageBoxW(m_hWnd, question.text.c_str(), question.caption.c_str(),
+                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 std::optional<std::wstring> CQuarnelDlgHost::ShowOpenFileDialog(const ui::FileDialogRequest& request) {
   return ShowFileDialog(request, false);
 }

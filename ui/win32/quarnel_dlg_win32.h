@@ -31,6 +31,7 @@ class CQuarnelDlgHost : public CModalDialog, public ui::DialogHost {
   void SetFieldHint(ui::DialogField field, const std::wstring& hint) override;
   std::wstring ApplicationName() override { return m_strAppName; }
   void ShowMessage(const ui::MessageRequest& message) override;
+  bool AskYesNo(const ui::MessageRequest& question) override;
   std::optional<std::wstring> ShowOpenFileDialog(const ui::FileDialogRequest& request) override;
   std::optional<std::wstring> ShowSaveFileDialog(const ui::FileDialogRequest& request) override;
   std::vector<std::wstring> ShowOpenFilesDialog(const ui::FileDialogRequest& request) override;

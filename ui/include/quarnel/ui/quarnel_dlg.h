@@ -39,7 +39,7 @@ inline constexpr std::wstring_view kFolderDialogTitle = L"Select folder";
 // The two text fields of the main dialog.
 enum class DialogField : std::uint8_t { Source, Target };
 
-enum class MessageIcon : std::uint8_t { None, Exclamation };
+enum class MessageIcon : std::uint8_t { None, Exclamation, Question };
 
 // A message box with a single OK button.
 struct MessageRequest {
@@ -74,6 +74,9 @@ class DialogHost {
   // The name every message box carries as its caption.
   virtual std::wstring ApplicationName() = 0;
   virtual void ShowMessage(const MessageRequest& message) = 0;
+  // The same box with Yes and No buttons. @return true for Yes; No, Escape
+  // and closing the box answer false.
+  virtual bool AskYesNo(const MessageRequest& question) = 0;
   // The full path of the picked file; nullopt when the user cancelled or the
   // dialog failed (for instance on a path longer than request.maxFile allows).
   virtual std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) = 0;
@@ -194,7 +197,8 @@ class CQuarnelDlg {
   // Batch mode, in quarnel_dlg_batch.cc.
   void TakeBatch(std::vector<std::wstring> paths);
   void LeaveBatch();
-  void StartBatch();
+  // `force`: replace targets that Quarnel did not write, as the user agreed.
+  void StartBatch(bool force);
   void OnBatchProgress();
   void OnBatchFinished();
   void OnBrowseOutputFolder();
