@@ -12,6 +12,8 @@ namespace {
 
 QString Q(const std::wstring& text) { return QString::fromStdWString(text); }
 
+constexpr int kMeasuredRows = 100;
+
 }  // namespace
 
 BatchResultsWindow::BatchResultsWindow(const BatchResults& results, const QtDialogBoxes& boxes, QWidget* parent)
@@ -43,6 +45,9 @@ BatchResultsWindow::BatchResultsWindow(const BatchResults& results, const QtDial
         QStringList{Q(row.file), Q(row.outcome), Q(row.variables), Q(row.applications), Q(row.reason)}));
   }
   m_pRows->addTopLevelItems(items);
+  // Column widths from the first rows only: measuring every row of a large
+  // batch would hold the window's thread for the better part of a second.
+  m_pRows->header()->setResizeContentsPrecision(kMeasuredRows);
   m_pRows->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   m_pRows->header()->setStretchLastSection(true);
   if (!items.isEmpty()) m_pRows->setCurrentItem(items.front());
