@@ -330,9 +330,11 @@ TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& te
   }
   TargetStart start = TargetStart::Read;
   BY_HANDLE_FILE_INFORMATION opened{};
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &opened) ||
-      opened.dwVolumeSerialNumber != probed.dwVolumeSerialNumber || opened.nFileIndexHigh != probed.nFileIndexHigh ||
-      opened.nFileIndexLow != probed.nFileIndexLow) {
+  if (GetFileType(file) == FILE_TYPE_DISK && !GetFileInformationByHandle(file, &opened)) {
+    message = SystemMessage(GetLastError());
+    start = TargetStart::Unreadable;
+  } else if (GetFileType(file) != FILE_TYPE_DISK || opened.dwVolumeSerialNumber != probed.dwVolumeSerialNumber ||
+             opened.nFileIndexHigh != probed.nFileIndexHigh || opened.nFileIndexLow != probed.nFileIndexLow) {
     message = "it changed while it was read";
     start = TargetStart::Unreadable;
   }

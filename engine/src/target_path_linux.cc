@@ -286,7 +286,10 @@ TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& te
   }
   struct stat opened {};
   TargetStart start = TargetStart::Read;
-  if (fstat(descriptor, &opened) != 0 || !SameFile(opened, place.existing)) {
+  if (fstat(descriptor, &opened) != 0) {
+    message = std::generic_category().message(errno);
+    start = TargetStart::Unreadable;
+  } else if (!SameFile(opened, place.existing)) {
     message = "it changed while it was read";
     start = TargetStart::Unreadable;
   }
