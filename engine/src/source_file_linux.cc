@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "file_calls_linux.h"
 #include "target_path.h"
 #include "temp_file_registry.h"
 
@@ -14,6 +15,21 @@ namespace quarnel {
 namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
+
+// The status of the source just opened as `descriptor`.
+bool ReadStatus(int descriptor, struct stat& info, FileFailure& failure, std::string& message) {
+  if (fstat(descriptor, &info) == 0) return true;
+  failure = FileFailure::OpenSource;
+  message = SystemMessage(errno);
+  return false;
+}
+
+void Describe(SourceFile& file, const struct stat& info) {
+  file.isRegular = S_ISREG(info.st_mode);
+  if (file.isRegular) file.mode = info.st_mode & 0777;
+  file.size = static_cast<std::uint64_t>(info.st_size);
+  file.identity = IdentityOf(info);
+}
 
 }  // namespace
 
@@ -33,9 +49,7 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
   }
   handle_ = descriptor;
   struct stat info {};
-  if (fstat(descriptor, &info) != 0) {
-    failure = FileFailure::OpenSource;
-    message = SystemMessage(errno);
+  if (!ReadStatus(descriptor, info, failure, message)) {
     Close();
     return false;
   }
@@ -45,10 +59,7 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
     Close();
     return false;
   }
-  isRegular = S_ISREG(info.st_mode);
-  if (isRegular) mode = info.st_mode & 0777;
-  size = static_cast<std::uint64_t>(info.st_size);
-  identity = IdentityOf(info);
+  Describe(*this, info);
   return true;
 }
 
@@ -79,9 +90,7 @@ bool SourceFile::Open(const FileLocation& location, FileFailure& failure, std::s
   }
   handle_ = descriptor;
   struct stat info {};
-  if (fstat(descriptor, &info) != 0) {
-    failure = FileFailure::OpenSource;
-    message = SystemMessage(errno);
+  if (!ReadStatus(descriptor, info, failure, message)) {
     Close();
     return false;
   }
@@ -92,10 +101,7 @@ bool SourceFile::Open(const FileLocation& location, FileFailure& failure, std::s
     Close();
     return false;
   }
-  isRegular = true;
-  mode = info.st_mode & 0777;
-  size = static_cast<std::uint64_t>(info.st_size);
-  identity = IdentityOf(info);
+  Describe(*this, info);
   return true;
 }
 
@@ -115,10 +121,6 @@ IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
     if (errno == EINTR) continue;
     return {0, SystemMessage(errno)};
   }
-}
-
-FileIdentity IdentityOf(const struct stat& info) {
-  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
