@@ -8,7 +8,7 @@
 #   fuzz     the libFuzzer targets (clang)
 #   bench    the benchmarks
 #   cards    the tests on memory-card images (exFAT and FAT through FUSE)
-#   package  build and check the Debian packages, Windows zips and installers
+#   package  build and check the Debian packages, Windows zips and installers, and the page they carry
 #   web      build and test the page that converts in the browser
 #   all      every purpose above (the default)
 #
@@ -35,7 +35,7 @@ declare -A needs=(
 )
 # Purposes that stand on others: the packages are built from every program.
 declare -A includes=([test]="cli" [gui]="cli" [windows]="cli" [fuzz]="cli" [bench]="cli" [cards]="cli"
-                     [package]="cli gui windows" [web]="cli")
+                     [package]="cli gui windows web" [web]="cli")
 all_purposes=(cli test gui windows fuzz bench cards package web)
 
 (($#)) || set -- all

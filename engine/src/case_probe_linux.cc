@@ -79,11 +79,11 @@ bool ProbeWithOwnFile(int folder) {
     RandomTempName(slot.name);
     descriptor = openat(folder, slot.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     error = errno;
-    if (descriptor >= 0) slot.state.store(2);
+    if (descriptor >= 0) slot.state.store(SlotState::FileMayExist);
     EndTempFile();
   }
   if (descriptor < 0) {
-    slot.state.store(0);
+    slot.state.store(SlotState::Free);
     return true;
   }
   close(descriptor);
@@ -93,7 +93,7 @@ bool ProbeWithOwnFile(int folder) {
     SignalsHeld held;
     // Once more where the first removal failed: a probe is never left behind.
     if (unlinkat(folder, slot.name, 0) != 0 && errno != ENOENT) unlinkat(folder, slot.name, 0);
-    slot.state.store(0);
+    slot.state.store(SlotState::Free);
   }
   return lookup != Lookup::Keeps;
 }

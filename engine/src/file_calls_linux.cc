@@ -14,6 +14,10 @@
 
 namespace quarnel {
 
+FileIdentity IdentityOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 namespace {
 
 std::uint64_t MixBits(std::uint64_t value) {

@@ -2,11 +2,16 @@
 // from them.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include "quarnel/file_identity.h"
 #include "temp_file_registry.h"
 
 namespace quarnel {
+
+// The identity of the file that a status describes.
+FileIdentity IdentityOf(const struct stat& info);
 
 // A random name ".quarnel-XXXXXXXXXXXX.tmp".
 void RandomTempName(char (&name)[kTempNameLength + 1]);

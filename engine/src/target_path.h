@@ -6,13 +6,13 @@
 
 #include <string>
 
+#include "file_access.h"
 #include "quarnel/conversion_driver.h"
 
 namespace quarnel {
 
 struct TargetPlace {
-  enum class Kind { New, Existing, Stream };
-  Kind kind = Kind::New;
+  TargetKind kind = TargetKind::New;
   // The folder that holds `name`, open for reading; the caller closes it.
   int folder = -1;
   std::string name;

@@ -110,7 +110,7 @@ bool Walk::Run(const std::string& path, TargetPlace& place) {
       if (error != ENOENT) return Fail(FileFailure::OpenTarget, error);
       if (step.fromLink) return Fail(FileFailure::DanglingLink, error);
       if (!last || locate_) return Fail(FileFailure::OpenTarget, error);
-      place.kind = TargetPlace::Kind::New;
+      place.kind = TargetKind::New;
       return Finish(-1, {}, step, place);
     }
     struct stat info {};
@@ -189,7 +189,7 @@ bool Walk::Finish(int file, const struct stat& info, const Step& step, TargetPla
   if (faccessat(place.folder, step.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == EACCES ? Fail(FileFailure::TargetReadOnly, EACCES) : Fail(FileFailure::OpenTarget, errno);
   }
-  place.kind = TargetPlace::Kind::Existing;
+  place.kind = TargetKind::Existing;
   place.existing = info;
   return true;
 }
@@ -209,7 +209,7 @@ bool Walk::OpenStream(const std::string& name, const struct stat& checked, bool 
     close(stream);
     return Fail(FileFailure::TargetChanged, 0);
   }
-  place.kind = TargetPlace::Kind::Stream;
+  place.kind = TargetKind::Stream;
   place.stream = stream;
   place.name = name;
   return true;
@@ -286,7 +286,10 @@ TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& te
   }
   struct stat opened {};
   TargetStart start = TargetStart::Read;
-  if (fstat(descriptor, &opened) != 0 || !SameFile(opened, place.existing)) {
+  if (fstat(descriptor, &opened) != 0) {
+    message = std::generic_category().message(errno);
+    start = TargetStart::Unreadable;
+  } else if (!SameFile(opened, place.existing)) {
     message = "it changed while it was read";
     start = TargetStart::Unreadable;
   }

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <string>
 
+#include "quarnel/version.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -191,8 +193,8 @@ TEST(BatchWin32Test, CarriesAVersionResource) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  EXPECT_EQ(fixed->dwFileVersionMS, DWORD{QUARNEL_VERSION_MAJOR} << 16 | QUARNEL_VERSION_MINOR);
+  EXPECT_EQ(fixed->dwFileVersionLS, DWORD{QUARNEL_VERSION_PATCH} << 16 | QUARNEL_VERSION_BUILD);
   wchar_t* product = nullptr;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904E4\\ProductName",
                              reinterpret_cast<void**>(&product), &length));

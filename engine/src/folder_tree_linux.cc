@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "file_calls_linux.h"
 #include "quarnel/folder_tree.h"
 #include "target_path.h"
 

@@ -77,7 +77,7 @@ void WriteCleanupNote() {
 [[noreturn]] void FinishCleanup(int signalNumber) {
   for (TempBlock* block = &g_tempFiles; block != nullptr; block = block->next.load()) {
     for (TempSlot& slot : block->slots) {
-      if (slot.state.load() == 2) unlinkat(slot.folder, slot.name, 0);
+      if (slot.state.load() == SlotState::FileMayExist) unlinkat(slot.folder, slot.name, 0);
     }
   }
   WriteCleanupNote();
@@ -155,8 +155,8 @@ TempSlot& ClaimTempSlot() {
   TempBlock* block = &g_tempFiles;
   for (;;) {
     for (TempSlot& slot : block->slots) {
-      int expected = 0;
-      if (slot.state.compare_exchange_strong(expected, 1)) return slot;
+      SlotState expected = SlotState::Free;
+      if (slot.state.compare_exchange_strong(expected, SlotState::Claimed)) return slot;
     }
     TempBlock* next = block->next.load();
     if (next == nullptr) {
