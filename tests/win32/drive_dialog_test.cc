@@ -108,6 +108,38 @@ TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
 }
 
+TEST_F(DriveDialogTest, AsksBeforeReplacingAFormatFileQuarnelDidNotWrite) {
+  const fs::path source = folder / "job.frt";
+  const fs::path target = folder / "QZ_job.frt";
+  const std::string original = "@i KRV880\r\n";
+  std::ofstream(source, std::ios::binary) << "@i KRV110\r\n$\"A\";120\r\n";
+  std::ofstream(target, std::ios::binary) << original;
+  for (const int answer : {IDNO, IDYES}) {
+    const MessageBoxContent question = Convert(source.wstring(), target.wstring());
+    EXPECT_EQ(question.text, target.wstring() +
+                                 L" is a format file that Quarnel did not write (its model line names KRV880). Replace it?");
+    PostMessageW(question.window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    if (answer == IDYES) {
+      // The report of the run follows.
+      const std::optional<HWND> report = WaitFor<HWND>([&]() -> std::optional<HWND> {
+        const std::optional<HWND> box = FindDialog(program.ThreadId(), L"Quarnel", dialog);
+        if (!box || *box == question.window) return std::nullopt;
+        return box;
+      });
+      ASSERT_TRUE(report) << "no report after Yes";
+      PressOk(*report);
+    } else {
+      EXPECT_TRUE(WaitFor<bool>([&]() -> std::optional<bool> {
+        if (IsWindow(question.window)) return std::nullopt;
+        return true;
+      }));
+    }
+    EXPECT_EQ(ReadBytes(target) == original, answer == IDNO) << "No changes nothing; Yes replaces";
+  }
+  PressButton(dialog, IDCANCEL);
+  EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
+}
+
 TEST_F(DriveDialogTest, RefusesAnEmptyFieldWithAnExclamation) {
   const MessageBoxContent refusal = Convert(L"", L"C:\\t.frt");
   EXPECT_EQ(refusal.text, L"File is not selected!");
