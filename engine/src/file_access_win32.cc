@@ -305,7 +305,10 @@ TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& te
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return TargetStart::Absent;
+    // A name the system refuses ("nothing*.frt" from a pattern that matched
+    // nothing) holds no file either; the conversion says why it fails.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
+      return TargetStart::Absent;
     message = SystemMessage(error);
     return TargetStart::Unreadable;
   }

@@ -667,8 +667,10 @@ TEST_F(ConvertTest, AsksBeforeReplacingAFormatFileQuarnelDidNotWrite) {
       dialog.OnConvert();
     }
     ASSERT_EQ(host.questions.size(), 1u);
+    // A batch names the target as it planned it, in the system's own separators.
+    const std::wstring named = c.batch ? (fs::path(source).parent_path() / "QZ_job.frt").wstring() : target;
     EXPECT_EQ(host.questions[0].text,
-              target + L" is a format file that Quarnel did not write (its model line names KRV880). Replace it?");
+              named + L" is a format file that Quarnel did not write (its model line names KRV880). Replace it?");
     EXPECT_EQ(host.questions[0].icon, MessageIcon::Question);
     // No changes nothing, the batch's other target included; Yes converts.
     EXPECT_EQ(Read(folder / "QZ_job.frt") == original, !c.yes);
