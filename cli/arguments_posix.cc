@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <streambuf>
 
@@ -15,27 +16,34 @@ namespace {
 
 // Standard output and error through write(2): a write that a signal cuts
 // short (EINTR) is tried again, where stdio would give up and lose the output.
+// A full buffer is written up to its last line end; the rest waits.
 class DescriptorBuffer : public std::streambuf {
  public:
   explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) { setp(buffer_, buffer_ + sizeof buffer_); }
 
  protected:
   int_type overflow(int_type c) override {
-    if (!Drain()) return traits_type::eof();
+    if (!Drain(true)) return traits_type::eof();
     if (!traits_type::eq_int_type(c, traits_type::eof())) {
       *pptr() = traits_type::to_char_type(c);
       pbump(1);
     }
     return traits_type::not_eof(c);
   }
-  int sync() override { return Drain() ? 0 : -1; }
+  int sync() override { return Drain(false) ? 0 : -1; }
 
  private:
-  bool Drain() {
+  bool Drain(bool wholeLines) {
     const char* at = pbase();
+    const char* end = pptr();
+    if (wholeLines) {
+      while (end > at && end[-1] != '\n') --end;
+      // A line longer than the buffer goes out in pieces.
+      if (end == at) end = pptr();
+    }
     bool written = true;
-    while (at < pptr()) {
-      const ssize_t count = write(descriptor_, at, static_cast<std::size_t>(pptr() - at));
+    while (at < end) {
+      const ssize_t count = write(descriptor_, at, static_cast<std::size_t>(end - at));
       if (count < 0 && errno == EINTR) continue;
       if (count <= 0) {
         if (descriptor_ == STDOUT_FILENO) RecordOutputError(count < 0 ? errno : EIO);
@@ -44,12 +52,16 @@ class DescriptorBuffer : public std::streambuf {
       }
       at += count;
     }
+    // What stands behind the last line end moves to the front.
+    const std::size_t kept = written ? static_cast<std::size_t>(pptr() - end) : 0;
+    std::memmove(buffer_, end, kept);
     setp(buffer_, buffer_ + sizeof buffer_);
+    pbump(static_cast<int>(kept));
     return written;
   }
 
   int descriptor_;
-  char buffer_[4096];
+  char buffer_[kOutputPieceSize];
 };
 
 }  // namespace

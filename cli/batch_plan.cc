@@ -24,11 +24,13 @@ fs::path TargetBelow(const fs::path& outputFolder, const fs::path& below) {
 class PlaceKeys {
  public:
   fs::path::string_type Of(const fs::path& path) {
-    if (!path.has_filename() || !path.has_parent_path()) return PlaceKey(path);
+    if (!path.has_filename() || !path.has_parent_path()) return PlaceKey(path, probes_);
     const fs::path folder = path.parent_path();
     auto it = folders_.find(folder.native());
-    if (it == folders_.end()) it = folders_.emplace(folder.native(), PlaceKey(folder)).first;
-    return (fs::path(it->second) / path.filename()).native();
+    if (it == folders_.end())
+      it = folders_.emplace(folder.native(), Folder{PlaceKey(folder, probes_), probes_.FoldsCase(folder)}).first;
+    fs::path::string_type key = (fs::path(it->second.key) / path.filename()).native();
+    return it->second.foldsCase ? FoldPlaceKey(std::move(key)) : key;
   }
 
   // The identity of the file at `path`; a folder that does not exist holds
@@ -44,7 +46,12 @@ class PlaceKeys {
   }
 
  private:
-  std::map<fs::path::string_type, fs::path::string_type> folders_;
+  struct Folder {
+    fs::path::string_type key;
+    bool foldsCase;
+  };
+  CaseProbes probes_;
+  std::map<fs::path::string_type, Folder> folders_;
   std::map<fs::path::string_type, bool> present_;
 };
 

@@ -19,6 +19,7 @@
 #include "file_conversion.h"
 #include "quarnel/file_access_setup.h"
 #include "target_folders.h"
+#include "target_guard.h"
 
 namespace quarnel::cli {
 namespace {
@@ -217,6 +218,22 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
     return kExitUsage;
   }
 
+  // Every target that Quarnel did not write is named before the batch stops.
+  if (!options.force) {
+    bool refused = false;
+    for (const PlannedFile& file : plan.files) {
+      if (file.target.empty() || !file.problem.empty() || !file.targetOf.empty()) continue;
+      if (const std::string problem = ForeignTargetProblem(file.source, file.target); !problem.empty()) {
+        err << ProgramName() << ": " << DisplayName(file.target) << ": not replaced: " << problem << "\n";
+        refused = true;
+      }
+    }
+    if (refused) {
+      err << ProgramName() << ": to replace such files anyway, use --force\n" << ProgramName() << ": nothing was converted\n";
+      return kExitUsage;
+    }
+  }
+
   BatchWork work(plan.files, options.dryRun ? TargetWrite::None : TargetWrite::Staged, options.placement, walked);
   if (options.placement == TargetPlacement::OutputFolder && !options.dryRun) {
     if (const std::string problem = work.folders.MakeOutputFolder(options.outputFolder, plan.files);
@@ -245,10 +262,14 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
   std::size_t failed = 0;
   bool reportLost = false;
   std::size_t skippedCount = 0;
-  // A clean-up signal ends the process (the engine removes every temporary
-  // file on the way out), but never between a rename and the line that
-  // reports it: a target whose line was printed is in place, every other is
-  // as it was.
+  // A clean-up signal ends the process at once, wherever this thread is (the
+  // engine removes every temporary file on the way out): a target whose line
+  // was printed is in place, every other is as it was or converted. Targets
+  // in place whose lines are not out yet are counted for the note the
+  // clean-up writes.
+  static std::atomic<std::size_t> unprinted{0};
+  static const std::string notePrefix = std::string(ProgramName()) + ": stopped by a signal; ";
+  SetCleanupNote(notePrefix.c_str(), &unprinted, " targets converted without a printed line\n");
   for (std::size_t index = 0; index < plan.files.size() && !reportLost;) {
     std::vector<std::unique_ptr<FileConversion>> group;
     {
@@ -277,21 +298,38 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
         lock.lock();
       }
     }
-    const CleanupSignalsHeld held;
     CommitGroup(group);
+    std::size_t written = 0;
+    for (const auto& result : group) written += result->written ? 1 : 0;
+    unprinted.store(written);
+    // The group's lines go out in pieces of whole lines, each counted out of
+    // `unprinted` once the system has taken it.
+    std::string piece;
+    std::size_t pieceWritten = 0;
+    const auto printPiece = [&] {
+      out << piece;
+      out.flush();
+      if (out) unprinted.fetch_sub(pieceWritten);
+      piece.clear();
+      pieceWritten = 0;
+    };
     for (const auto& result : group) {
       const PlannedFile& file = plan.files[index++];
       const bool skipped = result->skipped;
       const std::filesystem::path* target = file.target.empty() || skipped ? nullptr : &file.target;
       progress.Wipe();
+      std::string text;
       if (options.json) {
-        out << FormatJsonRecord(file.source, target, *result);
+        text = FormatJsonRecord(file.source, target, *result);
       } else if (options.verbosity == Verbosity::Quiet) {
         if (result->Failed()) err << FormatTextLine(file.source, target, *result);
       } else {
-        out << FormatTextLine(file.source, target, *result);
-        if (options.verbosity == Verbosity::Verbose && !skipped) out << FormatIndentedReport(result->summary.report);
+        text = FormatTextLine(file.source, target, *result);
+        if (options.verbosity == Verbosity::Verbose && !skipped) text += FormatIndentedReport(result->summary.report);
       }
+      if (!piece.empty() && piece.size() + text.size() > kOutputPieceSize) printPiece();
+      piece += text;
+      pieceWritten += result->written ? 1 : 0;
       if (result->Failed()) {
         ++failed;
       } else if (skipped) {
@@ -302,8 +340,7 @@ int RunBatch(const CommandOptions& options, std::ostream& out, std::ostream& err
         ++notNecessary;
       }
     }
-    // Whole lines only: out waits for nothing once the signals are let go.
-    out.flush();
+    printPiece();
     // A closed standard output (EPIPE): no more files are taken.
     reportLost = !out;
     progress.Draw(index);

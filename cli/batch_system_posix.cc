@@ -10,12 +10,17 @@
 
 namespace quarnel::cli {
 
-std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
+std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path, CaseProbes& probes) {
   std::error_code error;
   std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   if (error) place = std::filesystem::absolute(path, error).lexically_normal();
+  // The whole path is folded: two places that differ in case above the
+  // folder may collide where they would not, never the other way.
+  if (probes.FoldsCase(place.parent_path())) return FoldPlaceKey(place.native());
   return place.native();
 }
+
+std::filesystem::path::string_type FoldPlaceKey(std::filesystem::path::string_type key) { return FoldCase(key); }
 
 std::size_t OpenFileLimit() {
   struct rlimit files {};

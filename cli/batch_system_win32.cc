@@ -6,11 +6,14 @@
 
 namespace quarnel::cli {
 
-std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path) {
+std::filesystem::path::string_type PlaceKey(const std::filesystem::path& path, CaseProbes&) {
   std::error_code error;
   std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   if (error) place = std::filesystem::absolute(path, error).lexically_normal();
-  std::wstring key = place.native();
+  return FoldPlaceKey(place.native());
+}
+
+std::filesystem::path::string_type FoldPlaceKey(std::filesystem::path::string_type key) {
   if (!key.empty()) CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
   return key;
 }

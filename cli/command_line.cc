@@ -6,6 +6,7 @@
 #include "batch_record.h"
 #include "batch_run.h"
 #include "file_conversion.h"
+#include "target_guard.h"
 #include "quarnel/file_access_setup.h"
 #include "quarnel/target_name.h"
 #include "quarnel/version.h"
@@ -36,12 +37,18 @@ constexpr std::string_view kHelp =
     "is written; a source that is another's target (an earlier run's QZ_ file)\n"
     "is skipped.\n"
     "\n"
+    "An existing target whose model line names anything but QZ21/25/27 (an\n"
+    "original, another instrument's file), or that cannot be read to tell, is\n"
+    "not replaced unless --force is given: a batch then stops before anything is\n"
+    "written.\n"
+    "\n"
     "  -o, --output-dir DIR  batch: write QZ_<name> into DIR, a folder's files at\n"
     "                        their place below it; folders are made as needed\n"
     "  -b, --beside          batch: write QZ_<name> beside each source\n"
     "  -r, --recursive       batch: take the .frt files of sub-folders too\n"
     "  -j, --jobs N          batch: convert N files at a time (default: the cores)\n"
     "  -n, --dry-run         convert in memory and print the outcome; write nothing\n"
+    "  -f, --force           replace a target that Quarnel did not write\n"
     "  -q, --quiet           print only failures (to standard error) and the summary\n"
     "  -v, --verbose         batch: print each file's full report under its line\n"
     "      --json            print one JSON object per source, one per line,\n"
@@ -57,12 +64,13 @@ constexpr std::string_view kHelp =
     "  quarnel -n --json -b jobs       what a batch would do, as JSON Lines\n"
     "\n"
     "Exit status: 0 converted, 3 conversion not necessary (the file names another\n"
-    "model), 1 conversion failed, 2 wrong arguments, 4 converted, but the report\n"
-    "could not be written (with -n, --help or --version: the output could not be\n"
-    "written). A batch: 0 no file failed, 1 a file failed, 2 wrong arguments, a\n"
-    "refused set of sources or an -o folder that cannot be made or written, 4 no\n"
-    "file failed, but the output could not be written, 130 stopped by Ctrl+C (the\n"
-    "targets of the files printed so far are in place, the others as they were).\n";
+    "model), 1 conversion failed, 2 wrong arguments or a target that Quarnel did\n"
+    "not write, 4 converted, but the report could not be written (with -n, --help\n"
+    "or --version: the output could not be written). A batch: 0 no file failed,\n"
+    "1 a file failed, 2 wrong arguments, a refused set of sources or targets or an\n"
+    "-o folder that cannot be made or written, 4 no file failed, but the output\n"
+    "could not be written, 130 stopped by Ctrl+C (the targets of the files printed\n"
+    "so far are in place, the others as they were or converted).\n";
 
 // The end of a run whose only product is its output on `out`.
 int EndOutput(std::ostream& out, std::ostream& err) {
@@ -101,21 +109,29 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
   // Longer names no file system takes; say why instead of a bare error.
   const std::string nameProblem = targetGiven ? std::string() : TargetNameProblem(source);
+  // Two files named on the command line, the second an instrument's own: the
+  // user most likely meant a batch.
+  if (const std::string problem =
+          options.force || !nameProblem.empty() ? std::string() : ForeignTargetProblem(source, target);
+      !problem.empty()) {
+    err << ProgramName() << ": " << DisplayName(target) << ": not replaced: " << problem << "\n"
+        << ProgramName() << ": " << (targetGiven ? "to convert several files, use -b; " : "")
+        << "to replace it anyway, use --force\n";
+    return kExitUsage;
+  }
   FileConversion file = !nameProblem.empty()
                             ? RefuseFile(nameProblem + "; give a TARGET")
                             : ConvertOneFile(source, target, options.dryRun ? TargetWrite::None : TargetWrite::Synced);
-  {
-    // A signal waits for the rename and the report of it: after it the target
-    // is either as it was or converted with its report printed.
-    const CleanupSignalsHeld held;
-    if (file.staged != nullptr) EndCommit(file, file.staged->Commit());
-    if (options.json) {
-      out << FormatJsonRecord(source, &target, file);
-    } else if (options.verbosity != Verbosity::Quiet) {
-      out << file.summary.report << '\n';
-    }
-    out.flush();
+  // A signal ends the run wherever it comes, a stalled reader of the report
+  // included: a target whose report was printed is in place; without its
+  // report it is as it was or converted.
+  if (file.staged != nullptr) EndCommit(file, file.staged->Commit());
+  if (options.json) {
+    out << FormatJsonRecord(source, &target, file);
+  } else if (options.verbosity != Verbosity::Quiet) {
+    out << file.summary.report << '\n';
   }
+  out.flush();
 
   if (file.Failed()) {
     err << FormatFailureMessage(source, target, file);

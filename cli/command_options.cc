@@ -22,7 +22,7 @@ std::string ParseJobs(std::string_view text, unsigned& jobs) {
   return {};
 }
 
-enum class OptionKind : std::uint8_t { OutputFolder, Jobs, Beside, Recursive, DryRun, Json, Quiet, Verbose, Help, Version };
+enum class OptionKind : std::uint8_t { OutputFolder, Jobs, Beside, Recursive, DryRun, Force, Json, Quiet, Verbose, Help, Version };
 
 struct OptionEntry {
   char shortName;  // '\0': a long form only
@@ -37,6 +37,7 @@ constexpr OptionEntry kOptionTable[] = {
     {'b', "--beside", OptionKind::Beside, false},
     {'r', "--recursive", OptionKind::Recursive, false},
     {'n', "--dry-run", OptionKind::DryRun, false},
+    {'f', "--force", OptionKind::Force, false},
     {'\0', "--json", OptionKind::Json, false},
     {'q', "--quiet", OptionKind::Quiet, false},
     {'v', "--verbose", OptionKind::Verbose, false},
@@ -83,6 +84,7 @@ std::string ApplyOption(OptionKind kind, const std::string& valueText, const std
     case OptionKind::Beside: seen.beside = true; break;
     case OptionKind::Recursive: options.recursive = true; break;
     case OptionKind::DryRun: options.dryRun = true; break;
+    case OptionKind::Force: options.force = true; break;
     case OptionKind::Json: options.json = true; break;
     case OptionKind::Quiet: seen.quiet = true; break;
     case OptionKind::Verbose: seen.verbose = true; break;

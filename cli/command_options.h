@@ -32,6 +32,8 @@ struct CommandOptions {
   std::filesystem::path outputFolder;  // with TargetPlacement::OutputFolder
   bool recursive = false;
   bool dryRun = false;
+  // Replace a target that Quarnel did not write (target_guard.h).
+  bool force = false;
   bool json = false;
   Verbosity verbosity = Verbosity::Normal;
   unsigned jobs = 0;  // 0: as many as the machine has cores

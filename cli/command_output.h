@@ -18,6 +18,11 @@ inline constexpr int kExitUsage = 2;
 // all a dry run, --help or --version had to say.
 inline constexpr int kExitReportLost = 4;
 
+// Standard output is handed to the system in writes of at most this many
+// bytes, each ending at a line's end where a line is shorter: a pipe takes
+// such a write whole or not at all, so a signal never leaves half a line.
+inline constexpr std::size_t kOutputPieceSize = 4096;
+
 // The program's name in its messages, usage and help: "quarnel", and
 // "quarnel-cli" on Windows, where quarnel.exe would clash with Quarnel.exe.
 // Defined per platform.

@@ -41,25 +41,44 @@ if(NOT TARGET quarnel-gui)
   message(FATAL_ERROR "QUARNEL_DEB builds both packages and needs Qt 6 (QUARNEL_QT)")
 endif()
 
-# The machine-readable copyright file, with the licence's text from LICENSE.
-file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
-list(FILTER license_lines EXCLUDE REGEX "^(MIT License|Copyright .*)$")
-set(license_text "")
-set(previous_blank TRUE)
-foreach(line IN LISTS license_lines)
-  if(line STREQUAL "")
-    if(NOT previous_blank)
-      string(APPEND license_text " .\n")
-    endif()
-    set(previous_blank TRUE)
-  else()
-    string(APPEND license_text " ${line}\n")
-    set(previous_blank FALSE)
+# quarnel-gui carries the browser page too, for machines where nothing may be
+# installed; fflate, which the page holds, comes with its own licence.
+set(QUARNEL_PAGE ${PROJECT_SOURCE_DIR}/build/web/index.html CACHE FILEPATH
+  "The browser page, as scripts/build-web.sh builds it, for the quarnel-gui package")
+set(QUARNEL_PAGE_LICENSE ${PROJECT_SOURCE_DIR}/build/web-deps/node_modules/fflate/LICENSE CACHE FILEPATH
+  "The licence of fflate, the zip library inside the page")
+foreach(file IN ITEMS ${QUARNEL_PAGE} ${QUARNEL_PAGE_LICENSE})
+  if(NOT EXISTS ${file})
+    message(FATAL_ERROR "${file} is missing: build the page with scripts/build-web.sh")
   endif()
 endforeach()
-string(REGEX REPLACE " \\.\n$" "" license_text "${license_text}")
-set(copyright ${PROJECT_BINARY_DIR}/debian/copyright)
-file(WRITE ${copyright}
+install(FILES ${QUARNEL_PAGE} DESTINATION ${CMAKE_INSTALL_DATADIR}/quarnel RENAME quarnel.html COMPONENT gui)
+
+# A licence file's text as a copyright file's License field continues it: each
+# line indented, blank lines as " .", its title and copyright lines left out.
+function(quarnel_license_field license_file out)
+  file(STRINGS ${license_file} license_lines)
+  list(FILTER license_lines EXCLUDE REGEX "^(MIT License|Copyright .*)$")
+  set(text "")
+  set(previous_blank TRUE)
+  foreach(line IN LISTS license_lines)
+    if(line STREQUAL "")
+      if(NOT previous_blank)
+        string(APPEND text " .\n")
+      endif()
+      set(previous_blank TRUE)
+    else()
+      string(APPEND text " ${line}\n")
+      set(previous_blank FALSE)
+    endif()
+  endforeach()
+  string(REGEX REPLACE " \\.\n$" "" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# The machine-readable copyright files, with the licences' texts.
+quarnel_license_field(${PROJECT_SOURCE_DIR}/LICENSE license_text)
+string(CONCAT copyright_text
   "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
   "Upstream-Name: Quarnel\n"
   "Upstream-Contact: ${QUARNEL_MAINTAINER}\n"
@@ -68,6 +87,17 @@ file(WRITE ${copyright}
   "Copyright: 2026 Quarnel developers\n"
   "License: Expat\n"
   "${license_text}")
+file(WRITE ${PROJECT_BINARY_DIR}/debian/quarnel/copyright "${copyright_text}")
+file(STRINGS ${QUARNEL_PAGE_LICENSE} page_copyright REGEX "^Copyright ")
+string(REGEX REPLACE "^Copyright (\\([cC]\\) )?" "" page_copyright "${page_copyright}")
+quarnel_license_field(${QUARNEL_PAGE_LICENSE} page_license_text)
+file(WRITE ${PROJECT_BINARY_DIR}/debian/quarnel-gui/copyright "${copyright_text}"
+  "\n"
+  "Files: usr/share/quarnel/quarnel.html\n"
+  "Copyright: 2026 Quarnel developers\n"
+  "           ${page_copyright} (fflate, the zip library inside the page)\n"
+  "License: Expat\n"
+  "${page_license_text}")
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 foreach(package quarnel quarnel-gui)
@@ -80,14 +110,15 @@ foreach(package quarnel quarnel-gui)
   execute_process(COMMAND gzip -9nf ${changelog} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.py)
+  ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE ${QUARNEL_PAGE_LICENSE}
+  ${PROJECT_SOURCE_DIR}/cmake/debian-changelog.py)
 
 foreach(component cli gui)
   set(package quarnel)
   if(component STREQUAL "gui")
     set(package quarnel-gui)
   endif()
-  install(FILES ${copyright} ${PROJECT_BINARY_DIR}/debian/${package}/changelog.gz
+  install(FILES ${PROJECT_BINARY_DIR}/debian/${package}/copyright ${PROJECT_BINARY_DIR}/debian/${package}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Times the browser page on a realistic 1 MB file (narrow layout, from the
 # seeded generator) and on a batch of 1,000 files of 4 KB. Needs what
-# scripts/test-web.sh installs.
+# scripts/install-deps.sh web installs.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 scripts/build-web.sh >/dev/null
+scripts/npm-ci.sh tests/web build/web-test
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target quarnel-generate >/dev/null
 file=$(mktemp "${TMPDIR:-/tmp}/quarnel-web-bench.XXXXXX.frt")

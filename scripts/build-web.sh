@@ -7,14 +7,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 scripts/install-deps.sh web
 
-# The zip library that the page embeds, pinned; its licence goes into the page.
-fflate_version=0.8.2
-modules=build/web-deps
-installed=$(node -p "require('./$modules/node_modules/fflate/package.json').version" 2>/dev/null || true)
-if [[ $installed != "$fflate_version" ]]; then
-  mkdir -p "$modules"
-  npm install --prefix "$modules" --no-save --no-audit --no-fund --loglevel=error "fflate@$fflate_version"
-fi
+# The zip library that the page embeds, as web/package-lock.json pins it; its
+# licence goes into the page.
+scripts/npm-ci.sh web build/web-deps
 
 cmake --preset wasm >/dev/null
 cmake --build --preset wasm --target quarnel_page

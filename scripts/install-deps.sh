@@ -7,7 +7,8 @@
 #   windows  cross-compile the Windows programs and test them under wine64
 #   fuzz     the libFuzzer targets (clang)
 #   bench    the benchmarks
-#   package  build and check the Debian packages, Windows zips and installers
+#   cards    the tests on memory-card images (exFAT and FAT through FUSE)
+#   package  build and check the Debian packages, Windows zips and installers, and the page they carry
 #   web      build and test the page that converts in the browser
 #   all      every purpose above (the default)
 #
@@ -17,7 +18,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 [cli|test|gui|windows|fuzz|bench|package|web|all]..." >&2
+  echo "usage: $0 [cli|test|gui|windows|fuzz|bench|cards|package|web|all]..." >&2
   exit 2
 }
 
@@ -28,13 +29,14 @@ declare -A needs=(
   [windows]="g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 xvfb xauth imagemagick"
   [fuzz]="clang libclang-rt-14-dev libfuzzer-14-dev"
   [bench]="libbenchmark-dev time python3"
+  [cards]="exfat-fuse exfatprogs fusefat dosfstools fuse3 python3"
   [package]="dpkg-dev lintian man-db wixl msitools librsvg2-bin imagemagick python3 shared-mime-info xdg-utils libfile-mimeinfo-perl"
   [web]="clang lld-14 wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium"
 )
 # Purposes that stand on others: the packages are built from every program.
-declare -A includes=([test]="cli" [gui]="cli" [windows]="cli" [fuzz]="cli" [bench]="cli"
-                     [package]="cli gui windows" [web]="cli")
-all_purposes=(cli test gui windows fuzz bench package web)
+declare -A includes=([test]="cli" [gui]="cli" [windows]="cli" [fuzz]="cli" [bench]="cli" [cards]="cli"
+                     [package]="cli gui windows web" [web]="cli")
+all_purposes=(cli test gui windows fuzz bench cards package web)
 
 (($#)) || set -- all
 wanted=()

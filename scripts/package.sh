@@ -3,13 +3,26 @@
 #   quarnel_<version>_amd64.deb, quarnel-gui_<version>_amd64.deb   (Debian 12)
 #   quarnel-<version>-windows-x64.zip, quarnel-<version>-windows-x86.zip
 #   quarnel-<version>-x64.msi, quarnel-<version>-x86.msi
+#   quarnel-<version>.html   the browser page, which every package carries too
 #   SHA256SUMS
-# Installs what is missing first. Each build starts from a fresh cache in
-# build/package/, so stale settings never reach a package.
+# Installs what is missing first. Each build starts from a fresh cache, so
+# stale settings never reach a package:
+#
+#   scripts/package.sh                      builds the Windows programs in build/package/
+#   scripts/package.sh --windows-from-tests takes them from the builds that
+#                                           scripts/test-windows.sh just made and tested
+#
 # scripts/check-packages.sh then installs and tries them.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
+
+windows_from_tests=false
+case ${1:-} in
+  '') ;;
+  --windows-from-tests) windows_from_tests=true ;;
+  *) echo "usage: $0 [--windows-from-tests]" >&2; exit 2 ;;
+esac
 
 scripts/install-deps.sh package
 
@@ -26,6 +39,12 @@ mkdir -p "$out" "$work"
 
 step() { printf '\n== %s\n' "$*"; }
 
+step "The browser page"
+scripts/build-web.sh
+page=build/web/index.html
+page_license=build/web-deps/node_modules/fflate/LICENSE
+cp "$page" "$out/quarnel-$version.html"
+
 step "Debian packages"
 cmake --workflow --preset package-linux
 for deb in "quarnel_${version}_amd64.deb" "quarnel-gui_${version}_amd64.deb"; do
@@ -33,7 +52,13 @@ for deb in "quarnel_${version}_amd64.deb" "quarnel-gui_${version}_amd64.deb"; do
 done
 
 # CR LF line ends for the texts Windows users open in Notepad.
-crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
+crlf() { sed 's/\r$//; s/$/\r/' "$@"; }
+# Ours, then that of fflate, which the page holds.
+licences() {
+  cat LICENSE
+  printf '\n\nquarnel.html, the browser page, holds fflate, which writes its zip files, under this licence:\n\n'
+  cat "$page_license"
+}
 
 for arch in x64 x86; do
   step "Windows $arch"
@@ -41,26 +66,34 @@ for arch in x64 x86; do
     x64) triple=x86_64-w64-mingw32 ;;
     x86) triple=i686-w64-mingw32 ;;
   esac
-  build=$work/mingw-$arch
-  cmake --preset "package-mingw-$arch" --fresh
-  cmake --build --preset "package-mingw-$arch"
+  if $windows_from_tests; then
+    case $arch in
+      x64) build=${QUARNEL_MINGW_X64_DIR:-build/mingw-x64} ;;
+      x86) build=${QUARNEL_MINGW_X86_DIR:-build/mingw-x86} ;;
+    esac
+    echo "the programs that scripts/test-windows.sh built in $build"
+  else
+    build=$work/mingw-$arch
+    cmake --preset "package-mingw-$arch" --fresh
+    cmake --build --preset "package-mingw-$arch"
+  fi
 
   name=quarnel-$version-windows-$arch
   stage=$work/zip-$arch/$name
   mkdir -p "$stage"
   "$triple-strip" -o "$stage/Quarnel.exe" "$build/ui/win32/Quarnel.exe"
   "$triple-strip" -o "$stage/quarnel-cli.exe" "$build/cli/quarnel-cli.exe"
+  cp "$page" "$stage/quarnel.html"
   crlf packaging/README-windows.txt | sed "s/@VERSION@/$version/g" >"$stage/README.txt"
-  crlf LICENSE >"$stage/LICENSE.txt"
+  licences | crlf >"$stage/LICENSE.txt"
   touch -d "$release_date 00:00:00Z" "$stage" "$stage"/*
   (cd "$work/zip-$arch" && cmake -E tar cf "$root/$out/$name.zip" --format=zip \
-    --mtime="$release_date 00:00:00Z" "$name/Quarnel.exe" "$name/quarnel-cli.exe" "$name/README.txt" "$name/LICENSE.txt")
+    --mtime="$release_date 00:00:00Z" "$name/Quarnel.exe" "$name/quarnel-cli.exe" "$name/quarnel.html" \
+    "$name/README.txt" "$name/LICENSE.txt")
 
-  wixl -a "$arch" -D Version="$version" -D Arch="$arch" -D BinDir="$stage" \
-    -D IconFile=res/quarnel.ico -D LicenseFile="$stage/LICENSE.txt" \
-    -o "$out/quarnel-$version-$arch.msi" packaging/quarnel.wxs
+  scripts/make-msi.sh "$arch" "$version" "$stage" "$out/quarnel-$version-$arch.msi"
 done
 
 step "SHA256SUMS"
-(cd "$out" && sha256sum -- *.deb *.zip *.msi >SHA256SUMS && cat SHA256SUMS)
+(cd "$out" && sha256sum -- *.deb *.zip *.msi *.html >SHA256SUMS && cat SHA256SUMS)
 printf '\nPackages of Quarnel %s in %s/\n' "$version" "$out"

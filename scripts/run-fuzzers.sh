@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset fuzz) and runs each one for a bounded
-# time, starting from a copy of its seed corpus and its regression inputs.
+# time, all at once, starting from a copy of its seed corpus and its
+# regression inputs.
 # On a finding it prints the reproducer as a hex dump and exits non-zero.
 #
 # Usage: scripts/run-fuzzers.sh [SECONDS]   SECONDS per fuzzer, default 60
@@ -37,21 +38,27 @@ hex_dump() {
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarnel-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-failed=()
+# Side by side, one a core: each fuzzer gets the time it would get alone.
+declare -A runs
 for fuzzer in "${fuzzers[@]}"; do
   corpus=$work/$fuzzer/corpus
-  artifacts=$work/$fuzzer/artifacts
-  mkdir -p "$corpus" "$artifacts"
+  mkdir -p "$corpus" "$work/$fuzzer/artifacts"
   # Copies, so that what the run adds stays out of the source tree.
   find "fuzz/corpus/$fuzzer" "fuzz/regressions/$fuzzer" -maxdepth 1 -type f ! -name '.*' \
     -exec cp -t "$corpus" {} + 2>/dev/null || true
-
-  printf '\n== %s for %s s\n' "$fuzzer" "$seconds"
-  log=$work/$fuzzer.log
-  status=0
   "$build_dir/fuzz/$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -malloc_limit_mb=256 -max_len="${max_len[$fuzzer]}" -dict=fuzz/format_file.dict \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
+    -print_final_stats=1 -artifact_prefix="$work/$fuzzer/artifacts/" "$corpus" >"$work/$fuzzer.log" 2>&1 &
+  runs[$fuzzer]=$!
+done
+
+failed=()
+for fuzzer in "${fuzzers[@]}"; do
+  artifacts=$work/$fuzzer/artifacts
+  log=$work/$fuzzer.log
+  status=0
+  wait "${runs[$fuzzer]}" || status=$?
+  printf '\n== %s for %s s\n' "$fuzzer" "$seconds"
 
   if ((status == 0)); then
     grep -E '^(Done|stat::)' "$log" || tail -n 5 "$log"

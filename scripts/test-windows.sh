@@ -74,12 +74,14 @@ if [[ ${1:-} == --on-display ]]; then
   exit
 fi
 
+# From a fresh cache, so that no stale setting reaches these programs:
+# scripts/package.sh --windows-from-tests packages them as they are.
 step "Windows 64-bit build (mingw-w64)"
-cmake --preset mingw-x64 -B "$x64_dir"
+cmake --preset mingw-x64 -B "$x64_dir" --fresh
 cmake --build "$x64_dir" -j2
 
 step "Windows 32-bit build (mingw-w64)"
-cmake --preset mingw-x86 -B "$x86_dir"
+cmake --preset mingw-x86 -B "$x86_dir" --fresh
 cmake --build "$x86_dir" -j2
 
 step "Quarnel.exe needs only the system's DLLs"

@@ -70,7 +70,7 @@ ConversionOutcome StageFormatFile(const FileLocation& target, ConversionState& s
     const FileFailure failure = staged.failure();
     return FileFailureOutcome(ResultInvalidInput, failure, staged.failureMessage());
   }
-  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity);
+  const bool inPlace = sourceFile.isRegular && staged.ReplacesFile(sourceFile.identity, source.path);
   ConversionOutcome outcome = ConvertSource(sourceFile, state, staged.Sink(), inPlace);
 
   if (staged.IsStream()) {

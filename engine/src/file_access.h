@@ -1,8 +1,8 @@
 // The file operations whose calls differ between platforms: reading the
 // source here, writing the target in staged_target.h. Windows implements both
-// in file_access_win32.cc; Linux in source_file_posix.cc and
-// staged_target_posix.cc, with the temporary-file registry and its signal
-// handlers in temp_file_registry_posix.cc and the calls only Linux has in
+// in file_access_win32.cc; Linux in source_file_linux.cc and
+// staged_target_linux.cc, with the temporary-file registry and its signal
+// handlers in temp_file_registry_linux.cc and the calls only Linux has in
 // file_calls_linux.cc.
 #pragma once
 
@@ -15,12 +15,11 @@
 #include "quarnel/folder_tree.h"
 #include "quarnel/staged_target.h"
 
-struct stat;
-
 namespace quarnel {
 
-// The identity of the file that a POSIX status describes.
-FileIdentity IdentityOf(const struct stat& info);
+// What a target path named when it was opened: nothing yet, a file to be
+// replaced, or a device or pipe written as it stands.
+enum class TargetKind : std::uint8_t { New, Existing, Stream };
 
 // The source file, read as its bytes stand.
 class SourceFile : public ByteSource {
@@ -54,6 +53,11 @@ class SourceFile : public ByteSource {
   FileIdentity identity;
 
  private:
+  // Keeps `descriptor` as the open source and fills in what its status says;
+  // `type` is its file type bits (S_IFMT). @return false with `failure`
+  // OpenSource, the descriptor closed.
+  bool Take(int descriptor, std::uint32_t& type, FileFailure& failure, std::string& message);
+
   std::intptr_t handle_ = -1;
 };
 

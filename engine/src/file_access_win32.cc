@@ -11,7 +11,9 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "quarnel/case_folding.h"
 #include "quarnel/file_access_setup.h"
+#include "quarnel/target_start.h"
 
 namespace quarnel {
 namespace {
@@ -73,6 +75,9 @@ void PrepareFileAccess() {
 
 // The console's handler runs on a thread of its own and takes the lock.
 void BlockCleanupSignalsInThisThread() {}
+
+void SetCleanupNote(const char*, const std::atomic<std::size_t>*, const char*) {}
+
 CleanupSignalsHeld::CleanupSignalsHeld() = default;
 CleanupSignalsHeld::~CleanupSignalsHeld() = default;
 
@@ -135,8 +140,7 @@ IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
 // ---- Target ----------------------------------------------------------------
 
 struct StagedTarget::Impl {
-  enum class Kind { New, Existing, Stream };
-  Kind kind = Kind::New;
+  TargetKind kind = TargetKind::New;
   std::wstring target;
   std::wstring temp;  // empty when no temporary file exists
   FileIdentity existing;
@@ -174,16 +178,16 @@ bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t /*sou
     const bool disk = GetFileType(probe) == FILE_TYPE_DISK && GetFileInformationByHandle(probe, &info);
     CloseHandle(probe);
     if (disk) {
-      impl.kind = Impl::Kind::Existing;
+      impl.kind = TargetKind::Existing;
       impl.existing = IdentityOf(info);
     } else {
-      impl.kind = Impl::Kind::Stream;
+      impl.kind = TargetKind::Stream;
     }
   } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
     return impl.Fail(FileFailure::OpenTarget, error);
   }
 
-  if (impl.kind == Impl::Kind::Stream) {
+  if (impl.kind == TargetKind::Stream) {
     impl.sink.handle = CreateFileW(impl.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return impl.sink.handle != INVALID_HANDLE_VALUE || impl.Fail(FileFailure::OpenTarget, GetLastError());
@@ -213,10 +217,13 @@ bool StagedTarget::Open(const FileLocation& target, std::uint32_t sourceMode) {
 
 ByteSink& StagedTarget::Sink() { return impl_->sink; }
 
-bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
+bool StagedTarget::IsStream() const { return impl_->kind == TargetKind::Stream; }
 
-bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
-  return impl_->kind == Impl::Kind::Existing && identity == impl_->existing;
+bool FolderFoldsCase(const std::filesystem::path&) { return true; }
+
+// Windows opens one file by any spelling of its name, so its identity says it all.
+bool StagedTarget::ReplacesFile(const FileIdentity& identity, const std::filesystem::path&) const {
+  return impl_->kind == TargetKind::Existing && identity == impl_->existing;
 }
 
 // The data is always flushed here: Windows offers no one call that flushes a
@@ -226,7 +233,7 @@ bool StagedTarget::Finish(bool) {
   if (impl.sink.handle == INVALID_HANDLE_VALUE) return impl.failure == FileFailure::None;
   bool complete = true;
   DWORD error = 0;
-  if (impl.kind != Impl::Kind::Stream && !FlushFileBuffers(impl.sink.handle)) {
+  if (impl.kind != TargetKind::Stream && !FlushFileBuffers(impl.sink.handle)) {
     complete = false;
     error = GetLastError();
   }
@@ -240,11 +247,11 @@ bool StagedTarget::Finish(bool) {
 
 bool StagedTarget::Commit() {
   Impl& impl = *impl_;
-  if (impl.kind == Impl::Kind::Stream) return impl.failure == FileFailure::None;
+  if (impl.kind == TargetKind::Stream) return impl.failure == FileFailure::None;
   if (impl.temp.empty() || impl.sink.handle != INVALID_HANDLE_VALUE) return false;
   std::lock_guard<std::mutex> lock(g_tempFilesLock);
   const bool replaced =
-      impl.kind == Impl::Kind::Existing
+      impl.kind == TargetKind::Existing
           ? ReplaceFileW(impl.target.c_str(), impl.temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                          nullptr) != 0
           : MoveFileExW(impl.temp.c_str(), impl.target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
@@ -292,6 +299,59 @@ std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {
   CloseHandle(file);
   if (!found) return std::nullopt;
   return IdentityOf(information);
+}
+
+TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& text, std::string& message) {
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return TargetStart::Absent;
+    message = SystemMessage(error);
+    return TargetStart::Unreadable;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TargetStart::NotRegular;
+  // Opened without access rights first, as the conversion opens it, to tell a
+  // device from a file before anything is read from it.
+  const HANDLE probe = CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    message = SystemMessage(GetLastError());
+    return TargetStart::Unreadable;
+  }
+  BY_HANDLE_FILE_INFORMATION probed{};
+  const bool disk = GetFileType(probe) == FILE_TYPE_DISK && GetFileInformationByHandle(probe, &probed);
+  CloseHandle(probe);
+  if (!disk) return TargetStart::NotRegular;
+  const HANDLE file = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    message = SystemMessage(GetLastError());
+    return TargetStart::Unreadable;
+  }
+  TargetStart start = TargetStart::Read;
+  BY_HANDLE_FILE_INFORMATION opened{};
+  if (GetFileType(file) == FILE_TYPE_DISK && !GetFileInformationByHandle(file, &opened)) {
+    message = SystemMessage(GetLastError());
+    start = TargetStart::Unreadable;
+  } else if (GetFileType(file) != FILE_TYPE_DISK || opened.dwVolumeSerialNumber != probed.dwVolumeSerialNumber ||
+             opened.nFileIndexHigh != probed.nFileIndexHigh || opened.nFileIndexLow != probed.nFileIndexLow) {
+    message = "it changed while it was read";
+    start = TargetStart::Unreadable;
+  }
+  text.resize(kTargetLookLength);
+  std::size_t filled = 0;
+  while (start == TargetStart::Read && filled < text.size()) {
+    DWORD count = 0;
+    if (!ReadFile(file, text.data() + filled, static_cast<DWORD>(text.size() - filled), &count, nullptr)) {
+      message = SystemMessage(GetLastError());
+      start = TargetStart::Unreadable;
+    }
+    if (count == 0) break;
+    filled += count;
+  }
+  text.resize(filled);
+  CloseHandle(file);
+  return start;
 }
 
 }  // namespace quarnel

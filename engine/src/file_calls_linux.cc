@@ -14,6 +14,10 @@
 
 namespace quarnel {
 
+FileIdentity IdentityOf(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 namespace {
 
 std::uint64_t MixBits(std::uint64_t value) {
@@ -67,6 +71,22 @@ int NameUnnamedFile(int descriptor, int folder, const char* name) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", descriptor);
   return linkat(AT_FDCWD, path, folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+int RenameWithoutReplacing(int folder, const char* from, const char* to) {
+  if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  if (linkat(folder, from, folder, to, 0) == 0) {
+    // The target is in place; the other name goes, or the kill of this
+    // process leaves it as a recognisable temporary file.
+    unlinkat(folder, from, 0);
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  struct stat existing {};
+  if (fstatat(folder, to, &existing, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return renameat(folder, from, folder, to) == 0 ? 0 : errno;
 }
 
 int SyncFileSystem(int descriptor) { return syncfs(descriptor) == 0 ? 0 : errno; }

@@ -6,13 +6,13 @@
 
 #include <string>
 
+#include "file_access.h"
 #include "quarnel/conversion_driver.h"
 
 namespace quarnel {
 
 struct TargetPlace {
-  enum class Kind { New, Existing, Stream };
-  Kind kind = Kind::New;
+  TargetKind kind = TargetKind::New;
   // The folder that holds `name`, open for reading; the caller closes it.
   int folder = -1;
   std::string name;
@@ -48,5 +48,10 @@ bool LocateIn(int start, const std::string& shownAs, const std::string& path, Ta
 // editors that replace a file do. @return 0, or the errno of a failed call;
 // a file without an ACL, or a system without /proc, keeps none.
 int CopyAccessAcl(int folder, const std::string& name, int descriptor);
+
+// Whether names in the open folder `folder` ignore case (FolderFoldsCase in
+// case_folding.h), asked first with `name`, a name in it. @return true as
+// well when it cannot be told.
+bool FoldsCaseAt(int folder, const std::string& name);
 
 }  // namespace quarnel

@@ -12,6 +12,8 @@
 #include "quarnel/folder_tree.h"
 #include "target_path.h"
 
+#include "quarnel/target_start.h"
+
 namespace quarnel {
 namespace {
 
@@ -54,11 +56,13 @@ class Walk {
   bool Run(const std::string& path, TargetPlace& place);
 
   FileFailure failure = FileFailure::None;
+  int error = 0;  // the failed call's errno, where one failed
   std::string message;
 
  private:
   bool Fail(FileFailure why, int error) {
     failure = why;
+    this->error = error;
     message = error != 0 ? std::generic_category().message(error) : std::string();
     return false;
   }
@@ -105,7 +109,7 @@ bool Walk::Run(const std::string& path, TargetPlace& place) {
       if (error != ENOENT) return Fail(FileFailure::OpenTarget, error);
       if (step.fromLink) return Fail(FileFailure::DanglingLink, error);
       if (!last || locate_) return Fail(FileFailure::OpenTarget, error);
-      place.kind = TargetPlace::Kind::New;
+      place.kind = TargetKind::New;
       return Finish(-1, {}, step, place);
     }
     struct stat info {};
@@ -184,7 +188,7 @@ bool Walk::Finish(int file, const struct stat& info, const Step& step, TargetPla
   if (faccessat(place.folder, step.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == EACCES ? Fail(FileFailure::TargetReadOnly, EACCES) : Fail(FileFailure::OpenTarget, errno);
   }
-  place.kind = TargetPlace::Kind::Existing;
+  place.kind = TargetKind::Existing;
   place.existing = info;
   return true;
 }
@@ -204,7 +208,7 @@ bool Walk::OpenStream(const std::string& name, const struct stat& checked, bool 
     close(stream);
     return Fail(FileFailure::TargetChanged, 0);
   }
-  place.kind = TargetPlace::Kind::Stream;
+  place.kind = TargetKind::Stream;
   place.stream = stream;
   place.name = name;
   return true;
@@ -252,6 +256,57 @@ bool LocateIn(int start, const std::string& shownAs, const std::string& path, Ta
   failure = walk.failure;
   message = std::move(walk.message);
   return located;
+}
+
+TargetStart ReadTargetStart(const std::filesystem::path& target, std::string& text, std::string& message) {
+  TargetPlace place;
+  Walk walk(AT_FDCWD, {}, true);
+  if (!walk.Run(target.native(), place)) {
+    switch (walk.failure) {
+      case FileFailure::TargetIsFolder: return TargetStart::NotRegular;
+      case FileFailure::OpenTarget:
+        if (walk.error == ENOENT || walk.error == ENOTDIR || walk.error == ENAMETOOLONG) return TargetStart::Absent;
+        message = std::move(walk.message);
+        return TargetStart::Unreadable;
+      default: return TargetStart::Absent;  // the conversion refuses such a link with its own message
+    }
+  }
+  const int folder = place.folder;
+  if (!S_ISREG(place.existing.st_mode)) {
+    close(folder);
+    return TargetStart::NotRegular;
+  }
+  const int descriptor = openat(folder, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int openError = errno;
+  close(folder);
+  if (descriptor < 0) {
+    message = std::generic_category().message(openError);
+    return TargetStart::Unreadable;
+  }
+  struct stat opened {};
+  TargetStart start = TargetStart::Read;
+  if (fstat(descriptor, &opened) != 0) {
+    message = std::generic_category().message(errno);
+    start = TargetStart::Unreadable;
+  } else if (!SameFile(opened, place.existing)) {
+    message = "it changed while it was read";
+    start = TargetStart::Unreadable;
+  }
+  text.resize(kTargetLookLength);
+  std::size_t filled = 0;
+  while (start == TargetStart::Read && filled < text.size()) {
+    const ssize_t count = read(descriptor, text.data() + filled, text.size() - filled);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      message = std::generic_category().message(errno);
+      start = TargetStart::Unreadable;
+    }
+    if (count <= 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  text.resize(filled);
+  close(descriptor);
+  return start;
 }
 
 }  // namespace quarnel

@@ -14,11 +14,19 @@ namespace quarnel {
 
 constexpr std::size_t kTempNameLength = 25;  // ".quarnel-" + 12 random + ".tmp"
 
+enum class SlotState : int {
+  Free,
+  Claimed,
+  FileMayExist,  // a file may exist under `name`: the clean-up removes it
+};
+
 struct TempSlot {
-  std::atomic<int> state{0};  // 0 free, 1 claimed, 2 a file that may exist under `name`
+  std::atomic<SlotState> state{SlotState::Free};
   int folder = -1;
   char name[kTempNameLength + 1] = {};
 };
+// The handler reads the state, so it must be lock-free.
+static_assert(std::atomic<SlotState>::is_always_lock_free);
 
 // A free slot, marked claimed.
 TempSlot& ClaimTempSlot();

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <string>
 
+#include "quarnel/version.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -148,6 +150,40 @@ TEST(BatchWin32Test, WildcardsHelpAndTheProgramsName) {
   fs::remove_all(folder, ignored);
 }
 
+// The wildcard the program expands itself gives two names: the second, an
+// instrument's own file, is kept unless --force says otherwise.
+TEST(BatchWin32Test, TargetsQuarnelDidNotWriteAreKept) {
+  const fs::path folder = fs::temp_directory_path() / (L"quarnel-kept-" + std::to_wstring(GetCurrentProcessId()));
+  const std::string original = "@i1KRV880\r\n";
+  struct Case {
+    const wchar_t* arguments;
+    std::string target;  // b.frt before the run
+    long exitCode;
+    std::string err;  // "" when b.frt takes the conversion
+  };
+  const Case cases[] = {
+      {L"*.frt", original, 2,
+       "quarnel-cli: b.frt: not replaced: its model line names \"KRV880\", so Quarnel did not write it\n"
+       "quarnel-cli: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {L"a.frt b.frt", "@i1TS9200\r\n", 2,
+       "quarnel-cli: b.frt: not replaced: its model line names \"TS9200\", so Quarnel did not write it\n"
+       "quarnel-cli: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {L"--force *.frt", original, 0, ""},
+      {L"a.frt b.frt", kPlainConverted, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(fs::path(c.arguments).string());
+    WriteFile(folder / L"a.frt", kPlainSource);
+    WriteFile(folder / L"b.frt", c.target);
+    EXPECT_EQ(RunIn(folder, c.arguments), c.exitCode);
+    EXPECT_EQ(ReadOutput(folder / L"err.txt"), c.err);
+    EXPECT_EQ(ReadFile(folder / L"b.frt"), c.err.empty() ? kPlainConverted : c.target);
+    EXPECT_EQ(ReadFile(folder / L"a.frt"), kPlainSource);
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
 TEST(BatchWin32Test, CarriesAVersionResource) {
   DWORD handle = 0;
   const DWORD size = GetFileVersionInfoSizeW(g_program.c_str(), &handle);
@@ -157,8 +193,8 @@ TEST(BatchWin32Test, CarriesAVersionResource) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  EXPECT_EQ(fixed->dwFileVersionMS, DWORD{QUARNEL_VERSION_MAJOR} << 16 | QUARNEL_VERSION_MINOR);
+  EXPECT_EQ(fixed->dwFileVersionLS, DWORD{QUARNEL_VERSION_PATCH} << 16 | QUARNEL_VERSION_BUILD);
   wchar_t* product = nullptr;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904E4\\ProductName",
                              reinterpret_cast<void**>(&product), &length));

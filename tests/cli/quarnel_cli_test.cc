@@ -237,6 +237,55 @@ TEST_F(QuarnelCliTest, SameFileAsSourceAndTargetIsConvertedInPlace) {
   }
 }
 
+// Two names on the command line are a source and its target: a target that
+// holds an instrument's own file is kept unless --force says otherwise.
+TEST_F(QuarnelCliTest, TargetsQuarnelDidNotWriteAreKept) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string target;  // the content of the target, b.frt or QZ_a.frt, before the run
+    int exitCode;
+    std::string err;  // "" when the target takes the conversion
+  };
+  const Case cases[] = {
+      {"an original", {"a.frt", "b.frt"}, "@i1KRV880 mine\r\n$1\r\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"KRV880\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {"another instrument's file", {"a.frt", "b.frt"}, "x\n@i TS9200\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"TS9200\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      // A model line that ends early names what it holds, escaped as names are.
+      {"a short model line", {"a.frt", "b.frt"}, "@i1K\x1b\r\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"K\\x1b\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {"the proposed target", {"a.frt"}, "@i1KRV330\n", 2,
+       "quarnel: QZ_a.frt: not replaced: its model line names \"KRV330\", so Quarnel did not write it\n"
+       "quarnel: to replace it anyway, use --force\n"},
+      {"a dry run foresees it", {"-n", "a.frt", "b.frt"}, "@i1KRV330\n", 2,
+       "quarnel: b.frt: not replaced: its model line names \"KRV330\", so Quarnel did not write it\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n"},
+      {"forced", {"--force", "a.frt", "b.frt"}, "@i1KRV880\r\n", 0, ""},
+      {"forced, short", {"a.frt", "-f", "QZ_a.frt"}, "@i1TS9200\r\n", 0, ""},
+      {"an earlier conversion", {"a.frt", "b.frt"}, kPlainConverted, 0, ""},
+      {"an empty file", {"a.frt", "b.frt"}, "", 0, ""},
+      {"no model line", {"a.frt", "b.frt"}, kPreviousContent, 0, ""},
+      // Only the first 64 KB are looked at.
+      {"model line too far in", {"a.frt", "b.frt"}, std::string(64 * 1024, 'x') + "\n@i1KRV330\n", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(Work() / "a.frt", kPlainSource);
+    const fs::path target = Work() / (c.arguments.size() == 1 ? "QZ_a.frt" : c.arguments.back());
+    WriteFile(target, c.target);
+    const auto result = Run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(ReadFile(target), c.err.empty() && c.arguments.front() != "-n" ? kPlainConverted : c.target);
+    EXPECT_EQ(ReadFile(Work() / "a.frt"), kPlainSource);
+    fs::remove(target);
+  }
+}
+
 TEST_F(QuarnelCliTest, OptionsAndUsageErrors) {
   struct Case {
     std::vector<std::string> arguments;
@@ -250,7 +299,7 @@ TEST_F(QuarnelCliTest, OptionsAndUsageErrors) {
       {{"a", "b", "c"}, 2, "", "quarnel: too many arguments\n" + kUsage},
       {{"-x", "a"}, 2, "", "quarnel: unknown option '-x'\n" + kUsage},
       // Options count after file names too, until "--".
-      {{"a", "--force"}, 2, "", "quarnel: unknown option '--force'\n" + kUsage},
+      {{"a", "--frobnicate"}, 2, "", "quarnel: unknown option '--frobnicate'\n" + kUsage},
       {{"", "b"}, 2, "", "quarnel: empty file name\n" + kUsage},
       {{"a", ""}, 2, "", "quarnel: empty file name\n" + kUsage},
       {{"--version"}, 0, "quarnel " QUARNEL_VERSION_TEXT "\n", ""},
@@ -560,10 +609,10 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
   ASSERT_EQ(chmod(Work().c_str(), 01777), 0);
   WriteFile(Work() / "job.frt", kPlainSource);
   ASSERT_EQ(chmod((Work() / "job.frt").c_str(), 0644), 0);
-  for (const char* file : {"victim.frt", "mine.frt", "readonly.frt"}) {
+  for (const char* file : {"victim.frt", "mine.frt", "readonly.frt", "writeonly.frt"}) {
     WriteFile(Work() / file, kPreviousContent);
     ASSERT_EQ(chown((Work() / file).c_str(), file[0] == 'v' ? 0 : kUser, file[0] == 'v' ? 0 : kUser), 0);
-    ASSERT_EQ(chmod((Work() / file).c_str(), file[0] == 'r' ? 0444 : 0644), 0);
+    ASSERT_EQ(chmod((Work() / file).c_str(), file[0] == 'r' ? 0444 : file[0] == 'w' ? 0200 : 0644), 0);
   }
   fs::create_symlink("victim.frt", Work() / "planted.frt");
   ASSERT_EQ(lchown((Work() / "planted.frt").c_str(), kOther, kOther), 0);
@@ -583,8 +632,15 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
     int exitCode;
     std::string message;
     const char* changed;  // the file that takes the converted text, or nullptr
+    const char* option = nullptr;
   };
   const Case cases[] = {
+      // Whether the user's own file is one Quarnel wrote cannot be told.
+      {"writeonly.frt", 2,
+       "quarnel: writeonly.frt: not replaced: it cannot be read to tell whether Quarnel wrote it: Permission denied\n"
+       "quarnel: to convert several files, use -b; to replace it anyway, use --force\n",
+       nullptr},
+      {"writeonly.frt", 0, "", "writeonly.frt", "--force"},
       {"planted.frt", 1, "quarnel: planted.frt: the link planted.frt" + notFollowed, nullptr},
       {"other/QZ_x.frt", 1, "quarnel: other/QZ_x.frt: the link other/QZ_x.frt" + notFollowed, nullptr},
       {"via/mine.frt", 1, "quarnel: via/mine.frt: the link via" + notFollowed, nullptr},
@@ -597,16 +653,17 @@ TEST_F(QuarnelCliTest, OrdinaryUserInASharedFolder) {
     const auto result = testing::RunProcess(
         "/usr/bin/setpriv",
         {"--reuid=" + std::to_string(kUser), "--regid=" + std::to_string(kUser), "--clear-groups",
-         (Root() / "bin/quarnel").string(), "job.frt", c.target},
+         (Root() / "bin/quarnel").string(), c.option ? c.option : "--", "job.frt", c.target},
         Work(), Root());
     EXPECT_EQ(result.exitCode, c.exitCode);
     EXPECT_EQ(result.err, c.message);
-    for (const char* file : {"victim.frt", "mine.frt", "readonly.frt"})
+    for (const char* file : {"victim.frt", "mine.frt", "readonly.frt", "writeonly.frt"})
       EXPECT_EQ(ReadFile(Work() / file), c.changed && std::string(c.changed) == file ? kPlainConverted
                                                                                       : kPreviousContent)
           << file;
     EXPECT_TRUE(fs::is_symlink(Work() / "my-link.frt"));
     WriteFile(Work() / "mine.frt", kPreviousContent);
+    WriteFile(Work() / "writeonly.frt", kPreviousContent);
   }
 }
 
@@ -715,6 +772,94 @@ TEST_F(QuarnelCliTest, InjectedFaults) {
     }
     fs::remove(Work() / "out.frt");
     fs::remove(Work() / "QZ_job.frt");
+  }
+}
+
+// Where the file system has no modes (FAT and exFAT through FUSE refuse
+// fchmod), a replacement keeps the mode it was made with (the temporary
+// file's 0600) as long as that grants nothing the old target's lacked.
+TEST_F(QuarnelCliTest, ReplacementWithoutModesGrantsNoMoreThanTheOldTarget) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  struct Case {
+    const char* injection;
+    mode_t oldMode;
+    std::string err;  // empty: converted
+  };
+  const Case cases[] = {
+      {"fchmod:error=ENOSYS", 0644, ""},
+      {"fchmod:error=EPERM", 0600, ""},
+      {"fchmod:error=EOPNOTSUPP", 0660, ""},
+      // Its owner could read the replacement, not the old target.
+      {"fchmod:error=ENOSYS", 0200, "quarnel: out.frt: cannot write the target: Function not implemented\n"},
+      // A failure that is not a missing feature fails as it always did.
+      {"fchmod:error=EIO", 0644, "quarnel: out.frt: cannot write the target: Input/output error\n"},
+  };
+  WriteFile(Work() / "job.frt", kPlainSource);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.injection) + " " + std::to_string(c.oldMode));
+    WriteFile(Work() / "out.frt", kPreviousContent);
+    ASSERT_EQ(chmod((Work() / "out.frt").c_str(), c.oldMode), 0);
+    const auto result = testing::RunProcess(
+        "/usr/bin/strace",
+        {"-qq", "-o", "/dev/null", "-e", "trace=fchmod", "-e", std::string("inject=") + c.injection,
+         QUARNEL_EXECUTABLE, "-q", "job.frt", "out.frt"},
+        Work(), Root());
+    EXPECT_EQ(result.exitCode, c.err.empty() ? 0 : 1);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(ReadFile(Work() / "out.frt"), c.err.empty() ? kPlainConverted : kPreviousContent);
+    struct stat info {};
+    ASSERT_EQ(stat((Work() / "out.frt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.err.empty() ? 0600 : c.oldMode);
+    EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "out.frt"}));
+  }
+}
+
+// A target that was new when the run looked is committed without replacing
+// a file that appeared since (made here while strace holds the sync of the
+// converted text back): by renameat2's RENAME_NOREPLACE, by a hard link where
+// the file system lacks that, by a look just before the rename where it has
+// neither (FUSE drivers of memory cards).
+TEST_F(QuarnelCliTest, NewTargetDoesNotReplaceAFileThatAppearedSince) {
+  if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  const std::vector<std::string> noRename = {"-e", "inject=renameat2:error=EINVAL"};
+  // The first link names the unnamed temporary file; the second would be the target's.
+  const std::vector<std::string> noLink = {"-e", "inject=renameat2:error=EINVAL", "-e",
+                                           "inject=linkat:error=EPERM:when=2+"};
+  struct Case {
+    const char* name;
+    std::vector<std::string> injections;
+    bool appears;
+  };
+  const Case cases[] = {
+      {"rename without replacing", {}, false},
+      {"rename without replacing, a file appears", {}, true},
+      {"hard link", noRename, false},
+      {"hard link, a file appears", noRename, true},
+      {"look before the rename", noLink, false},
+      {"look before the rename, a file appears", noLink, true},
+  };
+  WriteFile(Work() / "job.frt", kPlainSource);
+  const fs::path log = Root() / "strace.log";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> arguments = {"-qq", "-o", log.string(), "-e", "trace=fsync,renameat2,linkat"};
+    arguments.insert(arguments.end(), c.injections.begin(), c.injections.end());
+    if (c.appears) arguments.insert(arguments.end(), {"-e", "inject=fsync:delay_exit=2000000:when=1"});
+    arguments.insert(arguments.end(), {QUARNEL_EXECUTABLE, "-q", "job.frt", "new.frt"});
+    const int process = testing::StartProcess("/usr/bin/strace", arguments, Work(), Root());
+    if (c.appears) {
+      for (int wait = 0; wait < 3000 && ReadFile(log).find("(DELAYED)") == std::string::npos; ++wait) usleep(10000);
+      WriteFile(Work() / "new.frt", kPreviousContent);
+    }
+    const auto result = testing::FinishProcess(process, Root());
+    EXPECT_EQ(result.exitCode, c.appears ? 1 : 0);
+    EXPECT_EQ(result.err,
+              c.appears ? "quarnel: new.frt: cannot replace the target with the converted file: File exists\n" : "");
+    EXPECT_EQ(ReadFile(Work() / "new.frt"), c.appears ? kPreviousContent : kPlainConverted);
+    EXPECT_EQ(WorkEntries(), (std::set<std::string>{"job.frt", "new.frt"}));
+    fs::remove(Work() / "new.frt");
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "quarnel/case_folding.h"
+
 #include <gtest/gtest.h>
 
 namespace quarnel {
@@ -91,6 +93,33 @@ TEST(TargetNameTest, ProposesTheSameNameForANameAloneAsForAPath) {
     EXPECT_EQ(ProposeTargetName(name), ProposeTargetPath(std::string("data/") + name).filename().string()) << name;
   }
   EXPECT_EQ(ProposeTargetName(L"Übersicht.frt"), L"QZ_Übersicht.frt");
+}
+
+// Names a folder that folds case takes for one file, and names it keeps apart.
+TEST(TargetNameTest, FoldCaseMakesOneKeyForNamesThatDifferOnlyInCase) {
+  struct Case {
+    const char* first;
+    const char* second;
+    bool collide;
+  };
+  const Case cases[] = {
+      {"Job.frt", "JOB.FRT", true},
+      {"job.frt", "job.frt ", false},
+      {"\xc3\x89tude.frt", "\xc3\xa9TUDE.FRT", true},                  // \u00c9 and \u00e9
+      {"\xce\xa3\xce\x99\xce\xa3", "\xcf\x83\xce\xb9\xcf\x82", true},  // final sigma
+      {"\xe2\x84\xaa.frt", "k.frt", true},                            // the Kelvin sign
+      {"\xc5\xbf.frt", "S.frt", true},                                 // long s
+      {"\xc4\xb1.frt", "I.frt", true},                                 // dotless i: its upper case is I
+      {"\xe1\xba\x9e.frt", "\xc3\x9f.frt", true},                     // capital and small sharp s
+      {"stra\xc3\x9f" "e.frt", "STRASSE.FRT", false},                  // simple folding, no expansion
+      {"\xf0\x90\x90\x80", "\xf0\x90\x90\xa8", true},                  // Deseret, beyond the BMP
+      {"\xff\xfe" "A.frt", "\xff\xfe" "a.frt", true},                     // bytes that are not UTF-8 stay
+      {"\xc3" "A.frt", "\xc3" "a.frt", true},                          // a lone lead byte stays, the rest folds
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first);
+    EXPECT_EQ(FoldCase(c.first) == FoldCase(c.second), c.collide);
+  }
 }
 
 #ifndef _WIN32

@@ -11,12 +11,15 @@ temporary file a kill between its link and its rename may leave.
   tests/faults/run_faults.py BUILD/cli/quarnel --case batch:renameat:2:EIO
 
 The second form replays one case and keeps its folder. Needs strace. Each
-case is a run of its own; no check depends on timing.
+case is a run of its own, in a folder of its own, two at a time; no check
+depends on timing.
 """
 import argparse
 import collections
+import concurrent.futures
 import errno
 import os
+import queue
 import re
 import resource
 import shlex
@@ -252,22 +255,50 @@ class Runner:
                      trace.linked_before(hit[0]), clean), status, output
 
 
+PARALLEL = 2  # cases at a time; each has its own folder and outputs
+
+
 def run_all(binary, root):
-    runner = Runner(binary, root)
-    total = violations = 0
-    failed_runs, kinds = [], collections.Counter()
-    for run in RUNS:
-        trace, clean, problems = runner.record(run)
-        if problems:
-            print(f"FAIL {run}: without faults: {'; '.join(problems)}")
-            failed_runs.append(run)
-            continue
-        cases, shadowed = trace.cases()
-        bad = tried = 0
-        for call, n, hit in cases:
-            for fault in FAULTS[call]:
-                problems = runner.fault(run, trace, clean, call, n, hit, fault)[0]
-                tried += 1
+    # A runner per slot: a case takes a free one and gives it back.
+    runners = queue.Queue()
+    for slot in range(PARALLEL):
+        (root / f"slot-{slot}").mkdir()
+        runners.put(Runner(binary, root / f"slot-{slot}"))
+
+    def on_runner(work, *args):
+        runner = runners.get()
+        try:
+            return work(runner, *args)
+        finally:
+            runners.put(runner)
+
+    with concurrent.futures.ThreadPoolExecutor(PARALLEL) as pool:
+        records = [pool.submit(on_runner, Runner.record, run) for run in RUNS]
+        # run: its problems without faults (a list), or (trace, its cases,
+        # shadowed, [(call, n, hit, fault, the case's future)])
+        planned = {}
+        for run, record in zip(RUNS, records):
+            trace, clean, problems = record.result()
+            if problems:
+                planned[run] = problems
+                continue
+            cases, shadowed = trace.cases()
+            planned[run] = (trace, cases, shadowed, [
+                (call, n, hit, fault, pool.submit(on_runner, Runner.fault, run, trace, clean, call, n, hit, fault))
+                for call, n, hit in cases for fault in FAULTS[call]])
+
+        # Reported in the order of the runs and their calls, as they were tried one by one.
+        total = violations = 0
+        failed_runs, kinds = [], collections.Counter()
+        for run, plan in planned.items():
+            if isinstance(plan, list):
+                print(f"FAIL {run}: without faults: {'; '.join(plan)}")
+                failed_runs.append(run)
+                continue
+            trace, cases, shadowed, tried = plan
+            bad = 0
+            for call, n, hit, fault, future in tried:
+                problems = future.result()[0]
                 if problems:
                     bad += 1
                     kinds.update(p.split(":")[0] for p in problems)
@@ -277,12 +308,12 @@ def run_all(binary, root):
                     case = f"{run}:{call}:{n}:{fault}"
                     print(f"     {command}\n"
                           f"     (its files: {REPLAYER} {shlex.quote(str(binary))} --case {case})")
-        print(f"{run}: {len(cases)} calls, {tried} runs, {bad} with violations"
-              + (f"; {shadowed} calls of a second thread not failed alone" if shadowed else ""))
-        total += tried
-        violations += bad
-        if bad:
-            failed_runs.append(run)
+            print(f"{run}: {len(cases)} calls, {len(tried)} runs, {bad} with violations"
+                  + (f"; {shadowed} calls of a second thread not failed alone" if shadowed else ""))
+            total += len(tried)
+            violations += bad
+            if bad:
+                failed_runs.append(run)
     # One test per run, as ctest counts them, for scripts/test-all.sh's total.
     passed = len(RUNS) - len(failed_runs)
     print(f"{total} runs with a fault, {violations} with violations"

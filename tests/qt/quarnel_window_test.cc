@@ -448,7 +448,7 @@ TEST_F(QuarnelWindowTest, TheAboutBoxOpensFromTheContextMenuAndF1) {
   EXPECT_EQ(about->iconText(), "About Quarnel");
 
   struct Seen {
-    QString title, version, notice;
+    QString title, version, notice, build;
     bool hasIcon = false;
   };
   auto openAbout = [](const std::function<void()>& open) {
@@ -457,6 +457,7 @@ TEST_F(QuarnelWindowTest, TheAboutBoxOpensFromTheContextMenuAndF1) {
       seen.title = modal->windowTitle();
       seen.version = modal->findChild<QLabel*>("versionLabel")->text();
       seen.notice = modal->findChild<QLabel*>("noticeLabel")->text();
+      seen.build = modal->findChild<QLabel*>("buildLabel")->text();
       for (const QLabel* label : modal->findChildren<QLabel*>()) seen.hasIcon |= !label->pixmap().isNull();
       QDir().mkpath(QUARNEL_ARTIFACT_DIR);
       EXPECT_TRUE(modal->grab().save(QUARNEL_ARTIFACT_DIR "/quarnel-gui-about.png"));
@@ -475,6 +476,7 @@ TEST_F(QuarnelWindowTest, TheAboutBoxOpensFromTheContextMenuAndF1) {
     EXPECT_EQ(seen.title, "About Quarnel");
     EXPECT_EQ(seen.version, "Quarnel Ver. 1.0");
     EXPECT_EQ(seen.notice, "Copyright (C) 2008 Quarnel");
+    EXPECT_EQ(seen.build, "Version " QUARNEL_VERSION_TEXT);
     EXPECT_TRUE(seen.hasIcon);
   }
   EXPECT_TRUE(window.isVisible());

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dialog_driver_win32.h"
+#include "quarnel/version.h"
 
 namespace quarnel::testing {
 namespace {
@@ -159,7 +160,8 @@ TEST_F(DriveDialogTest, SystemMenuCommandsSixteenToThirtyOneOpenTheAboutBox) {
         texts.push_back(child.text);
     }
     EXPECT_EQ(icons, 1);
-    EXPECT_EQ(texts, (std::vector<std::wstring>{L"Quarnel Ver. 1.0", L"Copyright (C) 2008 Quarnel", L"OK"}));
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"Quarnel Ver. 1.0", L"Copyright (C) 2008 Quarnel",
+                                                 L"Version " QUARNEL_VERSION_TEXT, L"OK"}));
     PressOk(*about);
   }
   PressButton(dialog, IDCANCEL);

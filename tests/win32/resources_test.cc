@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dialog_driver_win32.h"
+#include "quarnel/version.h"
 #include "resource.h"
 
 namespace quarnel::testing {
@@ -187,13 +188,14 @@ TEST_F(ResourcesTest, AboutBoxTemplateIsAsDesigned) {
   EXPECT_EQ(dialog.style, DWORD{WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS});
   EXPECT_EQ(dialog.exStyle, DWORD{0});
   EXPECT_EQ(dialog.caption, L"About Quarnel");
-  EXPECT_EQ(std::vector<int>({dialog.cx, dialog.cy}), std::vector<int>({235, 55}));
+  EXPECT_EQ(std::vector<int>({dialog.cx, dialog.cy}), std::vector<int>({235, 62}));
   EXPECT_EQ(dialog.typeface, L"MS Shell Dlg");
   EXPECT_EQ(dialog.pointSize, 8);
   const std::vector<Control> expected = {
       {-1, kStatic, L"#128", 11, 17, 20, 20, kChild | SS_ICON, 0},
       {-1, kStatic, L"Quarnel Ver. 1.0", 37, 10, 133, 8, kChild | SS_NOPREFIX | WS_GROUP, 0},
       {-1, kStatic, L"Copyright (C) 2008 Quarnel", 37, 25, 119, 8, kChild | SS_LEFT | WS_GROUP, 0},
+      {-1, kStatic, L"Version " QUARNEL_VERSION_TEXT, 37, 40, 133, 8, kChild | SS_NOPREFIX | WS_GROUP, 0},
       {IDOK, kButton, L"OK", 178, 7, 50, 16, kChild | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0},
   };
   EXPECT_EQ(dialog.controls, expected);
@@ -240,6 +242,10 @@ TEST_F(ResourcesTest, IconHoldsFourSizesWithThe32PixelImageFirst) {
   EXPECT_EQ(header.biBitCount, 32);
 }
 
+// The version's four fields as the fixed part of a version block holds them.
+constexpr DWORD kVersionHigh = DWORD{QUARNEL_VERSION_MAJOR} << 16 | QUARNEL_VERSION_MINOR;
+constexpr DWORD kVersionLow = DWORD{QUARNEL_VERSION_PATCH} << 16 | QUARNEL_VERSION_BUILD;
+
 std::wstring VersionString(const std::vector<std::uint8_t>& block, const std::wstring& name) {
   void* value = nullptr;
   UINT length = 0;
@@ -248,7 +254,7 @@ std::wstring VersionString(const std::vector<std::uint8_t>& block, const std::ws
   return std::wstring(static_cast<const wchar_t*>(value));
 }
 
-TEST_F(ResourcesTest, VersionBlockNamesQuarnelOneZeroZeroOne) {
+TEST_F(ResourcesTest, VersionBlockNamesTheBuildsVersion) {
   const DWORD size = GetFileVersionInfoSizeW(g_exePath.c_str(), nullptr);
   ASSERT_GT(size, 0u);
   std::vector<std::uint8_t> block(size);
@@ -257,10 +263,10 @@ TEST_F(ResourcesTest, VersionBlockNamesQuarnelOneZeroZeroOne) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, DWORD{0x00010000});
-  EXPECT_EQ(fixed->dwFileVersionLS, DWORD{0x00000001});
-  EXPECT_EQ(fixed->dwProductVersionMS, DWORD{0x00010000});
-  EXPECT_EQ(fixed->dwProductVersionLS, DWORD{0x00000001});
+  EXPECT_EQ(fixed->dwFileVersionMS, kVersionHigh);
+  EXPECT_EQ(fixed->dwFileVersionLS, kVersionLow);
+  EXPECT_EQ(fixed->dwProductVersionMS, kVersionHigh);
+  EXPECT_EQ(fixed->dwProductVersionLS, kVersionLow);
   EXPECT_EQ(fixed->dwFileOS, DWORD{VOS__WINDOWS32});
   EXPECT_EQ(fixed->dwFileType, DWORD{VFT_APP});
 
@@ -276,7 +282,7 @@ TEST_F(ResourcesTest, VersionBlockNamesQuarnelOneZeroZeroOne) {
     const wchar_t* value;
   };
   const Entry entries[] = {
-      {L"FileVersion", L"1.0.0.1"},          {L"ProductVersion", L"1.0.0.1"},
+      {L"FileVersion", L"" QUARNEL_VERSION_TEXT}, {L"ProductVersion", L"" QUARNEL_VERSION_TEXT},
       {L"InternalName", L"Quarnel.exe"},     {L"OriginalFilename", L"Quarnel.exe"},
       {L"CompanyName", L"Quarnel"},          {L"ProductName", L"Quarnel"},
       {L"LegalCopyright", L"Copyright (C) 2008 Quarnel"},
@@ -285,7 +291,7 @@ TEST_F(ResourcesTest, VersionBlockNamesQuarnelOneZeroZeroOne) {
   EXPECT_NE(VersionString(block, L"FileDescription"), L"(missing)");
 }
 
-TEST_F(ResourcesTest, ManifestAsksForCommonControlsSix) {
+TEST_F(ResourcesTest, ManifestCarriesTheVersionAndAsksForCommonControlsSix) {
   std::vector<int> names;
   EnumResourceNamesW(
       module, RT_MANIFEST,
@@ -305,6 +311,11 @@ TEST_F(ResourcesTest, ManifestAsksForCommonControlsSix) {
   const std::string element = manifest.substr(elementStart, elementEnd - elementStart);
   EXPECT_NE(element.find("version=\"6.0.0.0\""), std::string::npos) << element;
   EXPECT_NE(element.find("publicKeyToken=\"6595b64144ccf1df\""), std::string::npos) << element;
+
+  const std::size_t identity = manifest.find("<assemblyIdentity");
+  ASSERT_NE(identity, std::string::npos);
+  const std::string own = manifest.substr(identity, manifest.find('>', identity) - identity);
+  EXPECT_NE(own.find("version=\"" QUARNEL_VERSION_TEXT "\""), std::string::npos) << own;
 }
 
 }  // namespace

@@ -20,22 +20,28 @@ AboutBox::AboutBox(QWidget* parent)
 
   auto* icon = new QLabel(this);
   icon->setPixmap(QuarnelIcon().pixmap(kIconExtent, kIconExtent));
-  auto* version = new QLabel(tr("Quarnel Ver. %1.%2").arg(QUARNEL_VERSION_MAJOR).arg(QUARNEL_VERSION_MINOR), this);
+  // The designed texts, as the Windows template has them; the build's own
+  // version stands on a line of its own, so that a fault report can name it.
+  auto* version = new QLabel(tr("Quarnel Ver. 1.0"), this);
   version->setObjectName(QStringLiteral("versionLabel"));
   version->setTextFormat(Qt::PlainText);
   auto* notice = new QLabel(tr("Copyright (C) 2008 Quarnel"), this);
   notice->setObjectName(QStringLiteral("noticeLabel"));
   notice->setTextFormat(Qt::PlainText);
+  auto* build = new QLabel(tr("Version %1").arg(QStringLiteral(QUARNEL_VERSION_TEXT)), this);
+  build->setObjectName(QStringLiteral("buildLabel"));
+  build->setTextFormat(Qt::PlainText);
   auto* ok = new QPushButton(tr("OK"), this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-  // As on Windows: the icon on the left, the two lines beside it, OK at the
+  // As on Windows: the icon on the left, the three lines beside it, OK at the
   // top right.
   auto* layout = new QGridLayout(this);
-  layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+  layout->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
   layout->addWidget(version, 0, 1);
   layout->addWidget(notice, 1, 1);
+  layout->addWidget(build, 2, 1);
   layout->addWidget(ok, 0, 2, Qt::AlignTop);
   layout->setHorizontalSpacing(layout->horizontalSpacing() * 2);
   layout->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,4 +1,4 @@
-// The About box: our icon, name and version, and the rights notice.
+// The About box: our icon, name, the rights notice and the build's version.
 #pragma once
 
 #include <QCoreApplication>

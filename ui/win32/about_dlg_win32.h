@@ -1,4 +1,4 @@
-// The About box: the icon, the name and version, the rights notice and OK.
+// The About box: the icon, the name, the rights notice, the build's version and OK.
 #pragma once
 
 #include "modal_dialog_win32.h"

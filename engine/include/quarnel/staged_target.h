@@ -17,9 +17,13 @@
 //   Sink    receives the bytes;
 //   Finish  gives a file that replaces one the old mode without
 //           setuid/setgid, its POSIX ACL and, where the caller may set them,
-//           the old owner and group; then syncs its data unless the caller
-//           defers that;
-//   Commit  renames it onto the target and syncs the folder;
+//           the old owner and group (where the file system has no modes,
+//           the mode it gives, unless that grants more than the old one);
+//           then syncs its data unless the caller defers that;
+//   Commit  renames it onto the target and syncs the folder; a target that
+//           was new when opened replaces no file that appeared since
+//           (where the file system has neither RENAME_NOREPLACE nor hard
+//           links, a look just before the rename stands in);
 //   Abandon removes it (the destructor abandons whatever was not committed).
 // Once the program has called PrepareFileAccess (file_access_setup.h), the
 // clean-up signals (Ctrl+C and closing the console on Windows) remove every
@@ -73,8 +77,11 @@ class StagedTarget {
 
   ByteSink& Sink();
   bool IsStream() const;
-  // The file that the target named when it was opened; false for a new target.
-  bool ReplacesFile(const FileIdentity& identity) const;
+  // Whether the target, as it was when opened, is the file `identity` that
+  // `path` names: the same identity, or, in a folder that folds case, the
+  // same place spelled in another case (where in doubt, it is). False for a
+  // new target.
+  bool ReplacesFile(const FileIdentity& identity, const std::filesystem::path& path) const;
 
   // @return false with failure() WriteTarget when the data cannot be
   //         completed or synced; the temporary file is then removed.

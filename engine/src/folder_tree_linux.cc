@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "file_calls_linux.h"
 #include "quarnel/folder_tree.h"
 #include "quarnel/name_text.h"
 #include "quarnel/target_name.h"

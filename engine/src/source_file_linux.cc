@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "file_access.h"
+#include "file_calls_linux.h"
 #include "target_path.h"
 #include "temp_file_registry.h"
 
@@ -18,6 +19,23 @@ std::string SystemMessage(int error) { return std::generic_category().message(er
 }  // namespace
 
 SourceFile::~SourceFile() { Close(); }
+
+bool SourceFile::Take(int descriptor, std::uint32_t& type, FileFailure& failure, std::string& message) {
+  handle_ = descriptor;
+  struct stat info {};
+  if (fstat(descriptor, &info) == 0) {
+    type = info.st_mode & S_IFMT;
+    isRegular = S_ISREG(info.st_mode);
+    if (isRegular) mode = info.st_mode & 0777;
+    size = static_cast<std::uint64_t>(info.st_size);
+    identity = IdentityOf(info);
+    return true;
+  }
+  failure = FileFailure::OpenSource;
+  message = SystemMessage(errno);
+  Close();
+  return false;
+}
 
 void SourceFile::Close() {
   if (handle_ >= 0) close(static_cast<int>(handle_));
@@ -31,24 +49,14 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
     message = SystemMessage(errno);
     return false;
   }
-  handle_ = descriptor;
-  struct stat info {};
-  if (fstat(descriptor, &info) != 0) {
-    failure = FileFailure::OpenSource;
-    message = SystemMessage(errno);
-    Close();
-    return false;
-  }
-  if (S_ISDIR(info.st_mode)) {
+  std::uint32_t type = 0;
+  if (!Take(descriptor, type, failure, message)) return false;
+  if (S_ISDIR(type)) {
     failure = FileFailure::SourceIsFolder;
     message = SystemMessage(EISDIR);
     Close();
     return false;
   }
-  isRegular = S_ISREG(info.st_mode);
-  if (isRegular) mode = info.st_mode & 0777;
-  size = static_cast<std::uint64_t>(info.st_size);
-  identity = IdentityOf(info);
   return true;
 }
 
@@ -77,25 +85,15 @@ bool SourceFile::Open(const FileLocation& location, FileFailure& failure, std::s
     message = error == ELOOP ? std::string() : SystemMessage(error);
     return false;
   }
-  handle_ = descriptor;
-  struct stat info {};
-  if (fstat(descriptor, &info) != 0) {
-    failure = FileFailure::OpenSource;
-    message = SystemMessage(errno);
-    Close();
-    return false;
-  }
-  if (!S_ISREG(info.st_mode) ||
-      (location.seen && location.folder->keepsIdentities() && IdentityOf(info) != *location.seen)) {
+  std::uint32_t type = 0;
+  if (!Take(descriptor, type, failure, message)) return false;
+  if (!S_ISREG(type) ||
+      (location.seen && location.folder->keepsIdentities() && identity != *location.seen)) {
     failure = FileFailure::SourceChanged;
     message.clear();
     Close();
     return false;
   }
-  isRegular = true;
-  mode = info.st_mode & 0777;
-  size = static_cast<std::uint64_t>(info.st_size);
-  identity = IdentityOf(info);
   return true;
 }
 
@@ -115,10 +113,6 @@ IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
     if (errno == EINTR) continue;
     return {0, SystemMessage(errno)};
   }
-}
-
-FileIdentity IdentityOf(const struct stat& info) {
-  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::optional<FileIdentity> IdentifyFile(const std::filesystem::path& path) {

@@ -13,6 +13,7 @@
 
 #include "file_access.h"
 #include "file_calls_linux.h"
+#include "quarnel/case_folding.h"
 #include "target_path.h"
 #include "temp_file_registry.h"
 
@@ -20,6 +21,16 @@ namespace quarnel {
 namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
+
+// The file systems of memory cards have no modes or owners to set.
+bool IsUnsupported(int error) { return error == ENOSYS || error == EPERM || error == EOPNOTSUPP; }
+
+std::string FoldedPlace(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::path place = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+  if (error) place = std::filesystem::absolute(path, error).lexically_normal();
+  return FoldCase(place.native());
+}
 
 bool WriteAll(int descriptor, const char* bytes, std::size_t count, std::string& failure) {
   while (count > 0) {
@@ -53,8 +64,8 @@ class DescriptorSink : public ByteSink {
 }  // namespace
 
 struct StagedTarget::Impl {
-  enum class Kind { New, Existing, Stream };
-  Kind kind = Kind::New;
+  TargetKind kind = TargetKind::New;
+  std::string target;  // as the caller gave it
   int folder = -1;
   // Set when `folder` is borrowed from a folder the caller holds open.
   FolderHandle heldFolder;
@@ -100,9 +111,7 @@ bool StagedTarget::Impl::Resolve(int start, const std::string& shownAs, const st
   }
   name = std::move(place.name);
   existing = place.existing;
-  kind = place.kind == TargetPlace::Kind::New        ? Kind::New
-         : place.kind == TargetPlace::Kind::Existing ? Kind::Existing
-                                                      : Kind::Stream;
+  kind = place.kind;
   sink.descriptor = place.stream;
   return true;
 }
@@ -113,7 +122,7 @@ bool StagedTarget::Impl::CreateTemp() {
   // are given back whole in Finish.
   // A new target is never wider than its source, as with cp; its owner keeps
   // read and write so that the next run may replace it.
-  const mode_t mode = kind == Kind::New ? 0666 & (sourceMode | 0600) : 0600;
+  const mode_t mode = kind == TargetKind::New ? 0666 & (sourceMode | 0600) : 0600;
   slot = &ClaimTempSlot();
   slot->folder = folder;
   const int unnamedFile = OpenUnnamedFile(folder, mode);
@@ -133,7 +142,7 @@ bool StagedTarget::Impl::CreateTemp() {
     RandomTempName(slot->name);
     const int descriptor = openat(folder, slot->name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     error = errno;
-    if (descriptor >= 0) slot->state.store(2);
+    if (descriptor >= 0) slot->state.store(SlotState::FileMayExist);
     EndTempFile();
     if (descriptor >= 0) {
       sink.descriptor = descriptor;
@@ -154,7 +163,7 @@ bool StagedTarget::Impl::NameTemp() {
     }
     RandomTempName(slot->name);
     error = NameUnnamedFile(finished, folder, slot->name);
-    if (error == 0) slot->state.store(2);
+    if (error == 0) slot->state.store(SlotState::FileMayExist);
     EndTempFile();
   }
   const int descriptor = finished;
@@ -175,8 +184,8 @@ bool StagedTarget::Impl::NameTemp() {
 void StagedTarget::Impl::ReleaseSlot() {
   if (slot == nullptr) return;
   SignalsHeld held;
-  if (slot->state.load() == 2) unlinkat(folder, slot->name, 0);
-  slot->state.store(0);
+  if (slot->state.load() == SlotState::FileMayExist) unlinkat(folder, slot->name, 0);
+  slot->state.store(SlotState::Free);
   slot = nullptr;
 }
 
@@ -190,9 +199,10 @@ StagedTarget::~StagedTarget() {
 bool StagedTarget::Open(const std::filesystem::path& target, std::uint32_t sourceMode) {
   Impl& impl = *impl_;
   impl.sourceMode = sourceMode;
+  impl.target = target.native();
   if (!impl.Resolve(AT_FDCWD, {}, target.native())) return false;
   // A stream was opened by the walk, as checked.
-  return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
+  return impl.kind == TargetKind::Stream || impl.CreateTemp();
 }
 
 bool StagedTarget::Open(const FileLocation& target, std::uint32_t sourceMode) {
@@ -209,21 +219,37 @@ bool StagedTarget::Open(const FileLocation& target, std::uint32_t sourceMode) {
     impl.folder = at;
     impl.folderIdentity = target.folder->identity();
     impl.name = target.name.native();
-    impl.kind = Impl::Kind::New;
+    impl.kind = TargetKind::New;
     return impl.CreateTemp();
   }
   close(existing);
+  impl.target = target.path.native();
   const std::string shownAs = target.folder->path() == "." ? std::string() : target.folder->path().native();
   if (!impl.Resolve(at, shownAs, target.name.native())) return false;
-  return impl.kind == Impl::Kind::Stream || impl.CreateTemp();
+  return impl.kind == TargetKind::Stream || impl.CreateTemp();
 }
 
 ByteSink& StagedTarget::Sink() { return impl_->sink; }
 
-bool StagedTarget::IsStream() const { return impl_->kind == Impl::Kind::Stream; }
+bool StagedTarget::IsStream() const { return impl_->kind == TargetKind::Stream; }
 
-bool StagedTarget::ReplacesFile(const FileIdentity& identity) const {
-  return impl_->kind == Impl::Kind::Existing && identity == IdentityOf(impl_->existing);
+bool StagedTarget::ReplacesFile(const FileIdentity& identity, const std::filesystem::path& path) const {
+  const Impl& impl = *impl_;
+  if (impl.kind != TargetKind::Existing) return false;
+  const FileIdentity existing = IdentityOf(impl.existing);
+  if (identity == existing) return true;
+  // A file system that ignores case may number each spelling of one file
+  // (exfat-fuse does): there, the same place spelled in another case is the
+  // same file. Only names that fold alike are worth the probe.
+  if (identity.device != existing.device) return false;
+  const std::string targetName = FoldCase(impl.name);
+  if (FoldCase(path.filename().native()) != targetName) {
+    // A source named through a link counts by the name the link leads to.
+    struct stat source {};
+    if (lstat(path.c_str(), &source) != 0 || !S_ISLNK(source.st_mode)) return false;
+    if (FoldCase(std::filesystem::path(FoldedPlace(path)).filename().native()) != targetName) return false;
+  }
+  return FoldsCaseAt(impl.folder, impl.name) && FoldedPlace(path) == FoldedPlace(impl.target);
 }
 
 bool StagedTarget::Finish(bool deferSync) {
@@ -233,22 +259,27 @@ bool StagedTarget::Finish(bool deferSync) {
   impl.sink.descriptor = -1;
   bool complete = true;
   int error = 0;
-  if (impl.kind == Impl::Kind::Existing) {
+  if (impl.kind == TargetKind::Existing) {
     // Ownership first: a change of owner would clear the mode's special bits.
     // Where the owner cannot be kept (an ordinary user), the group may still
     // be; where neither can, the file keeps the caller's, as a new file would.
     [[maybe_unused]] const bool ownerOrGroupKept =
         fchown(descriptor, impl.existing.st_uid, impl.existing.st_gid) == 0 ||
         fchown(descriptor, static_cast<uid_t>(-1), impl.existing.st_gid) == 0;
-    complete = fchmod(descriptor, impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID)) == 0;
-    if (!complete) {
-      error = errno;
-    } else {
+    const mode_t oldMode = impl.existing.st_mode & 01777 & ~(S_ISUID | S_ISGID);
+    complete = fchmod(descriptor, oldMode) == 0;
+    if (!complete) error = errno;
+    // Where the file system has no modes (FAT, exFAT, FUSE), the file keeps
+    // the one it has, as long as it grants nothing the old one did not.
+    struct stat made {};
+    if (!complete && IsUnsupported(error) && fstat(descriptor, &made) == 0 && (made.st_mode & 07777 & ~oldMode) == 0)
+      complete = true;
+    if (complete) {
       error = CopyAccessAcl(impl.folder, impl.name, descriptor);
       complete = error == 0;
     }
   }
-  if (complete && impl.kind != Impl::Kind::Stream && !deferSync && fsync(descriptor) != 0) {
+  if (complete && impl.kind != TargetKind::Stream && !deferSync && fsync(descriptor) != 0) {
     complete = false;
     error = errno;
   }
@@ -263,24 +294,29 @@ bool StagedTarget::Finish(bool deferSync) {
   }
   if (complete) return true;
   impl.Fail(FileFailure::WriteTarget, error);
-  if (impl.kind != Impl::Kind::Stream) Abandon();
+  if (impl.kind != TargetKind::Stream) Abandon();
   return false;
 }
 
 bool StagedTarget::Commit() {
   Impl& impl = *impl_;
-  if (impl.kind == Impl::Kind::Stream) return impl.failure == FileFailure::None;
+  if (impl.kind == TargetKind::Stream) return impl.failure == FileFailure::None;
   if (impl.slot == nullptr || impl.sink.descriptor >= 0) return false;
   {
     std::optional<SignalsHeld> held;
     if (!impl.signalsHeldByCaller) held.emplace();
     if (impl.unnamed && !impl.NameTemp()) return false;
-    if (renameat(impl.folder, impl.slot->name, impl.folder, impl.name.c_str()) != 0) {
-      impl.Fail(FileFailure::ReplaceTarget, errno);
+    // A target that was not there when it was opened replaces nothing: not
+    // a file another run or another spelling of its name made since.
+    const int error = impl.kind == TargetKind::New
+                          ? RenameWithoutReplacing(impl.folder, impl.slot->name, impl.name.c_str())
+                          : renameat(impl.folder, impl.slot->name, impl.folder, impl.name.c_str()) == 0 ? 0 : errno;
+    if (error != 0) {
+      impl.Fail(FileFailure::ReplaceTarget, error);
       impl.ReleaseSlot();
       return false;
     }
-    impl.slot->state.store(0);
+    impl.slot->state.store(SlotState::Free);
     impl.slot = nullptr;
   }
   impl.committed = true;
@@ -312,7 +348,7 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
   std::vector<int> targetErrors(targets.size(), 0);
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const StagedTarget::Impl& impl = *targets[i]->impl_;
-    if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
+    if (impl.kind == TargetKind::Stream) continue;
     const auto [entry, fresh] = syncErrors.emplace(impl.folderIdentity.device, 0);
     if (fresh) entry->second = SyncFileSystem(impl.folder);
     targetErrors[i] = entry->second;
@@ -325,7 +361,7 @@ std::size_t CommitStagedTargets(const std::vector<StagedTarget*>& targets) {
     SignalsHeld held;
     for (std::size_t i = 0; i < targets.size(); ++i) {
       StagedTarget::Impl& impl = *targets[i]->impl_;
-      if (impl.kind == StagedTarget::Impl::Kind::Stream) continue;
+      if (impl.kind == TargetKind::Stream) continue;
       if (targetErrors[i] != 0) {
         impl.Fail(FileFailure::WriteTarget, targetErrors[i]);
         targets[i]->Abandon();
