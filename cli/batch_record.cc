@@ -10,7 +10,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-
 // Appends `text` as a JSON string. Each byte that is not part of valid UTF-8
 // becomes U+FFFD. @return false when there was such a byte.
 bool AppendJsonString(std::string& json, std::string_view text) {
@@ -46,7 +45,6 @@ bool AppendJsonString(std::string& json, std::string_view text) {
   json += '"';
   return valid;
 }
-
 
 std::string Hex(std::string_view bytes) {
   std::string hex;
@@ -102,6 +100,12 @@ std::string FormatJsonRecord(const std::filesystem::path& source, const std::fil
   const ConversionSummary& summary = file.summary;
   json += batch::OutcomeName(file);
   json += file.written ? "\", \"written\": true" : "\", \"written\": false";
+  json += ", \"model\": ";
+  if (summary.model.has_value() && !summary.model->empty()) {
+    AppendJsonString(json, *summary.model);
+  } else {
+    json += "null";
+  }
   json += ", \"report\": ";
   AppendJsonString(json, summary.report);
   AppendEntries(json, "variables", summary.variables);
@@ -163,7 +167,7 @@ std::string DescribeForeignTarget(const batch::TargetCheck& check) {
   switch (check.owner) {
     case batch::TargetOwner::Replaceable: break;
     case batch::TargetOwner::OtherModel:
-      return "its model line names \"" + EscapeControls(check.model) + "\", so Quarnel did not write it";
+      return "its model line names \"" + EscapeName(check.model) + "\", so Quarnel did not write it";
     case batch::TargetOwner::Unreadable: return "it cannot be read to tell whether Quarnel wrote it: " + check.message;
   }
   return {};

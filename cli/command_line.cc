@@ -111,7 +111,7 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   const bool targetGiven = options.paths.size() == 2;
   const std::filesystem::path target = targetGiven ? options.paths[1] : ProposeTargetPath(source);
   // Longer names no file system takes; say why instead of a bare error.
-  const std::string nameProblem = targetGiven ? std::string() : batch::TargetNameProblem(source);
+  const std::string nameProblem = targetGiven ? std::string() : TargetNameProblem(source);
   // Two files named on the command line, the second an instrument's own: the
   // user most likely meant a batch.
   if (const std::string problem = options.force || !nameProblem.empty()
@@ -147,8 +147,11 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   }
   for (const std::string& note : file.summary.notes) err << ProgramName() << ": " << DisplayName(source) << ": " << note << '\n';
   if (file.summary.outcome == RunOutcome::NotNecessary) return ExitStatus(file.summary);
-  // A dry run wrote no target that the message could name.
-  if (options.dryRun) return EndOutput(out, err);
+  // The report says "completed"; the user should not look for the target.
+  if (options.dryRun) {
+    err << ProgramName() << ": " << DisplayName(target) << ": dry run: nothing written\n";
+    return EndOutput(out, err);
+  }
   if (!out) {
     err << ProgramName() << ": " << DisplayName(target) << ": converted, but the report could not be written" << OutputErrorText() << "\n";
     return kExitReportLost;

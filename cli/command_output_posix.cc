@@ -9,8 +9,6 @@ std::string PathForDisplay(const std::filesystem::path& path) { return path.nati
 
 std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
 
-bool IsBackslashInNames() { return true; }
-
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace quarnel::cli

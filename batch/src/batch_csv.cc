@@ -42,6 +42,7 @@ ReportCells ReportCellsOf(const std::filesystem::path& source, const std::filesy
   cells.source = PlainName(source);
   if (target != nullptr) cells.target = PlainName(*target);
   cells.outcome = OutcomeName(file);
+  if (summary.model) cells.model = *summary.model;
   cells.variables = Numbers(summary.variables);
   cells.applications = Numbers(summary.applications);
   if (summary.Failed()) cells.reason = FailureText(summary.failure);

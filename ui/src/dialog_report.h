@@ -10,8 +10,9 @@
 
 namespace quarnel::ui {
 
-// The report as the engine composed it, then what it does not say: why a run
-// failed, "FILE: [line N: ]reason", or the notes on a run that did not.
+// The report as the engine composed it, then what it does not say: where a
+// converted file went, "converted into TARGET", why a run failed, "FILE:
+// [line N: ]reason", and the notes on a run that did not.
 std::wstring MessageOfRun(const ConversionSummary& summary, const std::wstring& source, const std::wstring& target);
 
 // The question before Convert replaces targets that Quarnel did not write:
