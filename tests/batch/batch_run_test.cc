@@ -203,6 +203,8 @@ TEST_F(BatchRunTest, RecordsEqualTheCommandLinesOnTheSameSources) {
       QUARNEL_EXECUTABLE, {"-n", "--csv", "-r", "-b", (folder / "jobs").string()}, folder, scratch);
   fs::remove_all(scratch);
   EXPECT_EQ(cli.out, csv);
+  // The model column says what a file that needs no conversion names.
+  EXPECT_NE(csv.find(",not-necessary,TS9200,"), std::string::npos) << csv;
 }
 
 }  // namespace
