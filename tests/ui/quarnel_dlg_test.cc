@@ -1,5 +1,6 @@
 // The dialog's behaviour against a scripted host: what the fields show, what
 // the file dialogs are asked, which messages appear, and real conversions.
+#include "quarnel/target_name.h"
 #include "quarnel/ui/quarnel_dlg.h"
 
 #include <gtest/gtest.h>
@@ -669,7 +670,7 @@ TEST_F(ConvertTest, ABatchGivesEachFileAFreshStateAndLeavesTheDialogsAsItWas) {
   EXPECT_EQ(results.rows[0].outcome, L"converted");
   EXPECT_EQ(results.rows[0].applications, L"120");
   EXPECT_EQ(results.rows[0].reason, L"no model line; is this a format file?");
-  EXPECT_EQ(results.rows[1].target, (folder / "QZ_krv880.frt").wstring());
+  EXPECT_EQ(results.rows[1].target, ProposeTargetPath(fs::path(wideSource)).wstring());
   EXPECT_EQ(results.summary, L"2 converted, 0 not necessary, 0 failed");
   EXPECT_EQ(results.folder, folder.wstring() + L"/");
   EXPECT_EQ(host.progress, std::make_pair(std::size_t{2}, std::size_t{2}));
@@ -702,8 +703,8 @@ TEST_F(ConvertTest, AsksBeforeReplacingAFormatFileQuarnelDidNotWrite) {
       dialog.OnConvert();
     }
     ASSERT_EQ(host.questions.size(), 1u);
-    // A batch names the target as it planned it, in the system's own separators.
-    const std::wstring named = c.batch ? (fs::path(source).parent_path() / "QZ_job.frt").wstring() : target;
+    // Both name the target as the proposal does, the source's separators kept.
+    const std::wstring named = ProposeTargetPath(fs::path(source)).wstring();
     EXPECT_EQ(host.questions[0].text,
               named + L" is a format file that Quarnel did not write (its model line names KRV880). Replace it?");
     EXPECT_EQ(host.questions[0].icon, MessageIcon::Question);
