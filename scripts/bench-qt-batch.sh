@@ -37,7 +37,7 @@ for ((i = 0; i < repetitions; i++)); do
   clear_targets
   start=$(date +%s.%N)
   "$build_dir/cli/quarnel" -q -b -r "$work/card" 2>/dev/null
-  command_times+=("$(echo "$(date +%s.%N) - $start" | bc)")
+  command_times+=("$(printf '%.3f' "$(echo "$(date +%s.%N) - $start" | bc)")")
   clear_targets
   result=$("$build_dir/bench/quarnel_qt_batch_benchmark" "$work/card")
   [[ $(awk '/^files/ {print $2}' <<<"$result") == "$files" ]] || { echo "bench-qt-batch: not every file shown" >&2; exit 1; }
