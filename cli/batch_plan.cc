@@ -57,12 +57,6 @@ class PlaceKeys {
 
 }  // namespace
 
-std::string TargetNameProblem(const fs::path& source) {
-  if (source.filename().native().size() + kTargetPrefix.size() <= kLongestFileName) return {};
-  return "the target's name, " + std::string(kTargetPrefix) + " and the source's name, would be longer than " +
-         std::to_string(kLongestFileName) + " bytes";
-}
-
 BatchPlan PlanBatch(const std::vector<FoundSource>& sources, TargetPlacement placement,
                     const fs::path& outputFolder) {
   BatchPlan plan;

@@ -13,13 +13,6 @@
 
 namespace quarnel::cli {
 
-// The longest file name the file systems take: 255 bytes on POSIX, 255 UTF-16 units on Windows.
-inline constexpr std::size_t kLongestFileName = 255;
-
-// Why no target can be named for `source`: the prefix and its file name would
-// be longer than a file name may be. Empty when the name fits.
-std::string TargetNameProblem(const std::filesystem::path& source);
-
 struct PlannedFile {
   std::filesystem::path source;
   // Empty when no legal target name can be made; `problem` then says why.

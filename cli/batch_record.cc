@@ -11,7 +11,6 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-
 // Appends `text` as a JSON string. Each byte that is not part of valid UTF-8
 // becomes U+FFFD. @return false when there was such a byte.
 bool AppendJsonString(std::string& json, std::string_view text) {
@@ -47,7 +46,6 @@ bool AppendJsonString(std::string& json, std::string_view text) {
   json += '"';
   return valid;
 }
-
 
 std::string Hex(std::string_view bytes) {
   std::string hex;
@@ -125,6 +123,12 @@ std::string FormatJsonRecord(const std::filesystem::path& source, const std::fil
   const ConversionSummary& summary = file.summary;
   json += file.skipped ? "skipped" : OutcomeName(summary.outcome);
   json += file.written ? "\", \"written\": true" : "\", \"written\": false";
+  json += ", \"model\": ";
+  if (summary.model.has_value() && !summary.model->empty()) {
+    AppendJsonString(json, *summary.model);
+  } else {
+    json += "null";
+  }
   json += ", \"report\": ";
   AppendJsonString(json, summary.report);
   AppendEntries(json, "variables", summary.variables);

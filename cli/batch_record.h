@@ -13,10 +13,11 @@ namespace quarnel::cli {
 // One JSON object on one line, ended by a newline:
 //   {"source": "...", "target": "..." | null, "outcome": "converted" |
 //    "not-necessary" | "invalid-input" | "invalid-format" | "unknown-error" | "skipped",
-//    "written": bool, "report": "...", "variables": [{"number": 51,
+//    "written": bool, "model": "TS9200" | null, "report": "...", "variables": [{"number": 51,
 //    "description": "Prism Constant, AtmosPPM"}, ...], "applications": [...],
 //    "failure": null | {"line": N | null, "reason": "..."}, "notes": ["..."]}
-// A name that is not valid UTF-8 carries U+FFFD for each bad byte, and the
+// "model" is what the source's model line names, null where it names
+// nothing or there is none. A name that is not valid UTF-8 carries U+FFFD for each bad byte, and the
 // record gains "sourceHex" or "targetHex" with the name's bytes in hex.
 // `target` is nullptr when no legal target name could be made.
 std::string FormatJsonRecord(const std::filesystem::path& source, const std::filesystem::path* target,

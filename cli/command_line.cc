@@ -139,8 +139,11 @@ int RunOneFile(const CommandOptions& options, std::ostream& out, std::ostream& e
   }
   for (const std::string& note : file.summary.notes) err << ProgramName() << ": " << DisplayName(source) << ": " << note << '\n';
   if (file.summary.outcome == RunOutcome::NotNecessary) return ExitStatus(file.summary);
-  // A dry run wrote no target that the message could name.
-  if (options.dryRun) return EndOutput(out, err);
+  // The report says "completed"; the user should not look for the target.
+  if (options.dryRun) {
+    err << ProgramName() << ": " << DisplayName(target) << ": dry run: nothing written\n";
+    return EndOutput(out, err);
+  }
   if (!out) {
     err << ProgramName() << ": " << DisplayName(target) << ": converted, but the report could not be written" << OutputErrorText() << "\n";
     return kExitReportLost;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "quarnel/conversion_summary.h"
+#include "quarnel/name_text.h"
 
 namespace quarnel::cli {
 
@@ -35,21 +36,6 @@ std::string OutputErrorText();
 // A path as the user's terminal shows it: its bytes on POSIX, UTF-8 on
 // Windows. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);
-
-// `text` with each byte that could drive the terminal or mislead its reader
-// written as \xNN: C0 controls and DEL; C1 controls, both as UTF-8 (C2 80 to
-// C2 9F) and as bare bytes 80 to 9F outside valid UTF-8, which 8-bit
-// terminals obey; the line and paragraph separators U+2028 and U+2029; and
-// the backslash where names may hold it, so that no name passes for an
-// escaped one.
-std::string EscapeControls(std::string_view text);
-
-// Length of the valid UTF-8 sequence at the start of `text`, 0 if none is there.
-std::size_t Utf8SequenceLength(std::string_view text);
-
-// True where a backslash is an ordinary character of file names (POSIX),
-// false where it separates folders (Windows). Defined per platform.
-bool IsBackslashInNames();
 
 // A file name as the terminal may show it: control characters (an escape
 // sequence in a name would otherwise act on the terminal), the line

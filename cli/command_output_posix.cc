@@ -7,6 +7,4 @@ std::string PathForDisplay(const std::filesystem::path& path) { return path.nati
 
 std::string PathBytes(const std::filesystem::path& path) { return path.native(); }
 
-bool IsBackslashInNames() { return true; }
-
 }  // namespace quarnel::cli

@@ -50,6 +50,4 @@ std::string PathBytes(const std::filesystem::path& path) {
   return bytes;
 }
 
-bool IsBackslashInNames() { return false; }
-
 }  // namespace quarnel::cli

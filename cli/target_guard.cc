@@ -26,7 +26,7 @@ std::string ForeignTargetProblem(const std::filesystem::path& source, const std:
   if (PlaceKey(target, probes) == PlaceKey(source, probes)) return {};
   const std::optional<std::string> model = ReadModelName(text);
   if (!model || IsNewModelName(*model)) return {};
-  return "its model line names \"" + EscapeControls(*model) + "\", so Quarnel did not write it";
+  return "its model line names \"" + EscapeName(*model) + "\", so Quarnel did not write it";
 }
 
 }  // namespace quarnel::cli

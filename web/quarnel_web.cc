@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,7 +15,6 @@
 #include "quarnel/conversion_driver.h"
 #include "quarnel/conversion_report.h"
 #include "quarnel/conversion_summary.h"
-#include "quarnel/model_line.h"
 #include "quarnel/target_prefix.h"
 
 namespace {
@@ -96,38 +94,6 @@ std::string ChangesAsJson(const quarnel::ChangeList& list, std::size_t first, st
     json += "]}";
   }
   return json + "]}";
-}
-
-// Text out of a file made safe to show: a byte other than printable ASCII,
-// and a backslash, so that none passes for an escaped one, as \xNN.
-std::string EscapeText(std::string_view text) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string escaped;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F || c == '\\') {
-      escaped += "\\x";
-      escaped += kHex[byte >> 4];
-      escaped += kHex[byte & 15];
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
-}
-
-// What a file that needs no conversion names instead of an old model:
-// the model line names "TS9200", not KRV110, KRV330, KRV440 or KRV880.
-std::string NotNecessaryNote(std::string_view source) {
-  const std::optional<std::string> model = quarnel::ReadModelName(source);
-  if (!model) return "the file has no model line";
-  std::string note = "the model line names \"" + EscapeText(*model) + "\", not ";
-  const std::size_t count = std::size(quarnel::kOldModelNames);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) note += i + 1 < count ? ", " : " or ";
-    note += quarnel::kOldModelNames[i];
-  }
-  return note;
 }
 
 LastRun& Run() {
@@ -215,7 +181,8 @@ QUARNEL_EXPORT(quarnel_convert) int QuarnelConvert() {
   } else {
     for (const std::string& note : summary.notes) run.messages += "quarnel: " + name + ": " + note + "\n";
   }
-  if (summary.outcome == quarnel::RunOutcome::NotNecessary) run.note = NotNecessaryNote(source);
+  // The summary names why first among its notes.
+  if (summary.outcome == quarnel::RunOutcome::NotNecessary) run.note = summary.notes.front();
   if (summary.outcome != quarnel::RunOutcome::Converted) {
     run.target.clear();
     return quarnel::ExitStatus(summary);

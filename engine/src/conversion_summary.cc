@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quarnel/conversion_report.h"
+#include "quarnel/failure_text.h"
 #include "reported_numbers.h"
 
 namespace quarnel {
@@ -37,8 +38,12 @@ ConversionSummary SummarizeConversion(const ConversionOutcome& outcome, Conversi
     summary.variables = Entries(state.m_aFlaggedVariables);
     summary.applications = Entries(state.m_aRemovedApps);
   }
+  if (state.m_bModelLineSeen) summary.model = state.m_strModelName;
   if (summary.Failed()) summary.failure = DescribeFailure(outcome);
   summary.notes = DescribeNotes(outcome);
+  // What the file names instead comes first: it is why nothing was converted.
+  if (summary.outcome == RunOutcome::NotNecessary)
+    summary.notes.insert(summary.notes.begin(), NotNecessaryNote(summary.model));
   return summary;
 }
 

@@ -1,6 +1,8 @@
 #include "quarnel/failure_text.h"
 
 #include "quarnel/conversion_driver.h"
+#include "quarnel/model_line.h"
+#include "quarnel/name_text.h"
 
 namespace quarnel {
 namespace {
@@ -106,6 +108,26 @@ std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome) {
                     std::to_string(behind) + (behind == 1 ? " byte" : " bytes") + " behind it were not converted");
   }
   return notes;
+}
+
+std::string NotNecessaryNote(const std::optional<std::string>& model) {
+  if (!model.has_value()) return std::string(kNoModelLineAtAllNote);
+  // Appended piece by piece: GCC 12 at -O3 warns falsely of overlap in "\"" + name.
+  std::string note = "the model line names ";
+  if (model->empty()) {
+    note += "nothing";
+  } else {
+    note += '"';
+    note += EscapeName(*model);
+    note += '"';
+  }
+  note += ", not ";
+  const std::size_t count = std::size(kOldModelNames);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) note += i + 1 < count ? ", " : " or ";
+    note += kOldModelNames[i];
+  }
+  return note;
 }
 
 std::string FailureReason(const RunFailure& failure) {

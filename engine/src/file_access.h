@@ -53,6 +53,11 @@ class SourceFile : public ByteSource {
   FileIdentity identity;
 
  private:
+  // Keeps `descriptor` as the open source and fills in what its status says;
+  // `type` is its file type bits (S_IFMT). @return false with `failure`
+  // OpenSource, the descriptor closed.
+  bool Take(int descriptor, std::uint32_t& type, FileFailure& failure, std::string& message);
+
   std::intptr_t handle_ = -1;
 };
 

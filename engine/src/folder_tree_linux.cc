@@ -11,12 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 
 #include "file_access.h"
 #include "file_calls_linux.h"
 #include "quarnel/folder_tree.h"
+#include "quarnel/name_text.h"
+#include "quarnel/target_name.h"
 #include "target_path.h"
 
 namespace quarnel {
@@ -24,30 +25,13 @@ namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
-// A path or a user's name in a message: control bytes shown as \xNN, so a
-// name cannot start a line of its own.
-std::string Printable(const std::string& text) {
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '\\') {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      shown += escaped;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 std::string OwnerName(uid_t owner) {
   std::string text = "user " + std::to_string(owner);
   struct passwd entry {};
   struct passwd* found = nullptr;
   char buffer[1024];
   if (getpwuid_r(owner, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-    text += " (" + Printable(found->pw_name) + ")";
+    text += " (" + EscapeName(found->pw_name) + ")";
   return text;
 }
 
@@ -70,7 +54,7 @@ int OpenFolderIn(int parent, const char* name) {
 
 std::optional<std::string> UntrustedLinkReason(const std::filesystem::path& link, std::uint32_t owner) {
   if (owner == geteuid() || owner == 0) return std::nullopt;
-  const std::string name = link.empty() ? std::string() : Printable(link.native()) + " ";
+  const std::string name = link.empty() ? std::string() : EscapeName(link.native()) + " ";
   return "the link " + name + "belongs to " + OwnerName(owner) + ", not to you or root; it is not followed";
 }
 
@@ -215,7 +199,7 @@ FolderHandle FolderTree::OpenLocked(std::size_t index, std::string& problem) {
   }
   if (IdentityOf(info) != node.identity) {
     close(descriptor);
-    problem = "the folder " + Printable(node.path.native()) + " was replaced after it was read";
+    problem = "the folder " + EscapeName(node.path.native()) + " was replaced after it was read";
     return nullptr;
   }
   auto folder = MakeHandle(descriptor, node.path, node.identity);
@@ -259,7 +243,7 @@ bool FolderTree::List(std::size_t index, bool (*wanted)(const std::filesystem::p
         continue;
       }
       // A path the system would refuse is no file to show the user either.
-      if (pathLength + 1 + name.size() >= PATH_MAX) {
+      if (pathLength + 1 + name.size() > kLongestPath) {
         entry.kind = FolderEntry::Kind::Unreadable;
         entry.problem = SystemMessage(ENAMETOOLONG);
         entries.push_back(std::move(entry));

@@ -3,16 +3,14 @@
 #include <cstring>
 
 #include "line_converters.h"
+#include "quarnel/model_line.h"
 
 namespace quarnel {
 namespace {
 
-constexpr char kNewModel[] = "QZ21/25/27";
 constexpr char kNewStandard[] = "QZ21/25/27_Standard";
 constexpr char kTag[] = "FRT";
-constexpr const char* kOldModels[] = {"KRV110", "KRV330", "KRV440", "KRV880"};
-constexpr const char* kWideModel = "KRV880";
-constexpr std::size_t kModelNameLength = 6;
+constexpr std::string_view kWideModel = "KRV880";
 
 // Position (counted from 1 at the "@") of line[index].
 constexpr std::uint32_t PositionOf(std::uint32_t index) { return index + 2; }
@@ -70,10 +68,24 @@ LineConversion ConvertDesignatedLine(const char* line, char* output, const char*
   return DropToTerminator(line, kept, kept + static_cast<std::uint32_t>(length));
 }
 
+// What the whole model line at `line` names, read as every front end reads
+// it. The "@" stands in front of `line`; the text handed on ends behind the
+// line's terminator or behind position 9, whichever comes first.
+std::string ModelNameOf(const char* line) {
+  constexpr std::size_t kRead = 3 + kModelNameLength;
+  const char* text = line - 1;
+  std::size_t length = 0;
+  while (length < kRead && text[length] != '\0') {
+    if (IsTerminator(text[length++])) break;
+  }
+  return ReadModelName(std::string_view(text, length)).value_or(std::string());
+}
+
 LineConversion ConvertModelLine(ConversionState& state, const char* line, char* output) {
   // A model line the chunk's end cuts off decides nothing.
   if (!IsWhole(line, 1)) return GiveUp(1, 1);
   state.m_bModelLineSeen = true;
+  state.m_strModelName = ModelNameOf(line);
   // The model name stands at positions 4 to 9 (line[2..7]); one that a
   // terminator cuts short matches no old model.
   bool matched = false;
@@ -81,17 +93,13 @@ LineConversion ConvertModelLine(ConversionState& state, const char* line, char* 
   if (!IsTerminator(line[1])) {
     std::size_t standing = 0;
     while (standing < kModelNameLength && !IsTerminator(line[2 + standing])) ++standing;
-    for (const char* model : kOldModels) {
-      if (standing == kModelNameLength && std::memcmp(line + 2, model, kModelNameLength) == 0) {
-        matched = true;
-        wide = std::strcmp(model, kWideModel) == 0;
-        break;
-      }
-    }
+    const std::string_view name(line + 2, standing);
+    matched = IsOldModelName(name);
+    wide = name == kWideModel;
   }
   state.m_bConversionNeeded = matched;
   if (matched) state.m_bWideCodes = wide;
-  return ConvertDesignatedLine(line, output, kNewModel, sizeof kNewModel - 1);
+  return ConvertDesignatedLine(line, output, kNewModelDesignation.data(), kNewModelDesignation.size());
 }
 
 // Kind t: the tag "FRT" at positions 4 to 6; a terminator at position 3 or 4

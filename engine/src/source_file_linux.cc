@@ -16,24 +16,26 @@ namespace {
 
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
-// The status of the source just opened as `descriptor`.
-bool ReadStatus(int descriptor, struct stat& info, FileFailure& failure, std::string& message) {
-  if (fstat(descriptor, &info) == 0) return true;
-  failure = FileFailure::OpenSource;
-  message = SystemMessage(errno);
-  return false;
-}
-
-void Describe(SourceFile& file, const struct stat& info) {
-  file.isRegular = S_ISREG(info.st_mode);
-  if (file.isRegular) file.mode = info.st_mode & 0777;
-  file.size = static_cast<std::uint64_t>(info.st_size);
-  file.identity = IdentityOf(info);
-}
-
 }  // namespace
 
 SourceFile::~SourceFile() { Close(); }
+
+bool SourceFile::Take(int descriptor, std::uint32_t& type, FileFailure& failure, std::string& message) {
+  handle_ = descriptor;
+  struct stat info {};
+  if (fstat(descriptor, &info) == 0) {
+    type = info.st_mode & S_IFMT;
+    isRegular = S_ISREG(info.st_mode);
+    if (isRegular) mode = info.st_mode & 0777;
+    size = static_cast<std::uint64_t>(info.st_size);
+    identity = IdentityOf(info);
+    return true;
+  }
+  failure = FileFailure::OpenSource;
+  message = SystemMessage(errno);
+  Close();
+  return false;
+}
 
 void SourceFile::Close() {
   if (handle_ >= 0) close(static_cast<int>(handle_));
@@ -47,19 +49,14 @@ bool SourceFile::Open(const std::filesystem::path& path, FileFailure& failure, s
     message = SystemMessage(errno);
     return false;
   }
-  handle_ = descriptor;
-  struct stat info {};
-  if (!ReadStatus(descriptor, info, failure, message)) {
-    Close();
-    return false;
-  }
-  if (S_ISDIR(info.st_mode)) {
+  std::uint32_t type = 0;
+  if (!Take(descriptor, type, failure, message)) return false;
+  if (S_ISDIR(type)) {
     failure = FileFailure::SourceIsFolder;
     message = SystemMessage(EISDIR);
     Close();
     return false;
   }
-  Describe(*this, info);
   return true;
 }
 
@@ -88,20 +85,15 @@ bool SourceFile::Open(const FileLocation& location, FileFailure& failure, std::s
     message = error == ELOOP ? std::string() : SystemMessage(error);
     return false;
   }
-  handle_ = descriptor;
-  struct stat info {};
-  if (!ReadStatus(descriptor, info, failure, message)) {
-    Close();
-    return false;
-  }
-  if (!S_ISREG(info.st_mode) ||
-      (location.seen && location.folder->keepsIdentities() && IdentityOf(info) != *location.seen)) {
+  std::uint32_t type = 0;
+  if (!Take(descriptor, type, failure, message)) return false;
+  if (!S_ISREG(type) ||
+      (location.seen && location.folder->keepsIdentities() && identity != *location.seen)) {
     failure = FileFailure::SourceChanged;
     message.clear();
     Close();
     return false;
   }
-  Describe(*this, info);
   return true;
 }
 

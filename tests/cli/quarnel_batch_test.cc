@@ -470,23 +470,26 @@ TEST_F(QuarnelBatchTest, JsonRecordsForEveryOutcome) {
     std::string reason;
     std::size_t notes;
     std::string sourceHex;  // the name's bytes when they are not UTF-8
+    std::string model;      // what the model line names; "" for null
   };
   const Expected expected[] = {
-      {"narrow.frt", "out/QZ_narrow.frt", "converted", true, {58, 51, 652, 653, 656}, {120, 123}, -1, "", 0, ""},
-      {"plain.frt", "out/QZ_plain.frt", "converted", true, {}, {}, -1, "", 0, ""},
-      {"other.frt", "out/QZ_other.frt", "not-necessary", false, {}, {}, -1, "", 0, ""},
+      {"narrow.frt", "out/QZ_narrow.frt", "converted", true, {58, 51, 652, 653, 656}, {120, 123}, -1, "", 0, "",
+       "KRV330"},
+      {"plain.frt", "out/QZ_plain.frt", "converted", true, {}, {}, -1, "", 0, "", "KRV110"},
+      // The note says what the model line names instead of an old model.
+      {"other.frt", "out/QZ_other.frt", "not-necessary", false, {}, {}, -1, "", 1, "", "TS9200"},
       {"kind-t.frt", "out/QZ_kind-t.frt", "invalid-format", false, {}, {}, 2,
-       "header line of kind t lacks the file-type tag \"FRT\" at positions 4 to 6", 0, ""},
-      {"marker.frt", "out/QZ_marker.frt", "converted", true, {}, {}, -1, "", 1, ""},
+       "header line of kind t lacks the file-type tag \"FRT\" at positions 4 to 6", 0, "", "KRV330"},
+      {"marker.frt", "out/QZ_marker.frt", "converted", true, {}, {}, -1, "", 1, "", "KRV110"},
       {"missing.frt", "out/QZ_missing.frt", "invalid-input", false, {}, {}, 0,
-       "cannot open the source: No such file or directory", 0, ""},
+       "cannot open the source: No such file or directory", 0, "", ""},
       // Reading a process's own memory at its start fails: a read error.
       {"/proc/self/mem", "out/QZ_mem", "unknown-error", false, {}, {}, 0,
-       "cannot read the source: Input/output error", 0, ""},
+       "cannot read the source: Input/output error", 0, "", ""},
       {longName, "", "invalid-input", false, {}, {}, 0,
-       "the target's name, QZ_ and the source's name, would be longer than 255 bytes", 0, ""},
+       "the target's name, QZ_ and the source's name, would be longer than 255 bytes", 0, "", ""},
       {"r\xef\xbf\xbdseau\xef\xbf\xbd.frt", "out/QZ_r\xef\xbf\xbdseau\xef\xbf\xbd.frt", "converted", true, {}, {},
-       -1, "", 0, "72e973656175ff2e667274"},
+       -1, "", 0, "72e973656175ff2e667274", "KRV110"},
   };
   std::vector<std::string> arguments = {"--json", "-o", "out"};
   for (const Expected& e : expected) arguments.push_back(e.sourceHex.empty() ? e.source : "r\xe9seau\xff.frt");
@@ -504,6 +507,8 @@ TEST_F(QuarnelBatchTest, JsonRecordsForEveryOutcome) {
     EXPECT_EQ(record["target"].text, e.target);
     EXPECT_EQ(record["outcome"].text, e.outcome);
     EXPECT_EQ(record["written"].boolean, e.written);
+    EXPECT_EQ(record["model"].IsNull(), e.model.empty());
+    EXPECT_EQ(record["model"].text, e.model);
     EXPECT_EQ(record.fields.count("sourceHex") != 0, !e.sourceHex.empty());
     if (!e.sourceHex.empty()) {
       EXPECT_EQ(record["sourceHex"].text, e.sourceHex);
@@ -557,6 +562,7 @@ TEST_F(QuarnelBatchTest, TextOutputAndExitStatus) {
   WriteFile(Work() / "a.frt", kPlainSource);
   WriteFile(Work() / "b.frt", Sample("other-model.frt"));
   WriteFile(Work() / "bad\x1b[2J.frt", "@i1KRV330\r\n@t1XYZ\r\n");
+  const std::string otherModel = "the model line names \"TS9200\", not KRV110, KRV330, KRV440 or KRV880";
   const std::string badLine =
       "bad\\x1b[2J.frt -> QZ_bad\\x1b[2J.frt: invalid format file: line 2: header line of kind t lacks the "
       "file-type tag \"FRT\" at positions 4 to 6\n";
@@ -567,7 +573,8 @@ TEST_F(QuarnelBatchTest, TextOutputAndExitStatus) {
     std::string err;
   };
   const Case cases[] = {
-      {{"-b", "a.frt", "b.frt"}, 0, "a.frt -> QZ_a.frt" + kPlainLine + "b.frt -> QZ_b.frt: not necessary\n",
+      {{"-b", "a.frt", "b.frt"}, 0,
+       "a.frt -> QZ_a.frt" + kPlainLine + "b.frt -> QZ_b.frt: not necessary; " + otherModel + "\n",
        "1 converted, 1 not necessary, 0 failed in T s\n"},
       // The name's escape sequence must not reach the terminal.
       {{"-b", "a.frt", "bad\x1b[2J.frt"}, 1, "a.frt -> QZ_a.frt" + kPlainLine + badLine,
@@ -582,13 +589,21 @@ TEST_F(QuarnelBatchTest, TextOutputAndExitStatus) {
        "QZ_a.frt: skipped; the target of a.frt in this batch\na.frt -> QZ_a.frt" + kPlainLine,
        "1 converted, 0 not necessary, 0 failed, 1 skipped in T s\n"},
       // The one-file form keeps its statuses; -n, -q and --json work there too.
-      {{"-n", "a.frt", "new.frt"}, 0, "Format-File Conversion completed!\n\n\n", ""},
-      {{"-q", "b.frt", "new.frt"}, 3, "", ""},
+      // A dry run's report says "completed"; standard error says what that means.
+      {{"-n", "a.frt", "new.frt"}, 0, "Format-File Conversion completed!\n\n\n",
+       "quarnel: new.frt: dry run: nothing written\n"},
+      {{"-n", "--json", "a.frt", "new.frt"}, 0,
+       "{\"source\": \"a.frt\", \"target\": \"new.frt\", \"outcome\": \"converted\", \"written\": false, "
+       "\"model\": \"KRV110\", \"report\": \"Format-File Conversion completed!\\n\\n\", \"variables\": [], "
+       "\"applications\": [], \"failure\": null, \"notes\": []}\n",
+       "quarnel: new.frt: dry run: nothing written\n"},
+      {{"-q", "b.frt", "new.frt"}, 3, "", "quarnel: b.frt: " + otherModel + "\n"},
       {{"--json", "-n", "b.frt", "new.frt"}, 3,
        "{\"source\": \"b.frt\", \"target\": \"new.frt\", \"outcome\": \"not-necessary\", \"written\": false, "
-       "\"report\": \"Format-File Conversion is not necessary!\", \"variables\": [], \"applications\": [], "
-       "\"failure\": null, \"notes\": []}\n",
-       ""},
+       "\"model\": \"TS9200\", \"report\": \"Format-File Conversion is not necessary!\", \"variables\": [], "
+       "\"applications\": [], \"failure\": null, \"notes\": [\"the model line names \\\"TS9200\\\", not KRV110, "
+       "KRV330, KRV440 or KRV880\"]}\n",
+       "quarnel: b.frt: " + otherModel + "\n"},
   };
   fs::create_directory(Work() / "empty");
   for (const Case& c : cases) {

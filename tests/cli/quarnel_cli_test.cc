@@ -49,6 +49,10 @@ std::string CompletedReport(const std::string& variables, const std::string& app
          "Make sure the Format File works correctly before using!\n";
 }
 
+// What the sample of another model is told on standard error.
+const std::string kOtherModelNote =
+    "quarnel: job.frt: the model line names \"TS9200\", not KRV110, KRV330, KRV440 or KRV880\n";
+
 const std::string kPreviousContent = "previous content, not a format file\r\n";
 
 using testing::kPlainConverted;
@@ -93,7 +97,9 @@ TEST_F(QuarnelCliTest, SamplesConvertToExpectedFiles) {
     const auto result = Run({fs::path(QUARNEL_SAMPLES_DIR) / c.sample, target});
     EXPECT_EQ(result.exitCode, c.exitCode);
     EXPECT_EQ(result.out, c.report);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, c.exitCode == 3 ? "quarnel: " + (fs::path(QUARNEL_SAMPLES_DIR) / c.sample).string() +
+                                                ": the model line names \"TS9200\", not KRV110, KRV330, KRV440 or KRV880\n"
+                                          : "");
     const fs::path expected = fs::path(QUARNEL_EXPECTED_DIR) / target.filename();
     EXPECT_EQ(fs::exists(target), fs::exists(expected));
     if (fs::exists(expected)) {
@@ -337,8 +343,8 @@ TEST_F(QuarnelCliTest, UnsuccessfulRunsLeaveTheTargetAsItWas) {
        kInvalidFormatFile, "quarnel: job.frt: line 21: NUL byte; a format file holds text only\n"},
       {"invalid line, in place", sample + std::string("$\"x\"1\0\r\n", 8) + sample, true, 1, kInvalidFormatFile,
        "quarnel: job.frt: line 21: NUL byte; a format file holds text only\n"},
-      {"another model", otherModel, false, 3, kNotNecessary, ""},
-      {"another model, in place", otherModel, true, 3, kNotNecessary, ""},
+      {"another model", otherModel, false, 3, kNotNecessary, kOtherModelNote},
+      {"another model, in place", otherModel, true, 3, kNotNecessary, kOtherModelNote},
       {"UTF-16 little-endian", std::string("\xff\xfe@\0i\0", 6), true, 1, kInvalidFormatFile,
        "quarnel: job.frt: line 1: UTF-16 text, not a single-byte format file\n"},
       {"UTF-16 big-endian", std::string("\xfe\xff\0@\0i", 6), false, 1, kInvalidFormatFile,
@@ -452,7 +458,9 @@ TEST_F(QuarnelCliTest, ReportThatCannotBeWritten) {
   const Case cases[] = {
       {"job.frt out.frt >/dev/full", 4, "quarnel: out.frt: converted, but the report could not be written: No space left on device\n"},
       // Nothing was converted into a file: the output was all there was.
-      {"-n job.frt >/dev/full", 4, "quarnel: cannot write to standard output: No space left on device\n"},
+      {"-n job.frt >/dev/full", 4,
+       "quarnel: QZ_job.frt: dry run: nothing written\n"
+       "quarnel: cannot write to standard output: No space left on device\n"},
       {"--version >/dev/full", 4, "quarnel: cannot write to standard output: No space left on device\n"},
       {"--help >/dev/full", 4, "quarnel: cannot write to standard output: No space left on device\n"},
       // A failed run says so by its own status; its target is as it was.

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
+
+#include "quarnel/conversion_summary.h"
 
 namespace quarnel {
 namespace {
@@ -66,6 +70,47 @@ TEST(ConversionReportTest, TextForEveryOutcome) {
     EXPECT_EQ(ComposeReport(c.result, state), c.expected) << c.name;
     EXPECT_EQ(state.m_bConversionNeeded, c.neededAfter) << c.name;
   }
+}
+
+// The summary says what a file names instead of an old model, read from the
+// run itself, with the notes every front end shows.
+TEST(ConversionReportTest, SummaryNamesWhatTheModelLineHolds) {
+  const std::string notOld = ", not KRV110, KRV330, KRV440 or KRV880";
+  struct Case {
+    const char* name;
+    std::string source;
+    RunOutcome outcome;
+    std::optional<std::string> model;
+    std::vector<std::string> notes;
+  };
+  const Case cases[] = {
+      {"another instrument", "@i1TS9200 Total Station\r\n$\"a\"1;120\r\n", RunOutcome::NotNecessary, "TS9200",
+       {"the model line names \"TS9200\"" + notOld}},
+      {"a typo", "@i1KRV550\r\n", RunOutcome::NotNecessary, "KRV550", {"the model line names \"KRV550\"" + notOld}},
+      {"lower case", "@i1krv330\n", RunOutcome::NotNecessary, "krv330", {"the model line names \"krv330\"" + notOld}},
+      // The name ends with its line, whichever line end it has.
+      {"a short name", "@i1KRV\r\n$\"a\"1;120\r\n", RunOutcome::NotNecessary, "KRV",
+       {"the model line names \"KRV\"" + notOld}},
+      // A name out of a file is shown as a file name would be.
+      {"a control character", "@i1\x1b[2J\r\n", RunOutcome::NotNecessary, "\x1b[2J",
+       {"the model line names \"\\x1b[2J\"" + notOld}},
+      {"an old model", "@i1KRV110\r\n", RunOutcome::Converted, "KRV110", {}},
+      // The last model line is the one that decided.
+      {"old, then another", "@i1KRV110\r\n@i1TS9200\r\n", RunOutcome::NotNecessary, "TS9200",
+       {"the model line names \"TS9200\"" + notOld}},
+      {"no model line", "hello\r\n", RunOutcome::Converted, std::nullopt, {std::string(kNoModelLineNote)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConversionState state;
+    std::string target;
+    const ConversionSummary summary = SummarizeConversion(ConvertFormatBytes(c.source, state, target), state);
+    EXPECT_EQ(summary.outcome, c.outcome);
+    EXPECT_EQ(summary.model, c.model);
+    EXPECT_EQ(summary.notes, c.notes);
+  }
+  EXPECT_EQ(NotNecessaryNote(std::string()), "the model line names nothing" + notOld);
+  EXPECT_EQ(NotNecessaryNote(std::nullopt), "the file has no model line");
 }
 
 TEST(ConversionReportTest, LongestReportIs611Characters) {

@@ -30,6 +30,34 @@ TEST(TargetNameTest, ProposesPrefixedNameInSourceFolder) {
   }
 }
 
+TEST(TargetNameTest, OnlyThePlatformsSeparatorsEndTheFolder) {
+  const bool backslashSeparates = std::filesystem::path::preferred_separator == '\\';
+  struct Case {
+    const char* source;
+    const char* posix;
+    const char* windows;
+  };
+  const Case cases[] = {
+      // A Linux name may hold a backslash; on Windows it ends a folder.
+      {"/home/u/a\\b.frt", "/home/u/QZ_a\\b.frt", "/home/u/a\\QZ_b.frt"},
+      {"C:\\data\\job.frt", "QZ_C:\\data\\job.frt", "C:\\data\\QZ_job.frt"},
+      // The folder stays as written, separators and all.
+      {"C:/data/job.frt", "C:/data/QZ_job.frt", "C:/data/QZ_job.frt"},
+      {"data//job.frt", "data//QZ_job.frt", "data//QZ_job.frt"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProposeTargetPath(c.source).string(), backslashSeparates ? c.windows : c.posix) << c.source;
+  }
+}
+
+TEST(TargetNameTest, NamesTooLongForTheFileSystemsAreTold) {
+  const std::size_t longest = kLongestFileName - kTargetPrefix.size();
+  EXPECT_EQ(TargetNameProblem("data/" + std::string(longest, 'n')), "");
+  EXPECT_EQ(TargetNameProblem("data/" + std::string(longest + 1, 'n')),
+            "the target's name, QZ_ and the source's name, would be longer than " + std::to_string(kLongestFileName) +
+                " " + std::string(kNativeUnits));
+}
+
 TEST(TargetNameTest, TakesSourceNamesAsAFolderWalkDoes) {
   struct Case {
     const char* name;

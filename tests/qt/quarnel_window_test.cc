@@ -28,10 +28,12 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <stdlib.h>
 #include <unistd.h>
 #include <vector>
 
 #include "qt_dialog_host.h"
+#include "quarnel/target_name.h"
 #include "quarnel/version.h"
 #include "quarnel_window.h"
 
@@ -328,6 +330,54 @@ TEST_F(QuarnelWindowTest, AFileNamedAtStartBecomesTheSource) {
   EXPECT_EQ(ReadBytes(dir / "QZ_started.frt"), ExpectedTarget());
 }
 
+// Six nested project folders make a path longer than Windows' 260
+// characters; Linux takes it, and so must the dialog, through the real open
+// dialog as through the field.
+TEST_F(QuarnelWindowTest, APathLongerThanWindowsTakesIsConverted) {
+  fs::path folder = dir;
+  for (int level = 0; level < 6; ++level) folder /= "project-" + std::to_string(level) + "-" + std::string(20, 'p');
+  const std::size_t nameLength = 313 - (folder.string().size() + 1);
+  ASSERT_GT(nameLength, 4u) << "the test's folder is too long already";
+  const fs::path name = std::string(nameLength - 4, 'j') + ".frt";
+  fs::create_directories(folder);
+  const fs::path source = folder / name;
+  fs::copy_file(fs::path(QUARNEL_SAMPLES_DIR) / "narrow-krv330.frt", source);
+  ASSERT_EQ(source.string().size(), 313u);
+  const fs::path target = folder / (std::string("QZ_") + name.string());
+
+  FileDialogRequest request;
+  request.mustExist = true;
+  WhenModalOpens open([&](QWidget* modal) {
+    auto* fileDialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(fileDialog, nullptr);
+    fileDialog->setDirectory(Q(folder));
+    fileDialog->selectFile(Q(name));
+    QMetaObject::invokeMethod(fileDialog, "accept");
+  });
+  EXPECT_EQ(ShowQtOpenFileDialog(nullptr, request), source.wstring());
+  EXPECT_TRUE(open.Acted());
+
+  Type(SourceEdit(), Q(source));
+  EXPECT_EQ(TargetEdit()->text(), Q(target));
+  QTest::keyClick(SourceEdit(), Qt::Key_Return);
+  ASSERT_EQ(script.messages.size(), 1u);
+  const std::wstring& message = script.messages[0].text;
+  EXPECT_EQ(message.rfind(L"Format-File Conversion completed!", 0), 0u);
+  EXPECT_TRUE(message.ends_with(L"\n\nconverted into " + target.wstring())) << target;
+  EXPECT_EQ(ReadBytes(target), ExpectedTarget());
+}
+
+// On Linux a backslash is a character of a name: the dialog proposes the
+// target the command line names, not one in a folder "a".
+TEST_F(QuarnelWindowTest, ABackslashNameIsProposedAsTheCommandLineProposesIt) {
+  const fs::path source = CopySample("a\\b.frt");
+  Type(SourceEdit(), Q(source));
+  EXPECT_EQ(TargetEdit()->text(), Q(ProposeTargetPath(source)));
+  EXPECT_EQ(TargetEdit()->text(), Q(dir / "QZ_a\\b.frt"));
+  QTest::keyClick(SourceEdit(), Qt::Key_Return);
+  EXPECT_EQ(ReadBytes(dir / "QZ_a\\b.frt"), ExpectedTarget());
+}
+
 TEST(QuarnelGuiProgramTest, HelpAndVersionPrintAndExit) {
   struct Case {
     const char* argument;
@@ -528,7 +578,18 @@ TEST(QuarnelIconTest, TheBuiltInIconIsTheWindowsIcon) {
 int main(int argc, char* argv[]) {
   // Real widgets, but never on the user's screen: CTest sets the same.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The file dialogs remember their folders in the settings; those of the
+  // tests, and of quarnel-gui started by them, go to a folder of their own,
+  // never into the user's.
+  std::string settings = (std::filesystem::temp_directory_path() / "quarnel-qt-settings-XXXXXX").string();
+  if (mkdtemp(settings.data()) == nullptr) return 1;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(settings));
   ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
+  int status = 0;
+  {
+    QApplication app(argc, argv);
+    status = RUN_ALL_TESTS();
+  }
+  std::filesystem::remove_all(settings);
+  return status;
 }

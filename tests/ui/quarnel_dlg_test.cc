@@ -19,6 +19,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Windows ends a folder at '\\' too; on Linux a name may hold one.
+const bool kBackslashSeparates = fs::path::preferred_separator == L'\\';
+
+// A folder path of exactly `length` characters, "/ddd.../ddd/", its names
+// no longer than any file system takes.
+std::wstring LongFolder(std::size_t length) {
+  std::wstring folder = L"/";
+  while (folder.size() < length) {
+    const std::size_t name = std::min<std::size_t>(200, length - folder.size() - 1);
+    folder += std::wstring(name, L'd') + L"/";
+  }
+  return folder;
+}
+
 // Plays the window system: fields the test can type into, file dialogs that
 // answer from a script, and a record of every request and message.
 class FakeHost : public DialogHost {
@@ -115,19 +129,24 @@ TEST_F(DialogTest, ProposesTheTargetBesideThePickedSource) {
   struct Case {
     std::wstring picked, dir, name, target, saveName;
   };
-  const Case cases[] = {
-      {L"C:\\data\\job.frt", L"C:\\data\\", L"job.frt", L"C:\\data\\QZ_job.frt", L"QZ_job.frt"},
-      {L"D:\\job.frt", L"D:\\", L"job.frt", L"D:\\QZ_job.frt", L"QZ_job.frt"},
-      // The source's extension stays; "frt" is the save dialog's to add.
-      {L"C:\\data\\job", L"C:\\data\\", L"job", L"C:\\data\\QZ_job", L"QZ_job"},
-      {L"C:\\data\\job.txt", L"C:\\data\\", L"job.txt", L"C:\\data\\QZ_job.txt", L"QZ_job.txt"},
-      // A dot in a folder name is no extension.
-      {L"C:\\v1.2\\job", L"C:\\v1.2\\", L"job", L"C:\\v1.2\\QZ_job", L"QZ_job"},
-      // A Linux front end hands over '/' paths.
+  std::vector<Case> cases = {
       {L"/home/ann/job.frt", L"/home/ann/", L"job.frt", L"/home/ann/QZ_job.frt", L"QZ_job.frt"},
+      {L"/job.frt", L"/", L"job.frt", L"/QZ_job.frt", L"QZ_job.frt"},
+      // The source's extension stays; "frt" is the save dialog's to add.
+      {L"/data/job", L"/data/", L"job", L"/data/QZ_job", L"QZ_job"},
+      {L"/data/job.txt", L"/data/", L"job.txt", L"/data/QZ_job.txt", L"QZ_job.txt"},
+      // A dot in a folder name is no extension.
+      {L"/v1.2/job", L"/v1.2/", L"job", L"/v1.2/QZ_job", L"QZ_job"},
       // No separator at all: no folder, the whole path is the name.
       {L"job.frt", L"", L"job.frt", L"QZ_job.frt", L"QZ_job.frt"},
   };
+  if (kBackslashSeparates) {
+    cases.push_back({L"C:\\data\\job.frt", L"C:\\data\\", L"job.frt", L"C:\\data\\QZ_job.frt", L"QZ_job.frt"});
+    cases.push_back({L"D:\\job.frt", L"D:\\", L"job.frt", L"D:\\QZ_job.frt", L"QZ_job.frt"});
+  } else {
+    // As the command line proposes it: a Linux name may hold a backslash.
+    cases.push_back({L"/home/u/a\\b.frt", L"/home/u/", L"a\\b.frt", L"/home/u/QZ_a\\b.frt", L"QZ_a\\b.frt"});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.picked));
     PickSource(c.picked);
@@ -150,7 +169,7 @@ TEST_F(DialogTest, AsksTheOpenAndSaveDialogsForWhatEachNeeds) {
   ASSERT_EQ(host.saveRequests.size(), 1u);
   const FileDialogRequest& open = host.openRequests[0];
   EXPECT_EQ(open.initialName, L"");
-  EXPECT_EQ(open.maxFile, 259u);
+  EXPECT_EQ(open.maxFile, kMaxFileChars);
   EXPECT_EQ(open.title, L"");
   EXPECT_EQ(open.defaultExtension, L"");
   EXPECT_TRUE(open.mustExist);
@@ -158,7 +177,7 @@ TEST_F(DialogTest, AsksTheOpenAndSaveDialogsForWhatEachNeeds) {
   // The target may be a new file, and an existing one is replaced only after
   // the user has confirmed it.
   const FileDialogRequest& save = host.saveRequests[0];
-  EXPECT_EQ(save.maxFile, 259u);
+  EXPECT_EQ(save.maxFile, kMaxFileChars);
   EXPECT_EQ(save.title, L"Save As");
   EXPECT_EQ(save.defaultExtension, L"frt");
   EXPECT_FALSE(save.mustExist);
@@ -245,65 +264,73 @@ TEST_F(DialogTest, EditsProposeOnlyOverTheDialogsOwnTarget) {
 }
 
 TEST_F(DialogTest, SaveAsStartsFromTheTypedSource) {
-  PickSource(L"C:\\data\\job.frt");
-  TypeSource(L"D:\\typed\\site.frt");
+  PickSource(L"/data/job.frt");
+  TypeSource(L"/typed/site.frt");
   PickSource(std::nullopt);
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_site.frt");
-  EXPECT_EQ(host.saveRequests.back().initialDir, L"D:\\typed\\");
+  EXPECT_EQ(host.saveRequests.back().initialDir, L"/typed/");
   TypeSource(L"");
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"") << "an emptied source proposes nothing";
 }
 
 TEST_F(DialogTest, EachPickReplacesTheTargetBeforeIt) {
-  PickSource(L"C:\\data\\job.frt");
-  PickTarget(L"E:\\elsewhere\\mine.frt");
-  EXPECT_EQ(host.target, L"E:\\elsewhere\\mine.frt");
+  PickSource(L"/data/job.frt");
+  PickTarget(L"/elsewhere/mine.frt");
+  EXPECT_EQ(host.target, L"/elsewhere/mine.frt");
   // The proposal still comes from the browsed source, not from the target.
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_job.frt");
-  PickSource(L"C:\\other\\site.frt");
-  EXPECT_EQ(host.target, L"C:\\other\\QZ_site.frt");
+  PickSource(L"/other/site.frt");
+  EXPECT_EQ(host.target, L"/other/QZ_site.frt");
 }
 
 TEST_F(DialogTest, NeverProposesAPathLongerThanItsBuffer) {
-  const std::wstring dir = L"C:\\" + std::wstring(200, L'd') + L"\\";  // 204 characters
+  // The proposal adds "QZ_" to the source: with a name of 52 it is as long as
+  // the platform's paths may be (259 characters on Windows, 4,095 bytes on Linux).
+  const std::wstring dir = LongFolder(kPathCapacity - 1 - 3 - 52);
   struct Case {
     std::size_t nameLength;
     bool proposed;
   };
-  // Source path = 204 + name; the proposal adds 3 and must stay within 259.
   const Case cases[] = {{52, true}, {53, false}, {54, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nameLength);
     const std::wstring name(c.nameLength, L'n');
-    Type(L"", L"C:\\kept.frt");
+    Type(L"", L"/kept.frt");
     PickSource(dir + name);
     EXPECT_EQ(host.source, dir + name);
     EXPECT_EQ(dialog.SourceName(), name);
     if (c.proposed) {
       EXPECT_EQ(host.target, dir + L"QZ_" + name);
-      EXPECT_EQ(host.target.size(), 259u);
+      EXPECT_EQ(host.target.size(), kPathCapacity - 1);
     } else {
-      EXPECT_EQ(host.target, L"C:\\kept.frt") << "no cut proposal replaces the target";
+      EXPECT_EQ(host.target, L"/kept.frt") << "no cut proposal replaces the target";
     }
   }
 }
 
-TEST_F(DialogTest, NeverOpensTheSaveDialogWithANameLongerThanItsBuffer) {
-  // Names without a folder, so the name alone decides: "QZ_" + 256 is 259.
-  PickSource(std::wstring(256, L'n'));
+TEST_F(DialogTest, NeverProposesANameLongerThanTheFileSystemsTake) {
+  // "QZ_" and the name must fit the longest name, as the command line's
+  // proposal must; the save dialog opens empty rather than with a cut name.
+  // Names without a folder, which on Windows would push the path past its limit.
+  const std::wstring longest(kLongestFileName - 3, L'n');
+  PickSource(longest);
+  EXPECT_EQ(host.target, L"QZ_" + longest);
   PickTarget(std::nullopt);
-  EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_" + std::wstring(256, L'n'));
-  PickSource(std::wstring(257, L'n'));
+  EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_" + longest);
+  Type(L"", L"");
+  PickSource(longest + L"n");
+  EXPECT_EQ(host.target, L"");
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"");
 }
 
 TEST_F(DialogTest, PathsTheFileDialogsCannotReturnCountAsCancelled) {
-  // 258 characters and the terminator fill nMaxFile = 259; one more does not fit.
-  const std::wstring longest = L"C:\\" + std::wstring(255, L'n');
+  // The longest path and its terminator fill the dialog's kMaxFileChars; one
+  // more does not fit.
+  const std::wstring longest = LongFolder(kMaxFileChars - 1 - 10) + std::wstring(10, L'n');
   const std::wstring tooLong = longest + L"x";
   PickSource(tooLong);
   EXPECT_EQ(host.source, L"");
@@ -318,17 +345,17 @@ TEST_F(DialogTest, PathsTheFileDialogsCannotReturnCountAsCancelled) {
 
 TEST_F(DialogTest, DroppedFileIsTakenLikeAPickedSource) {
   Type(L"typed", L"typed");
-  dialog.OnDropFiles(L"C:\\data\\job.frt");
+  dialog.OnDropFiles(L"/data/job.frt");
   EXPECT_TRUE(host.openRequests.empty()) << "a drop opens no dialog";
-  EXPECT_EQ(host.source, L"C:\\data\\job.frt");
-  EXPECT_EQ(host.target, L"C:\\data\\QZ_job.frt");
+  EXPECT_EQ(host.source, L"/data/job.frt");
+  EXPECT_EQ(host.target, L"/data/QZ_job.frt");
   EXPECT_TRUE(dialog.SourceBrowsed());
   PickTarget(std::nullopt);
   EXPECT_EQ(host.saveRequests.back().initialName, L"QZ_job.frt");
 
   // A path no file dialog could return changes nothing, as a cancelled pick.
-  dialog.OnDropFiles(L"C:\\" + std::wstring(260, L'n'));
-  EXPECT_EQ(host.source, L"C:\\data\\job.frt");
+  dialog.OnDropFiles(LongFolder(kMaxFileChars) + L"n.frt");
+  EXPECT_EQ(host.source, L"/data/job.frt");
   EXPECT_EQ(dialog.SourceName(), L"job.frt");
 }
 
@@ -405,7 +432,8 @@ TEST_F(ConvertTest, ReportOfARunReachesTheMessageBox) {
             L"120: \"Line Adjustment\" Application\n"
             L"\nThe application does not exist on Tessolan, thus the entry has been removed from\n"
             L"the Format File .\n\n"
-            L"Make sure the Format File works correctly before using!");
+            L"Make sure the Format File works correctly before using!\n\n"
+            L"converted into " + target);
   EXPECT_EQ(Read(folder / "QZ_job.frt"), "@i QZ21/25/27\r\n$\"A\";\r\n");
 }
 
@@ -431,9 +459,12 @@ TEST_F(ConvertTest, UnderTheReportStandsWhyItFailedOrWhatToKnow) {
        L"Format-File Conversion failed due to invalid format file!\n\n" + dir +
            L"nul-byte.frt: line 2: NUL byte; a format file holds text only"},
       {"no model line", Write("hello.txt", "hello\n"), dir + L"out.frt",
-       L"Format-File Conversion completed!\n\nno model line; is this a format file?"},
+       L"Format-File Conversion completed!\n\nconverted into " + dir + L"out.frt\nno model line; is this a format file?"},
+      {"another instrument", Write("ts9200.frt", "@i1TS9200 Total Station\r\n"), dir + L"out.frt",
+       L"Format-File Conversion is not necessary!\n\n"
+       L"the model line names \"TS9200\", not KRV110, KRV330, KRV440 or KRV880"},
       {"end marker", Write("marker.frt", "@i KRV110\n\xFFtail"), dir + L"out.frt",
-       L"Format-File Conversion completed!\n\nline 2: end marker (byte 0xFF); the 4 bytes behind it were not "
+       L"Format-File Conversion completed!\n\nconverted into " + dir + L"out.frt\nline 2: end marker (byte 0xFF); the 4 bytes behind it were not "
        L"converted"},
   };
   for (const Case& c : cases) {
@@ -463,11 +494,13 @@ TEST_F(ConvertTest, NonAsciiPathsReachTheFileSystemAsTyped) {
   const std::wstring source = Write("job.frt", "@i KRV880\n");
   const std::wstring first = folder.wstring() + L"/Messung-\u00FC.frt";
   const std::wstring second = folder.wstring() + L"/QZ_Messung-\u00FC-\u00E9.frt";
-  EXPECT_EQ(Convert(source, first), L"Format-File Conversion completed!\n\n");
-  EXPECT_EQ(Convert(source, second), L"Format-File Conversion completed!\n\n");
+  EXPECT_EQ(Convert(source, first), L"Format-File Conversion completed!\n\nconverted into " + first);
+  EXPECT_EQ(Convert(source, second), L"Format-File Conversion completed!\n\nconverted into " + second);
   // Read back through its non-ASCII name: it names the new family already, so
   // the target stays as it was.
-  EXPECT_EQ(Convert(first, second), L"Format-File Conversion is not necessary!");
+  EXPECT_EQ(Convert(first, second),
+            L"Format-File Conversion is not necessary!\n\n"
+            L"the model line names \"QZ21/2\", not KRV110, KRV330, KRV440 or KRV880");
 
   std::set<std::string> names;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
@@ -494,16 +527,18 @@ TEST_F(ConvertTest, LayoutOfTheLastModelLineCarriesOverToTheNextRun) {
   Convert(noModel, target);
   EXPECT_EQ(Read(target), narrowLine) << "the first run of a dialog reads narrow";
 
-  EXPECT_EQ(Convert(wideSource, target), L"Format-File Conversion completed!\n\n");
+  const std::wstring into = L"converted into " + target;
+  EXPECT_EQ(Convert(wideSource, target), L"Format-File Conversion completed!\n\n" + into);
   EXPECT_EQ(Read(target), "@i QZ21/25/27\r\n" + wideLine);
-  EXPECT_EQ(Convert(noModel, target), L"Format-File Conversion completed!\n\nno model line; is this a format file?");
+  EXPECT_EQ(Convert(noModel, target),
+            L"Format-File Conversion completed!\n\n" + into + L"\nno model line; is this a format file?");
   EXPECT_EQ(Read(target), wideLine);
   EXPECT_TRUE(dialog.State().m_bWideCodes);
 
   const std::wstring narrowReport = Convert(narrowSource, target);
   EXPECT_EQ(narrowReport.rfind(std::wstring(std::begin(kCompleted), std::end(kCompleted) - 1) + L"120: ", 0), 0u)
       << ::testing::PrintToString(narrowReport);
-  EXPECT_EQ(Convert(noModel, target), narrowReport + L"\n\nno model line; is this a format file?")
+  EXPECT_EQ(Convert(noModel, target), narrowReport + L"\nno model line; is this a format file?")
       << "the lists were emptied between the runs";
   EXPECT_EQ(Read(target), narrowLine);
 }

@@ -84,7 +84,8 @@ TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
             L"120: \"Line Adjustment\" Application\n"
             L"\nThe application does not exist on Tessolan, thus the entry has been removed from\n"
             L"the Format File .\n\n"
-            L"Make sure the Format File works correctly before using!");
+            L"Make sure the Format File works correctly before using!\n\n"
+            L"converted into " + target.wstring());
   EXPECT_TRUE(report.hasIcon) << "the report box has the dialog's exclamation icon\n" << DescribeChildren(report.window);
   PressOk(report.window);
   EXPECT_EQ(ReadBytes(target), "@i QZ21/25/27\r\n$\"A\";\r\n");
@@ -100,6 +101,14 @@ TEST_F(DriveDialogTest, ConvertsTheFileNamedInTheFieldsAndStaysOpen) {
             0u)
       << fs::path(missing.text).string();
   PressOk(missing.window);
+  // A file for another instrument: what its model line names instead.
+  const fs::path other = folder / "other.frt";
+  std::ofstream(other, std::ios::binary) << "@i1TS9200 Total Station\r\n";
+  const MessageBoxContent notNecessary = Convert(other.wstring(), target.wstring());
+  EXPECT_EQ(notNecessary.text,
+            L"Format-File Conversion is not necessary!\n\n"
+            L"the model line names \"TS9200\", not KRV110, KRV330, KRV440 or KRV880");
+  PressOk(notNecessary.window);
 
   PressButton(dialog, IDCANCEL);
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));

@@ -1,5 +1,6 @@
 #include "qt_dialog_host.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -24,10 +25,10 @@ std::optional<std::wstring> RunFileDialog(QFileDialog& dialog, const FileDialogR
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList picked = dialog.selectedFiles();
   if (picked.isEmpty()) return std::nullopt;
-  std::wstring path = picked.front().toStdWString();
-  // The platform dialog the request describes fails on a longer path; so do we.
-  if (path.size() >= request.maxFile) return std::nullopt;
-  return path;
+  // The platform dialog the request describes fails on a longer path, counted
+  // as the file system counts it (bytes on Linux); so do we.
+  if (static_cast<std::size_t>(QFile::encodeName(picked.front()).size()) >= request.maxFile) return std::nullopt;
+  return picked.front().toStdWString();
 }
 
 }  // namespace

@@ -7,8 +7,9 @@
 
 namespace quarnel::ui {
 
-// The path a field's text names, character for character.
+// The path a field's text names, character for character, and back.
 std::filesystem::path ToFilesystemPath(const std::wstring& text);
+std::wstring FromFilesystemPath(const std::filesystem::path& path);
 
 // A field's text as UTF-8, the encoding of the engine's messages, and back.
 // What is no character becomes U+FFFD.

@@ -33,6 +33,8 @@ void AppendUtf8(std::string& out, char32_t c) {
 // becomes U+FFFD rather than bytes no other program could type.
 std::filesystem::path ToFilesystemPath(const std::wstring& text) { return std::filesystem::path(ToUtf8(text)); }
 
+std::wstring FromFilesystemPath(const std::filesystem::path& path) { return FromUtf8(path.native()); }
+
 std::string ToUtf8(const std::wstring& text) {
   static_assert(sizeof(wchar_t) == 4, "wide strings are UTF-32 on this platform");
   std::string bytes;

@@ -7,6 +7,8 @@ namespace quarnel::ui {
 // Windows paths are wide strings already: nothing to convert.
 std::filesystem::path ToFilesystemPath(const std::wstring& text) { return std::filesystem::path(text); }
 
+std::wstring FromFilesystemPath(const std::filesystem::path& path) { return path.native(); }
+
 std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return {};
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,

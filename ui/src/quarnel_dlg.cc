@@ -1,6 +1,7 @@
 #include "quarnel/ui/quarnel_dlg.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,9 @@
 namespace quarnel::ui {
 namespace {
 
-// The engine's prefix, widened: it is plain ASCII.
-std::wstring WideTargetPrefix() { return std::wstring(kTargetPrefix.begin(), kTargetPrefix.end()); }
+// A field's text as long as the file system counts it: UTF-16 units on
+// Windows, UTF-8 bytes on Linux.
+std::size_t NativeLength(const std::wstring& text) { return ToFilesystemPath(text).native().size(); }
 
 void ClearBuffer(PathBuffer& buffer) { buffer.fill(L'\0'); }
 
@@ -26,24 +28,30 @@ void CopyToBuffer(PathBuffer& buffer, std::wstring_view text) {
 }
 
 // True when a path returned by a file dialog fits the buffer the platform's
-// dialog writes it into (maxFile characters, terminator included). Longer
-// paths make that dialog fail, so they count as a cancelled pick; a front end
-// whose dialog has no such limit gets the same behaviour.
+// dialog writes it into (kMaxFileChars, terminator included). Longer paths
+// make that dialog fail, so they count as a cancelled pick; a front end whose
+// dialog has no such limit gets the same behaviour.
 bool FitsFileDialogBuffer(const std::optional<std::wstring>& path) {
-  return path.has_value() && path->size() < kMaxFileChars;
+  return path.has_value() && NativeLength(*path) < kMaxFileChars;
 }
 
-// The report as the engine composed it, then what it does not say: why a run
-// failed, "FILE: [line N: ]reason", or the notes on a run that did not.
+// The report as the engine composed it, then what it does not say: where a
+// converted file went, "converted into TARGET", why a run failed, "FILE:
+// [line N: ]reason", and the notes on a run that did not.
 std::wstring MessageOfRun(const ConversionSummary& summary, const std::wstring& source, const std::wstring& target) {
   // The report is plain ASCII: each byte is its own character.
   std::wstring text(summary.report.begin(), summary.report.end());
-  std::vector<std::string> lines = summary.notes;
-  if (summary.Failed()) lines = {FailureMessage(summary.failure, ToUtf8(source), ToUtf8(target))};
+  std::vector<std::wstring> lines;
+  if (summary.outcome == RunOutcome::Converted) lines.push_back(std::wstring(kConvertedIntoText) + target);
+  if (summary.Failed()) {
+    lines.push_back(FromUtf8(FailureMessage(summary.failure, ToUtf8(source), ToUtf8(target))));
+  } else {
+    for (const std::string& note : summary.notes) lines.push_back(FromUtf8(note));
+  }
   if (lines.empty()) return text;
   // One blank line between the report, which may end in one, and the rest.
   while (!text.ends_with(L"\n\n")) text += L'\n';
-  for (std::size_t i = 0; i < lines.size(); ++i) text += (i == 0 ? L"" : L"\n") + FromUtf8(lines[i]);
+  for (std::size_t i = 0; i < lines.size(); ++i) text += (i == 0 ? L"" : L"\n") + lines[i];
   return text;
 }
 
@@ -140,19 +148,25 @@ void CQuarnelDlg::ProposeTarget(const std::wstring& source, bool replaceTarget) 
   ClearBuffer(m_szSourceName);
   ClearBuffer(m_szSourceDir);
   // A source longer than any the file dialogs return proposes nothing.
-  m_bSourceBrowsed = !source.empty() && source.size() < kMaxFileChars;
+  m_bSourceBrowsed = !source.empty() && NativeLength(source) < kMaxFileChars;
   std::wstring proposal;
   if (m_bSourceBrowsed) {
-    const SplitPath parts = SplitAtLastSeparator(source);
-    CopyToBuffer(m_szSourceName, parts.name);
-    CopyToBuffer(m_szSourceDir, parts.dir);
-    proposal = std::wstring(parts.dir) + WideTargetPrefix() + std::wstring(parts.name);
+    // The name is what the file system takes for one: on Linux "a\b.frt" is
+    // a name, as the command line reads it.
+    const std::filesystem::path sourcePath = ToFilesystemPath(source);
+    const std::wstring whole = FromFilesystemPath(sourcePath);
+    const std::wstring name = FromFilesystemPath(sourcePath.filename());
+    CopyToBuffer(m_szSourceName, name);
+    CopyToBuffer(m_szSourceDir, std::wstring_view(whole).substr(0, whole.size() - name.size()));
+    const std::filesystem::path target = ProposeTargetPath(sourcePath);
+    if (TargetNameProblem(sourcePath).empty() && target.native().size() < kPathCapacity)
+      proposal = FromFilesystemPath(target);
   }
   if (!replaceTarget) return;
-  // A proposal that would not fit its buffer is not made, rather than cut
+  // A proposal the file system would refuse is not made, rather than cut
   // into a path the user never meant; an earlier proposal goes with it, so
   // the target never names the conversion of another source.
-  if (!proposal.empty() && proposal.size() < kPathCapacity) {
+  if (!proposal.empty()) {
     m_strTargetFile = std::move(proposal);
     m_bTargetProposed = true;
   } else if (m_bTargetProposed) {
@@ -163,9 +177,9 @@ void CQuarnelDlg::ProposeTarget(const std::wstring& source, bool replaceTarget) 
 void CQuarnelDlg::OnBrowseTarget() {
   FileDialogRequest request;
   if (m_bSourceBrowsed) {
-    std::wstring proposal = WideTargetPrefix() + m_szSourceName.data();
+    const std::filesystem::path name = ToFilesystemPath(m_szSourceName.data());
     // Too long a name opens the dialog empty instead of with a cut name.
-    if (proposal.size() < kPathCapacity) request.initialName = std::move(proposal);
+    if (TargetNameProblem(name).empty()) request.initialName = FromFilesystemPath(ProposeTargetPath(name));
     request.initialDir = m_szSourceDir.data();
   }
   request.title = kSaveDialogTitle;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace quarnel {
 
@@ -46,6 +47,10 @@ struct ConversionState {
   // it names; a source without one may be no format file at all. Cleared by
   // the driver at the start of every run.
   bool m_bModelLineSeen = false;
+  // What the last model line named, as the comparison with the old models
+  // read it: the characters at positions 4 to 9, fewer where the line ends
+  // sooner. Holds this run's model line only while m_bModelLineSeen is set.
+  std::string m_strModelName;
   // Variables the user must move by hand, in order of first appearance.
   NumberList m_aFlaggedVariables = EmptyList();
   // Applications whose codes were removed, in order of first appearance.

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ struct ConversionSummary {
   // unless converted.
   std::vector<ReportedEntry> variables;
   std::vector<ReportedEntry> applications;
+  // What the source's model line named, its bytes as they stand
+  // (ConversionState::m_strModelName); unset when the run met no model line.
+  std::optional<std::string> model;
   // Set when the run failed.
   RunFailure failure;
   // Remarks on a run that did not fail, one line each, without a file's name:

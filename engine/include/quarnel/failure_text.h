@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,15 @@ inline constexpr std::string_view kNoModelLineNote = "no model line; is this a f
 // marker (byte 0xFF); the 12 bytes behind it were not converted". Empty when
 // there are none.
 std::vector<std::string> DescribeNotes(const ConversionOutcome& outcome);
+
+inline constexpr std::string_view kNoModelLineAtAllNote = "the file has no model line";
+
+// Why a run was not necessary, from what its model line named (`model`, as
+// ConversionSummary::model holds it): `the model line names "TS9200", not
+// KRV110, KRV330, KRV440 or KRV880`, the name escaped as EscapeName escapes
+// names, "names nothing" for an empty one; kNoModelLineAtAllNote without
+// a model line.
+std::string NotNecessaryNote(const std::optional<std::string>& model);
 
 // The reason with the system's message behind it, if any:
 // "cannot open the source: No such file or directory".

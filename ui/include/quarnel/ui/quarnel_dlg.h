@@ -11,15 +11,23 @@
 #include <string_view>
 
 #include "quarnel/conversion_state.h"
+#include "quarnel/target_name.h"
 
 namespace quarnel::ui {
 
 // Size of every path buffer of the dialog, terminator included: the longest
-// path the dialog stores, proposes or hands to a file dialog has 259 characters.
-inline constexpr std::size_t kPathCapacity = 260;
-// Characters the file dialogs may return, terminator included (their nMaxFile):
-// one less than the buffer, so a returned path has at most 258 characters.
+// path the platform takes and its terminator, in the units of its native
+// paths (Windows' MAX_PATH, 260 UTF-16 units; Linux's PATH_MAX, 4,096 bytes,
+// which hold at least as many wide characters as the path has bytes).
+inline constexpr std::size_t kPathCapacity = kLongestPath + 1;
+// What the file dialogs may return, terminator included (their nMaxFile):
+// Windows' dialogs take one less than the buffer, so a path they return has
+// at most 258 characters; Qt's return what the system takes.
+#ifdef _WIN32
 inline constexpr std::size_t kMaxFileChars = kPathCapacity - 1;
+#else
+inline constexpr std::size_t kMaxFileChars = kPathCapacity;
+#endif
 
 // Hints an empty field shows in place of text; they are never the field's text.
 inline constexpr std::wstring_view kSourceHint = L"Source File";
@@ -27,6 +35,8 @@ inline constexpr std::wstring_view kTargetHint = L"Target File";
 inline constexpr std::wstring_view kNotSelectedMessage = L"File is not selected!";
 inline constexpr std::wstring_view kSaveDialogTitle = L"Save As";
 inline constexpr std::wstring_view kDefaultExtension = L"frt";
+// Under the report of a completed conversion, in front of the target's path.
+inline constexpr std::wstring_view kConvertedIntoText = L"converted into ";
 
 // The two text fields of the main dialog.
 enum class DialogField : std::uint8_t { Source, Target };
@@ -43,7 +53,7 @@ struct MessageRequest {
 // What the dialog asks of the platform's open-file or save-file dialog.
 struct FileDialogRequest {
   std::wstring initialName;       // the name the dialog opens with; may be empty
-  std::size_t maxFile = kMaxFileChars;  // characters of the returned path, terminator included
+  std::size_t maxFile = kMaxFileChars;  // native units of the returned path, terminator included
   std::wstring initialDir;        // the folder the dialog opens in; empty: the platform's choice
   std::wstring title;             // empty: the platform's own title
   std::wstring defaultExtension;  // added to a name typed without one; empty: none
@@ -67,7 +77,8 @@ class DialogHost {
   virtual std::wstring ApplicationName() = 0;
   virtual void ShowMessage(const MessageRequest& message) = 0;
   // The full path of the picked file; nullopt when the user cancelled or the
-  // dialog failed (for instance on a path longer than request.maxFile allows).
+  // dialog failed (for instance on a path longer than request.maxFile allows,
+  // counted as the platform's native paths count: bytes on Linux).
   virtual std::optional<std::wstring> ShowOpenFileDialog(const FileDialogRequest& request) = 0;
   virtual std::optional<std::wstring> ShowSaveFileDialog(const FileDialogRequest& request) = 0;
 };
@@ -100,8 +111,10 @@ class CQuarnelDlg {
   // Empties the report lists, sets m_bConversionNeeded (m_bWideCodes keeps
   // the last run's value), reads both fields, refuses an empty one with "File
   // is not selected!" and otherwise converts the source into the target. The
-  // engine's report reaches the host's message box. Paths are passed exactly
-  // as typed: a field of blanks is not empty.
+  // engine's report reaches the host's message box, and under it the
+  // target's path after a completed conversion, why a run failed, or the
+  // engine's notes ("the model line names ..."). Paths are passed exactly as
+  // typed: a field of blanks is not empty.
   void OnConvert();
 
   // Lets the user pick the source. A picked file becomes the source and
@@ -137,8 +150,10 @@ class CQuarnelDlg {
   // Source command, drop and start-up file: takes `picked` if any and
   // proposes its target.
   void TakeSource(const std::optional<std::wstring>& picked);
-  // Splits `source` into the name buffers and, when `replaceTarget`, sets
-  // the target to its proposal (empty when there is none).
+  // Splits `source` into the name buffers as the file system splits it and,
+  // when `replaceTarget`, sets the target to ProposeTargetPath's proposal
+  // (empty when there is none: a name longer than kLongestFileName, a path
+  // longer than the buffers).
   void ProposeTarget(const std::wstring& source, bool replaceTarget);
   // Shows the stored strings; OnEdit* calls the front end makes meanwhile
   // are the dialog's own doing and are ignored.
@@ -157,8 +172,9 @@ class CQuarnelDlg {
   PathBuffer m_szSourceDir{};   // its folder, with the trailing separator
 };
 
-// The path split as the source command splits it, at the last '\' or '/':
-// the folder keeps its trailing separator; a path without one is all name.
+// A Windows path split at its last '\' or '/', as the Win32 front end
+// splits its module's path: the folder keeps its trailing separator; a path
+// without one is all name. The dialog splits a source as the file system does.
 struct SplitPath {
   std::wstring_view dir;
   std::wstring_view name;
