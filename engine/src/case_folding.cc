@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "quarnel/name_text.h"
+
 namespace quarnel {
 namespace {
 
@@ -102,24 +104,6 @@ std::size_t DecodeCharacter(std::string_view text, std::size_t at, char32_t& c) 
   return length;
 }
 
-void EncodeCharacter(char32_t c, std::string& text) {
-  if (c < 0x80) {
-    text += static_cast<char>(c);
-  } else if (c < 0x800) {
-    text += static_cast<char>(0xC0 | (c >> 6));
-    text += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    text += static_cast<char>(0xE0 | (c >> 12));
-    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    text += static_cast<char>(0xF0 | (c >> 18));
-    text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    text += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string FoldCase(std::string_view name) {
@@ -132,7 +116,7 @@ std::string FoldCase(std::string_view name) {
       folded += name[at++];
       continue;
     }
-    EncodeCharacter(FoldCharacter(c), folded);
+    AppendUtf8(folded, FoldCharacter(c));
     at += length;
   }
   return folded;

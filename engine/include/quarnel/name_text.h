@@ -14,6 +14,11 @@ namespace quarnel {
 // sequence). `text` must not be empty.
 std::size_t Utf8SequenceLength(std::string_view text);
 
+// Appends `c` in UTF-8's form. A lone surrogate is encoded as any other
+// value, so that text holding one stays recognisably invalid; callers that
+// need valid text replace it first.
+void AppendUtf8(std::string& text, char32_t c);
+
 // True where a backslash is an ordinary character of file names (POSIX),
 // false where it separates folders (Windows). Defined per platform.
 bool IsBackslashInNames();
