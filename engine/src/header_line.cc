@@ -69,16 +69,16 @@ LineConversion ConvertDesignatedLine(const char* line, char* output, const char*
 }
 
 // What the whole model line at `line` names, read as every front end reads
-// it. The "@" stands in front of `line`; the text handed on ends behind the
-// line's terminator or behind position 9, whichever comes first.
+// it: the line as far as its terminator or position 9, whichever comes first.
+// `line` starts behind the "@", which is not read from the caller's buffer.
 std::string ModelNameOf(const char* line) {
   constexpr std::size_t kRead = 3 + kModelNameLength;
-  const char* text = line - 1;
-  std::size_t length = 0;
-  while (length < kRead && text[length] != '\0') {
-    if (IsTerminator(text[length++])) break;
+  std::string text(1, '@');
+  for (std::size_t at = 0; text.size() < kRead && line[at] != '\0'; ++at) {
+    text += line[at];
+    if (IsTerminator(line[at])) break;
   }
-  return ReadModelName(std::string_view(text, length)).value_or(std::string());
+  return ReadModelName(text).value_or(std::string());
 }
 
 LineConversion ConvertModelLine(ConversionState& state, const char* line, char* output) {
