@@ -128,7 +128,7 @@ test('names: the walk\'s rule, the target\'s name and zip entries that Windows e
     const names = ['job.frt', 'JOB 2.FRT', 'x.Frt', '.hidden.frt', 'QZ_job.frt', 'qz_x.frt', 'notes.txt',
       'a.frt.bak', 'Übersicht.frt', 'a\\..\\x.frt', '.frt'];
     for (const name of names) fs.writeFileSync(path.join(folder, name), narrow);
-    const walk = spawnSync(cli, ['-n', '--json', '-b', folder], { encoding: 'utf8' });
+    const walk = spawnSync(cli, ['-n', '--force', '--json', '-b', folder], { encoding: 'utf8' });
     const walked = walk.stdout.trim().split('\n').map((line) => JSON.parse(line))
       .map(({ source, target }) => [path.basename(source), path.basename(target)]);
     const taken = names.filter((name) => engine.isSourceName(name));
