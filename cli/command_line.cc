@@ -165,6 +165,7 @@ int RunQuarnel(const std::vector<Argument>& arguments, std::ostream& out, std::o
   CommandOptions options;
   if (const std::string problem = ParseCommandOptions(arguments, options); !problem.empty())
     return UsageError(err, problem);
+  if (options.csv) WriteOutputUnchanged();
   if (options.showHelp || options.showVersion) {
     if (options.showHelp) {
       out << ForThisProgram(kUsage) << ForThisProgram(kHelp);

@@ -37,6 +37,11 @@ std::string OutputErrorText();
 // there). Defined per platform.
 bool IsErrorTerminal();
 
+// Standard output from here on passes bytes as they are: the CSV ends its
+// rows with CR LF itself, which Windows' text mode would turn into CR CR LF.
+// Defined per platform.
+void WriteOutputUnchanged();
+
 // A path as the user's terminal shows it: its bytes on POSIX, UTF-8 on
 // Windows. Defined per platform.
 std::string PathForDisplay(const std::filesystem::path& path);

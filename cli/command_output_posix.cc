@@ -11,4 +11,6 @@ std::string PathBytes(const std::filesystem::path& path) { return path.native();
 
 bool IsErrorTerminal() { return isatty(STDERR_FILENO) == 1; }
 
+void WriteOutputUnchanged() {}
+
 }  // namespace quarnel::cli

@@ -1,7 +1,10 @@
 // Windows names are wide characters, shown and recorded as UTF-8.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include "command_output.h"
 #include "quarnel/name_text.h"
@@ -40,6 +43,11 @@ std::string PathBytes(const std::filesystem::path& path) {
 bool IsErrorTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void WriteOutputUnchanged() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace quarnel::cli

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <dlgs.h>
 
 #include <chrono>
 #include <cstdio>
@@ -176,6 +177,56 @@ inline void SetField(HWND dialog, int id, const std::wstring& text) {
 // modal box would keep a sent message from returning.
 inline void PressButton(HWND dialog, int id) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// The field of a file dialog where a name is typed: the Explorer-style
+// dialog's combo box, an older one's edit, or the item dialog's edit.
+inline HWND FileNameField(HWND fileDialog) {
+  for (const int id : {cmb13, edt1})
+    if (HWND field = GetDlgItem(fileDialog, id)) return field;
+  for (const ChildWindow& child : Children(fileDialog))
+    if (child.className == L"Edit" && GetParent(child.window) == fileDialog) return child.window;
+  return nullptr;
+}
+
+// Types `name` into a file dialog and presses its OK button, waiting until
+// the dialog has handled it: a folder's name opens the folder, a file's
+// name (or a picking dialog's folder) ends the dialog.
+inline void EnterInFileDialog(HWND fileDialog, const std::wstring& name) {
+  SendMessageW(FileNameField(fileDialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(GetDlgItem(fileDialog, IDOK)), SMTO_NORMAL,
+                      static_cast<UINT>(kPatience.count() * 1000), &ignored);
+}
+
+// Runs a program to its end and returns what it wrote to standard output.
+inline std::optional<std::string> RunForOutput(const std::wstring& exePath, const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return std::nullopt;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
+  PROCESS_INFORMATION process{};
+  const bool started = CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process) != 0;
+  CloseHandle(writeEnd);
+  std::string output;
+  char chunk[4096];
+  DWORD read = 0;
+  while (started && ReadFile(readEnd, chunk, sizeof chunk, &read, nullptr) && read > 0) output.append(chunk, read);
+  CloseHandle(readEnd);
+  if (!started) return std::nullopt;
+  WaitForSingleObject(process.hProcess, static_cast<DWORD>(kPatience.count() * 1000));
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return output;
 }
 
 // A path as this program can open it: the emulator hands over the build's

@@ -1,6 +1,7 @@
 // End-to-end tests of the real Quarnel.exe: each starts the program, works its
 // dialog from outside as a user would, and checks what appears on screen and
-// on disk. Usage: drive_dialog_test <path of Quarnel.exe> [gtest options]
+// on disk. Usage: drive_dialog_test <path of Quarnel.exe> <path of quarnel-cli.exe>
+// [gtest options]
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dialog_driver_win32.h"
 #include "quarnel/version.h"
@@ -20,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::wstring g_exePath;
+std::wstring g_cliPath;
 
 constexpr int kSourceEdit = 1001;
 constexpr int kTargetEdit = 1002;
@@ -223,27 +227,87 @@ TEST(DriveDialogStartTest, AFileNamedAtStartBecomesTheSource) {
   fs::remove_all(folder, ignored);
 }
 
-TEST(DriveDialogStartTest, FilesNamedAtStartConvertAsABatchIntoTheResultsWindow) {
-  // As the Explorer passes a multi-selection: Quarnel.exe a.frt b.frt.
-  const fs::path folder = fs::temp_directory_path() / (L"quarnel-batch-" + std::to_wstring(GetCurrentProcessId()));
-  fs::create_directories(folder);
-  std::ofstream(folder / "a.frt", std::ios::binary) << "@i KRV330\n";
-  std::ofstream(folder / "b.frt", std::ios::binary) << "@i TS9200\n";
-  RunningQuarnel program(g_exePath, L"\"" + (folder / "a.frt").wstring() + L"\" \"" + (folder / "b.frt").wstring() + L"\"");
+// The ways to choose a batch: files named at start, as the Explorer passes a
+// multi-selection; two files picked at once in Browse's dialog; a folder
+// picked with "Folder…", its sub-folders taken too.
+enum class Choice { NamedAtStart, BrowsedFiles, PickedFolder };
+
+struct BatchCase {
+  const char* name;
+  Choice choice;
+  std::vector<std::pair<const char*, const char*>> files;  // below the chosen folder: path, content
+  const wchar_t* summary;
+  std::vector<const char*> targets;  // what the batch writes
+  std::vector<const char*> untouched;  // targets it must not write
+};
+
+class DriveBatchTest : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(DriveBatchTest, ConvertsTheChoiceAndSavesTheCommandLinesReport) {
+  const BatchCase& row = GetParam();
+  const fs::path folder = fs::temp_directory_path() / (L"quarnel-batch-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                                      fs::path(row.name).wstring());
+  const fs::path jobs = folder / "jobs";
+  fs::create_directories(jobs / "sub");
+  for (const auto& [path, content] : row.files) std::ofstream(jobs / path, std::ios::binary) << content;
+  const std::wstring a = (jobs / "a.frt").wstring(), b = (jobs / "b.frt").wstring();
+
+  RunningQuarnel program(g_exePath, row.choice == Choice::NamedAtStart ? L"\"" + a + L"\" \"" + b + L"\"" : L"");
   ASSERT_TRUE(program.Started());
   const std::optional<HWND> dialog = program.WaitForDialog();
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kSourceEdit)), L"2 files: a.frt, b.frt");
+  // A file dialog in front of the main one, its name typed as a user would.
+  const auto pick = [&](int button, const wchar_t* caption, const std::vector<std::wstring>& names) {
+    PressButton(*dialog, button);
+    const std::optional<HWND> picker = WaitFor<HWND>([&] { return FindDialog(program.ThreadId(), caption, *dialog); });
+    ASSERT_TRUE(picker) << "no \"" << fs::path(caption).string() << "\" dialog";
+    for (const std::wstring& name : names) EnterInFileDialog(*picker, name);
+    EXPECT_TRUE(WaitFor<bool>([&]() -> std::optional<bool> {
+      if (IsWindow(*picker)) return std::nullopt;
+      return true;
+    })) << "the file dialog stayed open\n" << DescribeChildren(*picker);
+  };
+  constexpr int kBrowseSource = 1003, kBrowseFolder = 1005;
+  std::wstring cliSources = L"\"" + a + L"\" \"" + b + L"\"";
+  std::wstring shown = L"2 files: a.frt, b.frt";
+  if (row.choice == Choice::BrowsedFiles) pick(kBrowseSource, L"Open", {jobs.wstring(), L"\"a.frt\" \"b.frt\""});
+  if (row.choice == Choice::PickedFolder) {
+    pick(kBrowseFolder, L"Select folder", {jobs.wstring()});
+    cliSources = shown = jobs.wstring();
+  }
+  EXPECT_EQ(WindowText(GetDlgItem(*dialog, kSourceEdit)), shown);
   EXPECT_EQ(WindowText(GetDlgItem(*dialog, kTargetEdit)), L"");
+
   PressButton(*dialog, IDOK);
   const std::optional<HWND> results =
       WaitFor<HWND>([&] { return FindDialog(program.ThreadId(), L"Results", *dialog); });
   ASSERT_TRUE(results) << "no results window";
-  constexpr int kResultList = 1010, kResultSummary = 1011;
+  constexpr int kResultList = 1010, kResultSummary = 1011, kSaveReport = 1012;
   EXPECT_EQ(SendDlgItemMessageW(*results, kResultList, LVM_GETITEMCOUNT, 0, 0), 2);
-  EXPECT_EQ(WindowText(GetDlgItem(*results, kResultSummary)), L"1 converted, 1 not necessary, 0 failed");
-  EXPECT_TRUE(fs::exists(folder / "QZ_a.frt"));
-  EXPECT_FALSE(fs::exists(folder / "QZ_b.frt"));
+  EXPECT_EQ(WindowText(GetDlgItem(*results, kResultSummary)), row.summary);
+  for (const char* target : row.targets) EXPECT_TRUE(fs::exists(jobs / target)) << target;
+  for (const char* target : row.untouched) EXPECT_FALSE(fs::exists(jobs / target)) << target;
+
+  // "Save report…": the same rows as the command line's on the same sources.
+  const fs::path report = folder / "report.csv";
+  PressButton(*results, kSaveReport);
+  const std::optional<HWND> save = WaitFor<HWND>([&] { return FindDialog(program.ThreadId(), L"Save report", *results); });
+  ASSERT_TRUE(save) << "no save dialog";
+  EnterInFileDialog(*save, report.wstring());
+  // Once the save dialog is destroyed, its caller writes the report without
+  // taking messages: a message sent then is answered after the writing.
+  EXPECT_TRUE(WaitFor<bool>([&]() -> std::optional<bool> {
+    if (IsWindow(*save)) return std::nullopt;
+    return true;
+  }));
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(*results, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(kPatience.count() * 1000), &ignored);
+  std::ifstream saved(report, std::ios::binary);
+  const std::string csv(std::istreambuf_iterator<char>(saved), {});
+  // The command line finds the sources as the dialog found them.
+  for (const char* target : row.targets) fs::remove(jobs / target);
+  EXPECT_EQ(RunForOutput(g_cliPath, L"--csv -b -r " + cliSources), std::optional<std::string>(csv));
+
   PressButton(*results, IDCANCEL);
   EXPECT_TRUE(WaitFor<bool>([&]() -> std::optional<bool> {
     if (IsWindow(*results)) return std::nullopt;
@@ -251,19 +315,31 @@ TEST(DriveDialogStartTest, FilesNamedAtStartConvertAsABatchIntoTheResultsWindow)
   }));
   PressButton(*dialog, IDCANCEL);
   EXPECT_EQ(program.WaitForExit(), std::optional<DWORD>(0));
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  saved.close();
+  std::error_code cleanup;
+  fs::remove_all(folder, cleanup);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, DriveBatchTest,
+    ::testing::Values(BatchCase{"NamedAtStart", Choice::NamedAtStart, {{"a.frt", "@i KRV330\n"}, {"b.frt", "@i TS9200\n"}},
+                                L"1 converted, 1 not necessary, 0 failed", {"QZ_a.frt"}, {"QZ_b.frt"}},
+                      BatchCase{"BrowsedFiles", Choice::BrowsedFiles, {{"a.frt", "@i KRV330\n"}, {"b.frt", "@i KRV110\n"}},
+                                L"2 converted, 0 not necessary, 0 failed", {"QZ_a.frt", "QZ_b.frt"}, {}},
+                      BatchCase{"PickedFolder", Choice::PickedFolder, {{"a.frt", "@i KRV330\n"}, {"sub/c.frt", "@i KRV440\n"}},
+                                L"2 converted, 0 not necessary, 0 failed", {"QZ_a.frt", "sub/QZ_c.frt"}, {}}),
+    [](const ::testing::TestParamInfo<BatchCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quarnel::testing
 
 int wmain(int argc, wchar_t** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: drive_dialog_test <path of Quarnel.exe> [gtest options]\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: drive_dialog_test <path of Quarnel.exe> <path of quarnel-cli.exe> [gtest options]\n");
     return 2;
   }
   quarnel::testing::g_exePath = quarnel::testing::WindowsPath(argv[1]);
+  quarnel::testing::g_cliPath = quarnel::testing::WindowsPath(argv[2]);
   return RUN_ALL_TESTS();
 }
