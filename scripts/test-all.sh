@@ -10,7 +10,7 @@
 #             needs root and /dev/fuse, QUARNEL_SKIP_CARDS=1 skips it)
 #   windows   the Windows programs, built from a fresh cache and tested under wine64
 #             (scripts/test-windows.sh)
-#   fuzz      every fuzzer for a while (scripts/run-fuzzers.sh)
+#   fuzz      every fuzzer for 30 s (scripts/run-fuzzers.sh)
 #   packages  every package built from scratch, installed and tried
 #             (scripts/package.sh, scripts/check-packages.sh); after the windows
 #             step, from the very programs it tested
@@ -43,7 +43,9 @@ step_cards() {
     tests/cards/run_cards.py build/dev/cli/quarnel
 }
 step_windows() { scripts/test-windows.sh; }
-step_fuzz() { scripts/run-fuzzers.sh; }
+# Long enough to run the regression inputs and a fresh search; a longer
+# campaign is scripts/run-fuzzers.sh with its own time.
+step_fuzz() { scripts/run-fuzzers.sh 30; }
 # Each Windows architecture is built once a run: the packages take the
 # programs that the windows step tested, or build their own without it.
 windows_tested=false
@@ -66,6 +68,8 @@ for name in "${selected[@]}"; do
   purposes+=("${list[@]}")
 done
 scripts/install-deps.sh "${purposes[@]}"
+# Independent tests side by side, a core each.
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 
 # Each step's output goes to a file and is shown when the step ends, rather
 # than through a pipe: a background program of a step (wine's server) may keep
