@@ -8,9 +8,13 @@
 # Installs what is missing first. Each build starts from a fresh cache, so
 # stale settings never reach a package:
 #
-#   scripts/package.sh                      builds the Windows programs in build/package/
-#   scripts/package.sh --windows-from-tests takes them from the builds that
-#                                           scripts/test-windows.sh just made and tested
+#   scripts/package.sh                      builds every program in build/package/
+#   scripts/package.sh --windows-from-tests takes the Windows programs from the
+#                                           builds that scripts/test-windows.sh
+#                                           just made and tested
+#   scripts/package.sh --linux-from-tests   takes the Linux programs from build/linux,
+#                                           which the linux step of
+#                                           scripts/test-all.sh just made and tested
 #
 # scripts/check-packages.sh then installs and tries them.
 set -euo pipefail
@@ -18,11 +22,14 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 
 windows_from_tests=false
-case ${1:-} in
-  '') ;;
-  --windows-from-tests) windows_from_tests=true ;;
-  *) echo "usage: $0 [--windows-from-tests]" >&2; exit 2 ;;
-esac
+linux_from_tests=false
+for option in "$@"; do
+  case $option in
+    --windows-from-tests) windows_from_tests=true ;;
+    --linux-from-tests) linux_from_tests=true ;;
+    *) echo "usage: $0 [--linux-from-tests] [--windows-from-tests]" >&2; exit 2 ;;
+  esac
+done
 
 scripts/install-deps.sh package
 
@@ -46,9 +53,17 @@ page_license=build/web-deps/node_modules/fflate/LICENSE
 cp "$page" "$out/quarnel-$version.html"
 
 step "Debian packages"
-cmake --workflow --preset package-linux
+if $linux_from_tests; then
+  echo "the programs that the linux step built and tested in build/linux"
+  debs=build/linux/debs
+  rm -rf "$debs"
+  cpack --preset linux
+else
+  debs=$work/linux/debs
+  cmake --workflow --preset package-linux
+fi
 for deb in "quarnel_${version}_amd64.deb" "quarnel-gui_${version}_amd64.deb"; do
-  cp "$work/linux/debs/$deb" "$out/"
+  cp "$debs/$deb" "$out/"
 done
 
 # CR LF line ends for the texts Windows users open in Notepad.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, in named steps:
 #
-#   linux     Linux build (GCC) with the Qt dialog, and its tests
+#   linux     the Debian packages' build (GCC, optimised, hardened, with the Qt dialog)
+#             from a fresh cache, with its tests
 #   asan      AddressSanitizer and UndefinedBehaviorSanitizer build (clang), and its tests
 #   faults    every file system call of a few quarnel runs failed in turn, and a kill at
 #             each, under strace (tests/faults/run_faults.py), on the linux step's quarnel
@@ -13,7 +14,7 @@
 #   fuzz      every fuzzer for 30 s (scripts/run-fuzzers.sh)
 #   packages  every package built from scratch, installed and tried
 #             (scripts/package.sh, scripts/check-packages.sh); after the windows
-#             step, from the very programs it tested
+#             and linux steps, from the very programs they tested
 #   web       the browser page: the module under Node, the page in Chromium (scripts/test-web.sh)
 #
 #   scripts/test-all.sh                 every step
@@ -31,27 +32,26 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 steps=(linux asan faults cards windows fuzz packages web)
 declare -A needs=([linux]="test gui" [asan]="test" [faults]="test" [cards]="cards" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
 
-step_linux() { cmake --workflow --preset dev; }
+step_linux() { cmake --workflow --preset linux --fresh; }
 step_asan() { cmake --workflow --preset asan; }
-# The build the linux step made (made here when that step did not run).
-step_faults() {
-  { [[ -f build/dev/CMakeCache.txt ]] || cmake --preset dev; } && cmake --build --preset dev --target quarnel &&
-    tests/faults/run_faults.py build/dev/cli/quarnel
+# The quarnel that the linux step built (built here when that step did not run).
+linux_quarnel() {
+  { [[ -f build/linux/CMakeCache.txt ]] || cmake --preset linux; } && cmake --build --preset linux --target quarnel
 }
-step_cards() {
-  { [[ -f build/dev/CMakeCache.txt ]] || cmake --preset dev; } && cmake --build --preset dev --target quarnel &&
-    tests/cards/run_cards.py build/dev/cli/quarnel
-}
+step_faults() { linux_quarnel && tests/faults/run_faults.py build/linux/cli/quarnel; }
+step_cards() { linux_quarnel && tests/cards/run_cards.py build/linux/cli/quarnel; }
 step_windows() { scripts/test-windows.sh; }
 # Long enough to run the regression inputs and a fresh search; a longer
 # campaign is scripts/run-fuzzers.sh with its own time.
 step_fuzz() { scripts/run-fuzzers.sh 30; }
-# Each Windows architecture is built once a run: the packages take the
-# programs that the windows step tested, or build their own without it.
+# Each program is built once a run: the packages take the programs that the
+# linux and windows steps tested, or build their own where a step did not pass.
+linux_tested=false
 windows_tested=false
 step_packages() {
   local from=()
-  ! $windows_tested || from=(--windows-from-tests)
+  ! $linux_tested || from+=(--linux-from-tests)
+  ! $windows_tested || from+=(--windows-from-tests)
   scripts/package.sh "${from[@]}" && scripts/check-packages.sh
 }
 step_web() { scripts/test-web.sh; }
@@ -88,7 +88,10 @@ for name in "${selected[@]}"; do
   ("step_$name") >"$step_log" 2>&1 || status=$?
   tee -a "$log" <"$step_log"
   outcome=passed
-  [[ $name != windows ]] || ((status != 0)) || windows_tested=true
+  if ((status == 0)); then
+    [[ $name != linux ]] || linux_tested=true
+    [[ $name != windows ]] || windows_tested=true
+  fi
   if ((status != 0)); then
     outcome="FAILED (exit status $status)"
     failures=$((failures + 1))
