@@ -2,7 +2,7 @@
 # The whole test suite, in named steps:
 #
 #   linux     the Debian packages' build (GCC, optimised, hardened, with the Qt dialog)
-#             from a fresh cache, with its tests
+#             from a fresh cache, with its tests; the page first, which the packages hold
 #   asan      AddressSanitizer and UndefinedBehaviorSanitizer build (clang), and its tests
 #   faults    every file system call of a few quarnel runs failed in turn, and a kill at
 #             each, under strace (tests/faults/run_faults.py), on the linux step's quarnel
@@ -30,13 +30,16 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 steps=(linux asan faults cards windows fuzz packages web)
-declare -A needs=([linux]="test gui" [asan]="test" [faults]="test" [cards]="cards" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
+declare -A needs=([linux]="test gui web" [asan]="test" [faults]="test" [cards]="cards" [windows]="windows" [fuzz]="fuzz" [packages]="package" [web]="test web")
 
-step_linux() { cmake --workflow --preset linux --fresh; }
+# The gui package carries the page, so the page comes first.
+step_linux() { scripts/build-web.sh && cmake --workflow --preset linux --fresh; }
 step_asan() { cmake --workflow --preset asan; }
-# The quarnel that the linux step built (built here when that step did not run).
+# The quarnel that the linux step built; built here, without the packages'
+# set-up (which needs the page), when that step did not run.
 linux_quarnel() {
-  { [[ -f build/linux/CMakeCache.txt ]] || cmake --preset linux; } && cmake --build --preset linux --target quarnel
+  { [[ -f build/linux/CMakeCache.txt ]] || cmake --preset linux -DQUARNEL_DEB=OFF; } &&
+    cmake --build --preset linux --target quarnel
 }
 step_faults() { linux_quarnel && tests/faults/run_faults.py build/linux/cli/quarnel; }
 step_cards() { linux_quarnel && tests/cards/run_cards.py build/linux/cli/quarnel; }
