@@ -38,7 +38,7 @@ step_asan() { cmake --workflow --preset asan; }
 # The quarnel that the linux step built; built here, without the packages'
 # set-up (which needs the page), when that step did not run.
 linux_quarnel() {
-  { [[ -f build/linux/CMakeCache.txt ]] || cmake --preset linux -DQUARNEL_DEB=OFF; } &&
+  { [[ -f build/linux/build.ninja ]] || cmake --preset linux -DQUARNEL_DEB=OFF; } &&
     cmake --build --preset linux --target quarnel
 }
 step_faults() { linux_quarnel && tests/faults/run_faults.py build/linux/cli/quarnel; }

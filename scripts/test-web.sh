@@ -6,7 +6,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 scripts/install-deps.sh test web
 scripts/build-web.sh
-{ [[ -f build/linux/CMakeCache.txt ]] || cmake --preset linux >/dev/null; }
+{ [[ -f build/linux/build.ninja ]] || cmake --preset linux >/dev/null; }
 cmake --build --preset linux --target quarnel
 
 # playwright-core as tests/web/package-lock.json pins it: one version whose
