@@ -11,8 +11,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 
 namespace quarnel {
+
+std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
 FileIdentity IdentityOf(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};

@@ -5,10 +5,15 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <string>
+
 #include "quarnel/file_identity.h"
 #include "temp_file_registry.h"
 
 namespace quarnel {
+
+// The system's text for an errno value, as failures quote it.
+std::string SystemMessage(int error);
 
 // The identity of the file that a status describes.
 FileIdentity IdentityOf(const struct stat& info);

@@ -23,8 +23,6 @@
 namespace quarnel {
 namespace {
 
-std::string SystemMessage(int error) { return std::generic_category().message(error); }
-
 std::string OwnerName(uid_t owner) {
   std::string text = "user " + std::to_string(owner);
   struct passwd entry {};

@@ -14,8 +14,6 @@
 namespace quarnel {
 namespace {
 
-std::string SystemMessage(int error) { return std::generic_category().message(error); }
-
 }  // namespace
 
 SourceFile::~SourceFile() { Close(); }

@@ -20,8 +20,6 @@
 namespace quarnel {
 namespace {
 
-std::string SystemMessage(int error) { return std::generic_category().message(error); }
-
 // The file systems of memory cards have no modes or owners to set.
 bool IsUnsupported(int error) { return error == ENOSYS || error == EPERM || error == EOPNOTSUPP; }
 
