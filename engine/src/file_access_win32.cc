@@ -50,22 +50,6 @@ std::wstring RandomTempName() {
   return name + L".tmp";
 }
 
-class HandleSink : public ByteSink {
- public:
-  IoResult Write(const char* bytes, std::size_t count) override {
-    const std::size_t total = count;
-    while (count > 0) {
-      const DWORD piece = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
-      DWORD written = 0;
-      if (!WriteFile(handle, bytes, piece, &written, nullptr)) return {0, SystemMessage(GetLastError())};
-      bytes += written;
-      count -= written;
-    }
-    return {total, {}};
-  }
-  HANDLE handle = INVALID_HANDLE_VALUE;
-};
-
 }  // namespace
 
 void PrepareFileAccess() {
@@ -140,6 +124,24 @@ IoResult SourceFile::Read(char* buffer, std::size_t capacity) {
 // ---- Target ----------------------------------------------------------------
 
 struct StagedTarget::Impl {
+  // A member type, not one of this file's unnamed namespace: GCC refuses a
+  // field of such a type here once several files are compiled as one unit.
+  class HandleSink : public ByteSink {
+   public:
+    IoResult Write(const char* bytes, std::size_t count) override {
+      const std::size_t total = count;
+      while (count > 0) {
+        const DWORD piece = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes, piece, &written, nullptr)) return {0, SystemMessage(GetLastError())};
+        bytes += written;
+        count -= written;
+      }
+      return {total, {}};
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+  };
+
   TargetKind kind = TargetKind::New;
   std::wstring target;
   std::wstring temp;  // empty when no temporary file exists

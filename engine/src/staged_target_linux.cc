@@ -49,19 +49,21 @@ bool WriteAll(int descriptor, const char* bytes, std::size_t count, std::string&
   return true;
 }
 
-class DescriptorSink : public ByteSink {
- public:
-  IoResult Write(const char* bytes, std::size_t count) override {
-    std::string failure;
-    if (!WriteAll(descriptor, bytes, count, failure)) return {0, std::move(failure)};
-    return {count, {}};
-  }
-  int descriptor = -1;
-};
-
 }  // namespace
 
 struct StagedTarget::Impl {
+  // A member type, not one of this file's unnamed namespace: GCC refuses a
+  // field of such a type here once several files are compiled as one unit.
+  class DescriptorSink : public ByteSink {
+   public:
+    IoResult Write(const char* bytes, std::size_t count) override {
+      std::string failure;
+      if (!WriteAll(descriptor, bytes, count, failure)) return {0, std::move(failure)};
+      return {count, {}};
+    }
+    int descriptor = -1;
+  };
+
   TargetKind kind = TargetKind::New;
   std::string target;  // as the caller gave it
   int folder = -1;
