@@ -86,28 +86,30 @@ StagedConversion SkipFile(std::string note) {
   return Settled(std::move(file));
 }
 
-std::string_view OutcomeName(const FileConversion& file) {
-  if (file.skipped) return "skipped";
+namespace {
+
+// Each outcome's name in records (JSON, CSV) and its words in text.
+struct OutcomeWords {
+  std::string_view name;
+  std::string_view text;
+};
+
+OutcomeWords WordsFor(const FileConversion& file) {
+  if (file.skipped) return {"skipped", "skipped"};
   switch (file.summary.outcome) {
-    case RunOutcome::Converted: return "converted";
-    case RunOutcome::NotNecessary: return "not-necessary";
-    case RunOutcome::InvalidInput: return "invalid-input";
-    case RunOutcome::InvalidFormatFile: return "invalid-format";
+    case RunOutcome::Converted: return {"converted", "converted"};
+    case RunOutcome::NotNecessary: return {"not-necessary", "not necessary"};
+    case RunOutcome::InvalidInput: return {"invalid-input", "invalid input"};
+    case RunOutcome::InvalidFormatFile: return {"invalid-format", "invalid format file"};
     case RunOutcome::UnknownError: break;
   }
-  return "unknown-error";
+  return {"unknown-error", "unknown error"};
 }
 
-std::string_view OutcomeText(const FileConversion& file) {
-  if (file.skipped) return "skipped";
-  switch (file.summary.outcome) {
-    case RunOutcome::Converted: return "converted";
-    case RunOutcome::NotNecessary: return "not necessary";
-    case RunOutcome::InvalidInput: return "invalid input";
-    case RunOutcome::InvalidFormatFile: return "invalid format file";
-    case RunOutcome::UnknownError: break;
-  }
-  return "unknown error";
-}
+}  // namespace
+
+std::string_view OutcomeName(const FileConversion& file) { return WordsFor(file).name; }
+
+std::string_view OutcomeText(const FileConversion& file) { return WordsFor(file).text; }
 
 }  // namespace quarnel::batch
